@@ -1,0 +1,30 @@
+// Detector millivolts to dBm through the per-band conversion tables
+// "/data/quillon/vtx/<token>_mv_to_dbm.csv", cached in static storage.
+#pragma once
+
+constexpr int CSV_CACHE_MAX_ROWS = 1000;
+constexpr int CSV_CACHE_COLUMNS = 9;  // key mV, then dBm for MCS 0..7
+constexpr int CSV_MAX_MCS = 7;
+
+typedef struct csv_cache_t {
+    double data[CSV_CACHE_MAX_ROWS][CSV_CACHE_COLUMNS];
+    int row_count;
+    bool is_loaded;
+} csv_cache_t;
+
+typedef struct csv_cache_manager_t {
+    csv_cache_t band_2_4;
+    csv_cache_t band_5_1;
+    csv_cache_t band_5_8;
+} csv_cache_manager_t;
+
+extern csv_cache_manager_t g_csv_cache_manager;
+
+int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv);
+int load_csv_cache(csv_cache_t* cache, const char* path);
+csv_cache_t* get_csv_cache_for_freq(const char* band);
+void init_csv_cache_manager(void);
+int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, double mv);
+double custom_exp10(double x);
+double mW_to_dBm(double mw);
+const char* custom_strcasestr(const char* haystack, const char* needle);

@@ -1,0 +1,123 @@
+// The transmitter and receiver configuration model, its constants, the UDP
+// endpoint lists and the camera lookups.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "video_codec.h"
+
+namespace SocketHelper {
+struct UDPConfig {
+    std::string ip;
+    int32_t port = -1;
+};
+extern const std::string ADDRESS_LOCALHOST;  // "127.0.0.1"
+extern const std::string ADDRESS_ANY;        // "0.0.0.0"
+}  // namespace SocketHelper
+
+using UdpEndpointList = std::vector<std::optional<SocketHelper::UDPConfig>>;
+
+// One rung of a profile's adaptive-link ladder (best first).
+struct AdaptiveLevel {
+    int32_t mcs = 0;
+    float bitrate_mbps = 1.0f;
+    int32_t fps = 30;
+    int32_t num_p_frames = -1;
+    int32_t snr_down = -1;
+    int32_t snr_up = -1;
+    int32_t bandwidth = -1;
+};
+
+// Members stand in this order on purpose: destruction frees the levels,
+// then source, name and ai_detection_source.
+struct vtx_profile_t {
+    int32_t reserved_word = 0;
+    int32_t mcs = 0;
+    int32_t power = 0;  // mW
+    int32_t power_idx = 0;
+    int32_t pit_power_idx = 0;
+    int32_t mtu = 0;
+    int32_t fps = 0;
+    int32_t invert_toggle = 0;
+    int32_t joystick_toggle = 0;
+    int32_t camera_bitrate_bps = 0;
+    int32_t udp_camera_bitrate_bps = 0;
+    bool ai_detection_enable = false;
+    int32_t ai_detection_qty = 0;
+    float ai_detection_threshold = 0.0f;
+    int32_t reserved_a = 0;
+    int32_t reserved_b = 0;
+    bool reserved_flag = false;
+    std::string ai_detection_source;
+    std::string name;
+    std::string source;
+    int32_t codec = VENC_H264;  // venc_mode_t
+    bool enable_adaptive_link = false;
+    int32_t adaptive_link_timeout_ms = 0;
+    int32_t adaptive_link_up_hold_count = 0;
+    int32_t adaptive_link_loss_down_pct = 0;
+    int32_t adaptive_link_loss_down_hold_ms = 0;
+    int32_t adaptive_link_loss_up_max_pct = 0;
+    std::vector<AdaptiveLevel> adaptive_link_levels;
+};
+
+struct vtx_config_t {
+    bool enable_pit = false;
+    std::string card;
+    int32_t bandwidth = 20;
+    int32_t fec_percent = -1;
+    int32_t active_profile_idx = 0;
+    std::vector<vtx_profile_t> profiles;
+    UdpEndpointList udp_receiver_configs;
+};
+
+struct vrx_config_t {
+    int32_t frequency = 0;
+    int32_t bandwidth = 20;
+    std::string card;
+    UdpEndpointList udp_receiver_configs;
+};
+
+// File paths.
+constexpr const char* VTX_CONFIG_PATH = "/etc/quillon/orvi-vtx.conf";
+constexpr const char* VRX_CONFIG_PATH = "/etc/quillon/orvi-vrx.conf";
+constexpr const char* CAMERA_SERVER_CONFIG_PATH = "/etc/quillon/orvi-camera-server.conf";
+
+// Constants built before main.
+extern const std::string ENCRYPTION_KEY_PATH;
+extern const std::string TRACKING_DOWN_INTRINSICS_FILE;
+extern const std::string LEPTON_INTRINSICS_FILE;
+extern const std::string red;
+extern const std::string green;
+extern const std::string yellow;
+extern const std::string blue;
+extern const std::string orange;
+extern const std::string clear;
+extern const std::shared_ptr<std::vector<uint8_t>> test_data;
+
+constexpr int CMD_STRINGS_COUNT = 22;
+constexpr int VRX_CMD_STRINGS_COUNT = 12;
+extern const std::array<std::string, CMD_STRINGS_COUNT> CmdStrings;
+extern const std::array<std::string, VRX_CMD_STRINGS_COUNT> VrxCmdStrings;
+
+// MCS to bits per second (contents and use: link-rate control).
+extern const std::unordered_map<int, int> max_bitrates_20mhz;
+extern const std::unordered_map<int, int> max_bitrates_40mhz;
+extern const std::unordered_map<int, int> max_bitrates_20mhz_2g;
+extern const std::unordered_map<int, int> max_bitrates_40mhz_2g;
+
+int load_vtx_udp_configs(vtx_config_t* config, cJSON* root);
+int load_vrx_udp_configs(vrx_config_t* config, cJSON* root);
+void config_update_udp_endpoints(const char* path, const UdpEndpointList& endpoints);
+venc_mode_t get_stream_codec(const char* source);
+int fetch_camera_bitrate(const std::string& pipe);
+int get_camera_pitch_offset(std::string& source);
+uint8_t check_cameras_status();
