@@ -1,0 +1,202 @@
+#include "conversion_tables.h"
+
+#include <strings.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+csv_cache_manager_t g_csv_cache_manager;
+
+namespace {
+
+constexpr int LINE_BYTES = 1024;
+constexpr int PATH_BYTES = 256;
+constexpr int TOKEN_BYTES = 10;
+
+const char* printable(const char* text) { return text ? text : "(null)"; }
+
+// "5.8" -> "/data/quillon/vtx/5_8_mv_to_dbm.csv"; only the first nine
+// characters of the key take part.
+void table_path(char (&path)[PATH_BYTES], const char* band) {
+    char token[TOKEN_BYTES] = {};
+    std::snprintf(token, sizeof token, "%s", band);
+    for (char* c = token; *c; ++c) {
+        if (*c == '.') *c = '_';
+    }
+    std::snprintf(path, sizeof path, "/data/quillon/vtx/%s_mv_to_dbm.csv", token);
+}
+
+// Opens a table and consumes its header line; null (message printed) on failure.
+FILE* open_table(const char* path, char (&line)[LINE_BYTES]) {
+    FILE* file = std::fopen(path, "r");
+    if (!file) {
+        perror("Error opening csv dbm conversion file");
+        return nullptr;
+    }
+    if (!std::fgets(line, sizeof line, file)) {
+        std::fprintf(stderr, "Error reading CSV header\n");
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+// Running state of the nearest-key search with its midpoint rule.
+struct nearest_search_t {
+    double x;
+    double best_distance;
+    double best_value;
+    bool has_previous;
+    double previous_key;
+    double previous_value;
+};
+
+nearest_search_t start_search(double x) { return {x, INFINITY, 0.0, false, 0.0, 0.0}; }
+
+void consider_row(nearest_search_t* s, double key, double value) {
+    const double x = s->x;
+    bool midpoint = false;
+    if (s->has_previous && s->previous_key <= x && x <= key) {
+        const double m = (s->previous_key + key) / 2.0;
+        const double to_mid = std::fabs(x - m);
+        if (to_mid < std::fabs(x - key) && to_mid < std::fabs(x - s->previous_key)) {
+            // Between two neighbours: their mean, on the table's 0.5 dB grid.
+            s->best_distance = to_mid;
+            s->best_value = std::round(s->previous_value + value) / 2.0;
+            midpoint = true;
+        }
+    }
+    if (!midpoint && std::fabs(x - key) < s->best_distance) {
+        s->best_distance = std::fabs(x - key);
+        s->best_value = value;
+    }
+    s->has_previous = true;
+    s->previous_key = key;
+    s->previous_value = value;
+}
+
+}  // namespace
+
+int load_csv_cache(csv_cache_t* cache, const char* path) {
+    if (cache->is_loaded) return 0;
+    char line[LINE_BYTES];
+    FILE* file = open_table(path, line);
+    if (!file) return -1;
+    cache->row_count = 0;
+    while (cache->row_count < CSV_CACHE_MAX_ROWS && std::fgets(line, sizeof line, file)) {
+        char* state = nullptr;
+        char* field = strtok_r(line, ",", &state);
+        if (!field) continue;
+        double* row = cache->data[cache->row_count];
+        row[0] = std::strtod(field, nullptr);
+        for (int column = 1; column < CSV_CACHE_COLUMNS; ++column) {
+            field = strtok_r(nullptr, ",", &state);
+            row[column] = field ? std::strtod(field, nullptr) : 0.0;
+        }
+        ++cache->row_count;
+    }
+    std::fclose(file);
+    cache->is_loaded = true;
+    return 0;
+}
+
+csv_cache_t* get_csv_cache_for_freq(const char* band) {
+    if (!band) return nullptr;
+    if (std::strcmp(band, "2.4") == 0) return &g_csv_cache_manager.band_2_4;
+    if (std::strcmp(band, "5.1") == 0) return &g_csv_cache_manager.band_5_1;
+    if (std::strcmp(band, "5.8") == 0) return &g_csv_cache_manager.band_5_8;
+    return nullptr;
+}
+
+void init_csv_cache_manager(void) {
+    csv_cache_t* const caches[] = {&g_csv_cache_manager.band_2_4, &g_csv_cache_manager.band_5_1,
+                                   &g_csv_cache_manager.band_5_8};
+    for (csv_cache_t* cache : caches) {
+        cache->row_count = 0;
+        cache->is_loaded = false;
+    }
+}
+
+int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv) {
+    if (static_cast<unsigned>(mcs) > static_cast<unsigned>(CSV_MAX_MCS)) {
+        std::fprintf(stderr, "Invalid MCS value: %d. Must be 0-%d\n", mcs, CSV_MAX_MCS);
+        return -1;
+    }
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    if (!cache) {
+        std::fprintf(stderr, "Invalid frequency: %s\n", printable(band));
+        return -1;
+    }
+    if (!cache->is_loaded) {
+        char path[PATH_BYTES];
+        table_path(path, band);
+        if (load_csv_cache(cache, path) != 0) return -1;
+    }
+    nearest_search_t search = start_search(mv);
+    const int rows = cache->row_count;
+    for (int r = 0; r < rows; ++r) {
+        consider_row(&search, cache->data[r][0], cache->data[r][mcs + 1]);
+    }
+    *dbm_out = search.best_value;
+    *mv_out = mv;
+    return 0;
+}
+
+int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, double mv) {
+    char path[PATH_BYTES];
+    table_path(path, printable(band));
+    char line[LINE_BYTES];
+    FILE* file = open_table(path, line);
+    if (!file) return -1;
+    // Field index of the value, 0-based; any negative MCS lands on the key.
+    const long long wanted = mcs < 0 ? 0 : static_cast<long long>(mcs) + 1;
+    nearest_search_t search = start_search(mv);
+    while (std::fgets(line, sizeof line, file)) {
+        char* state = nullptr;
+        char* field = strtok_r(line, ",", &state);
+        if (!field) continue;
+        const double key = std::strtod(field, nullptr);
+        long long index = 0;
+        while (field && index < wanted) {
+            field = strtok_r(nullptr, ",", &state);
+            ++index;
+        }
+        if (!field) continue;  // no value for this MCS: not even a neighbour
+        consider_row(&search, key, std::strtod(field, nullptr));
+    }
+    std::fclose(file);
+    *dbm_out = search.best_value;
+    *mv_out = mv;
+    return 0;
+}
+
+double custom_exp10(double x) {
+    if (x >= 0.0 && x <= 20.0 && x == static_cast<double>(static_cast<int32_t>(x))) {
+        double result = 1.0;
+        for (int i = static_cast<int>(x); i > 0; --i) result *= 10.0;
+        return result;
+    }
+    const double y = x * 2.30258509299;
+    double term = 1.0;
+    double sum = 1.0;
+    for (int n = 1; n < 16; ++n) {
+        term *= y / n;
+        sum += term;
+    }
+    return sum;
+}
+
+double mW_to_dBm(double mw) { return 10.0 * std::log10(mw); }
+
+const char* custom_strcasestr(const char* haystack, const char* needle) {
+    if (!haystack || !needle) return nullptr;
+    const size_t length = std::strlen(needle);
+    if (length == 0) return haystack;
+    for (const char* p = haystack; *p; ++p) {
+        if (strncasecmp(p, needle, length) == 0) return p;
+    }
+    return nullptr;
+}
