@@ -1,7 +1,44 @@
+// orvi-rfmon: measures and calibrates the transmitter's output power through
+// the board's RF power detector.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
+#include "command_line.h"
+#include "monitor_modes.h"
+#include "monitor_state.h"
+#include "sensor_data.h"
+#include "telemetry_subscription.h"
+
 int main(int argc, char** argv) {
-    (void)argc;
-    std::printf("Usage: %s -d <i2c_device_number> [options]\n", argv[0]);
-    return 0;
+    const int mode = parse_arguments(argc, argv);
+    if (mode == PARSE_FAILED) return 1;
+    if (mode == PARSE_HELP_SHOWN) return 0;
+
+    // One record for the whole run: a cycle whose temperature read fails
+    // shows the last temperature, or -9999.00 before the first.
+    sensor_data_t record{};
+    record.ch0_mv = 0.0;
+    record.ch1_mv = 0.0;
+    record.ch0_dbm = 0.0;
+    record.ch1_dbm = 0.0;
+    record.temperature_c = -9999.0;
+    record.temp_valid = false;
+    record.sample_count = 0;
+
+    const int fd = open(I2C_DEVICE, O_RDWR);
+    if (fd < 0) {
+        std::perror("Failed to open the i2c bus");
+        return 1;
+    }
+    if (init_vtx_pipe() < 0) {
+        std::fputs("Failed to initialize VTX pipe\n", stderr);
+        close(fd);
+        return 1;
+    }
+    if (mode == MODE_FULL_CALIBRATION || mode == MODE_FAST_CALIBRATION) {
+        return run_calibration(fd, mode);
+    }
+    return run_monitoring(fd, &record);
 }

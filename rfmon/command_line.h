@@ -1,0 +1,29 @@
+// orvi-rfmon's command line: options, usage text, and finding the bus that
+// carries the detector (0x1D) and the temperature sensor (0x48).
+#pragma once
+
+// Results of parse_arguments.
+constexpr int PARSE_FAILED = -1;     // message already printed; exit status 1
+constexpr int PARSE_HELP_SHOWN = 0;  // usage printed on request; exit status 0
+constexpr int MODE_MONITORING = 1;
+constexpr int MODE_FULL_CALIBRATION = 2;
+constexpr int MODE_FAST_CALIBRATION = 3;
+
+constexpr int MAX_I2C_BUS = 15;  // buses 0..15 are scanned
+constexpr int BUS_TEXT_MAX = 11;  // digits of a bus number given with -d
+
+// Fills the settings of monitor_state.h (I2C_DEVICE, Average_Sampling, ...).
+int parse_arguments(int argc, char** argv);
+void print_help(const char* program_name);
+
+// First bus 0..15 whose device exists and whose scan shows both devices, or -1.
+int detect_i2c_bus();
+// Presence check of a chosen bus (same scan without a time limit).
+bool vtx_present_on_bus(const char* bus_text);
+
+// A bus value is accepted only as 1 to 11 decimal digits: it is pasted into
+// a shell command.
+bool is_valid_bus_text(const char* text);
+
+// Normal exit with status 0 from system().
+bool shell_succeeded(int status);

@@ -1,0 +1,156 @@
+#include "monitor_modes.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "brannic_pipe.h"
+#include "calibration_sweep.h"
+#include "command_line.h"
+#include "monitor_state.h"
+#include "sensor_processing.h"
+
+namespace {
+
+constexpr unsigned CYCLE_PAUSE_US = 500000;
+constexpr unsigned FAILED_READING_PAUSE_S = 5;
+constexpr unsigned SETTLE_AFTER_TUNING_S = 4;
+constexpr unsigned PAUSE_AFTER_SWEEP_S = 1;
+constexpr int INITIAL_POWER_INDEX = 1;
+
+int run_shell(const char* command) {
+    // The tool's output must follow ours, not overtake it.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return std::system(command);
+}
+
+}  // namespace
+
+bool is_fast_combination(bool fast_mode, int frequency, int mcs) {
+    if (!fast_mode) return false;
+    bool anchor_frequency = frequency == 2412 || frequency == 5180 || frequency == 5805;
+    bool anchor_mcs = mcs == 0 || mcs == 3;
+    return anchor_frequency && anchor_mcs;
+}
+
+const char* channel1_label(int frequency) { return frequency < 5500 ? "5.1" : "5.8"; }
+
+int run_monitoring(int fd, sensor_data_t* record) {
+    if (adjust_power) {
+        std::puts("Setting initial power to 1...");
+        char command[256];
+        std::snprintf(command, sizeof command, "orvi-configure-vtx -p %d", INITIAL_POWER_INDEX);
+        if (run_shell(command) == -1) {
+            std::perror("Failed to set initial power using orvi-configure-vtx");
+            close(fd);
+            return 1;
+        }
+    }
+    for (;;) {
+        int mcs = 0;
+        int frequency = 0;
+        int power_idx = 0;
+        get_vtx_config(&mcs, &frequency, &power_idx);
+        if (adjust_power) current_power = power_idx;
+
+        if (process_sensor_data(record, fd, mcs, frequency, Average_Sampling,
+                                PAUSE_BETWEEN_PRINTS) < 0) {
+            std::fputs("Error processing sensor data\n", stderr);
+            sleep(FAILED_READING_PAUSE_S);
+            continue;
+        }
+        std::printf(
+            "2.4 GHz (CH0): %.2f dBm (%.2f mV)   %s GHz (CH1): %.2f dBm (%.2f mV)   Temperature "
+            "(C): %.2f   Freq: %d MHz   MCS: %d   Power: %d\n",
+            record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
+            record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
+        if (adjust_power) {
+            // The search's own readings must not disturb the monitoring record.
+            sensor_data_t scratch = *record;
+            set_dBm(fd, &scratch, &adjust_power, &current_power, desired_dBm,
+                    static_cast<double>(frequency));
+        }
+        usleep(CYCLE_PAUSE_US);
+    }
+}
+
+int run_calibration(int fd, int mode) {
+    const bool fast_mode = mode == MODE_FAST_CALIBRATION;
+    const calibration_params_t& params = g_calib_params;
+
+    std::printf("Running in calibration mode with %d frequencies and %d MCS values\n",
+                params.frequency_count, params.mcs_count);
+    if (fast_mode) {
+        std::puts(
+            "Fast calibration supported for: 2412/5180/5805 MHz and MCS 0/3 (anchors: 10, 35, 45, "
+            "50, 56, 60)");
+    }
+    std::puts("Will perform calibration for the following combinations:");
+    for (int fi = 0; fi < params.frequency_count; fi++) {
+        for (int mi = 0; mi < params.mcs_count; mi++) {
+            int frequency = params.frequencies[fi];
+            int mcs = params.mcs_values[mi];
+            std::printf("Frequency: %d MHz, MCS: %d (%s)\n", frequency, mcs,
+                        is_fast_combination(fast_mode, frequency, mcs) ? "fast" : "full");
+        }
+    }
+
+    for (int fi = 0; fi < params.frequency_count; fi++) {
+        for (int mi = 0; mi < params.mcs_count; mi++) {
+            const int frequency = params.frequencies[fi];
+            const int mcs = params.mcs_values[mi];
+            const bool fast = is_fast_combination(fast_mode, frequency, mcs);
+
+            std::puts("\n========================================");
+            if (fast) {
+                std::printf("Starting fast calibration for Frequency: %d MHz, MCS: %d\n",
+                            frequency, mcs);
+            } else {
+                if (fast_mode) {
+                    std::fflush(stdout);
+                    std::fprintf(stderr,
+                                 "Warning: Fast calibration is not supported for %d MHz MCS %d; "
+                                 "using full calibration instead.\n",
+                                 frequency, mcs);
+                }
+                std::printf("Starting full calibration for Frequency: %d MHz, MCS: %d\n",
+                            frequency, mcs);
+            }
+            std::puts("========================================");
+
+            char command[256];
+            std::printf("Setting frequency to %d MHz...\n", frequency);
+            std::snprintf(command, sizeof command, "orvi-configure-vtx -F %d", frequency);
+            if (run_shell(command) == -1) {
+                std::perror("Failed to set frequency using orvi-configure-vtx");
+                continue;
+            }
+            std::printf("Setting MCS to %d...\n", mcs);
+            std::snprintf(command, sizeof command, "orvi-configure-vtx -m %d", mcs);
+            if (run_shell(command) == -1) {
+                std::perror("Failed to set MCS using orvi-configure-vtx");
+                continue;
+            }
+            sleep(SETTLE_AFTER_TUNING_S);
+
+            int result = fast ? perform_fast_calibration(fd, frequency, mcs)
+                              : perform_calibration(fd, frequency, mcs);
+            if (result != 0) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n",
+                             frequency, mcs);
+            }
+            sleep(PAUSE_AFTER_SWEEP_S);
+        }
+    }
+
+    if (run_shell("orvi-send-command vtx_latency stop_test 1") != 0) {
+        std::fputs("Warning: Failed to stop vtx_latency test\n", stderr);
+    }
+    pipe_client_close_all();
+    close(fd);
+    std::puts("All calibrations completed!");
+    return 0;
+}

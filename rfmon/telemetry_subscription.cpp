@@ -1,0 +1,34 @@
+#include "telemetry_subscription.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "brannic_pipe.h"
+#include "monitor_state.h"
+#include "pipe_records.h"
+
+int init_vtx_pipe() {
+    std::snprintf(VTX_PIPE_PATH, sizeof VTX_PIPE_PATH, "%s%s", "/run/zpx/", "vtx_latency");
+    pipe_client_set_connect_cb(VTX_PIPE_CHANNEL, _connect_cb, nullptr);
+    pipe_client_set_disconnect_cb(VTX_PIPE_CHANNEL, _disconnect_cb, nullptr);
+    pipe_client_set_simple_helper_cb(VTX_PIPE_CHANNEL, _vtx_data_cb, nullptr);
+    return pipe_client_open(VTX_PIPE_CHANNEL, VTX_PIPE_PATH, "orvi-rfmon",
+                            CLIENT_FLAG_EN_SIMPLE_HELPER, VTX_PIPE_BUFFER_BYTES);
+}
+
+void _connect_cb(int, void*) { std::puts("Connected to VTX Latency pipe"); }
+
+void _disconnect_cb(int, void*) { std::puts("Disconnected from VTX Latency pipe"); }
+
+void _vtx_data_cb(int, char* data, int bytes, void*) {
+    int n_packets = 0;
+    vtx_data_t* records = orvi_vtx_validate_pipe_data(data, bytes, &n_packets);
+    if (records == nullptr || n_packets == 0) return;
+    // Only the newest record counts. The buffer is byte-aligned: copy it out.
+    vtx_data_t last;
+    std::memcpy(&last, data + static_cast<size_t>(n_packets - 1) * sizeof(vtx_data_t),
+                sizeof last);
+    g_frequency.store(last.frequency, std::memory_order_relaxed);
+    g_mcs.store(last.mcs, std::memory_order_relaxed);
+    g_power_idx.store(last.power_idx, std::memory_order_relaxed);
+}
