@@ -85,3 +85,11 @@ std::string RfmonRig::tool_log() const {
     text << in.rdbuf();
     return text.str();
 }
+
+void RfmonRig::use_in_this_process(const Board& board) const {
+    static const std::string original_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (dir_ + "/bin:" + original_path).c_str(), 1);
+    setenv("RFMON_RIG_LOG", (dir_ + "/tools.log").c_str(), 1);
+    setenv("RFMON_RIG_BUSES", board.buses.c_str(), 1);
+    setenv("RFMON_RIG_VTX_BUSES", board.vtx_buses.c_str(), 1);
+}

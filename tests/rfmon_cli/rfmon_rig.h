@@ -23,6 +23,9 @@ public:
     std::string program() const;
     ProcessResult run(const std::vector<std::string>& args, const Board& board,
                       RunOptions options = {}) const;
+    // Lets this process's own system() calls see the same buses (for tests
+    // that call the program's functions directly).
+    void use_in_this_process(const Board& board) const;
     // Calls of the external tools, one line each: name and arguments.
     std::string tool_log() const;
     // A scratch directory of this rig, removed with it.
