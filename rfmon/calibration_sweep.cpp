@@ -1,0 +1,266 @@
+#include "calibration_sweep.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "calibration_table.h"
+#include "conversion_tables.h"
+#include "fast_estimation.h"
+#include "monitor_state.h"
+#include "sensor_processing.h"
+
+namespace {
+
+constexpr unsigned FREQUENCY_SETTLE_S = 7;
+constexpr useconds_t LEVEL_SETTLE_US = 650000;
+constexpr useconds_t READING_GAP_US = 100000;
+constexpr int READINGS_PER_LEVEL = 4;  // the first one is discarded
+constexpr int FULL_SWEEP_LEVELS = 60;
+constexpr double POWER_LIMIT_DBM = 31.5;
+
+struct band_t {
+    const char* token;  // calibration tables
+    const char* key;    // conversion tables
+    int channel;        // detector channel read
+};
+
+bool band_of_frequency(int frequency, band_t* band) {
+    int number = frequency / 100;
+    if (number >= 23 && number <= 25) {
+        *band = {"2_4", "2.4", 0};
+    } else if (number >= 50 && number <= 55) {
+        *band = {"5_1", "5.1", 1};
+    } else if (number >= 56 && number <= 59) {
+        *band = {"5_8", "5.8", 1};
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Runs one transmitter command; only a shell that did not start is a failure.
+bool run_command(const char* format, int value) {
+    char command[256];
+    std::snprintf(command, sizeof command, format, value);
+    std::fflush(stdout);  // keep our lines ahead of the tool's own output
+    return std::system(command) != -1;
+}
+
+struct mv_to_dbm_context_t {
+    const char* band_key;
+    int mcs;
+};
+
+int convert_with_tables(double mv, double* dbm, void* context) {
+    const mv_to_dbm_context_t* c = static_cast<const mv_to_dbm_context_t*>(context);
+    double mv_out = mv;
+    return read_csv_data_cached(&mv_out, dbm, c->mcs, c->band_key, mv);
+}
+
+// Reads the stored table; 1 when there is none, 0 when read, -1 on failure.
+int read_stored_table(const char* path, stored_table_t* table) {
+    std::FILE* file = std::fopen(path, "r");
+    if (!file) {
+        if (errno == ENOENT) return 1;
+        // An existing table that cannot be read must not be replaced by a new one.
+        std::perror("Failed to open existing calibration file");
+        return -1;
+    }
+    std::printf("Existing calibration file found. Reading contents...\n");
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    if (std::ferror(file)) {
+        std::perror("Failed to read data row");
+        std::fclose(file);
+        return -1;
+    }
+    std::fclose(file);
+    return parse_stored_table(text, path, table) == 0 ? 0 : -1;
+}
+
+int sweep_level(int fd, int frequency, int mcs, const band_t& band, int level,
+                sensor_data_t* record, double* average, int* stored_count) {
+    double sum = 0.0;
+    int stored = 0;
+    for (int r = 1; r <= READINGS_PER_LEVEL; ++r) {
+        std::printf("Taking reading %d of %d for power level %d...\n", r, READINGS_PER_LEVEL,
+                    level);
+        if (r >= 2) usleep(READING_GAP_US);
+        int status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
+                                         ADJUST_SAMPLE_PAUSE_S);
+        if (status < 0) {
+            std::printf("Reading %d failed, retrying...\n", r);
+            usleep(READING_GAP_US);
+            status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
+                                         ADJUST_SAMPLE_PAUSE_S);
+            if (status < 0) {
+                std::printf("Reading %d failed again, skipping this reading\n", r);
+                continue;
+            }
+        }
+        double mv = band.channel == 0 ? record->ch0_mv : record->ch1_mv;
+        if (r == 1) {
+            std::printf("Reading %d complete: %.2f mV (skipped)\n", r, mv);
+            continue;
+        }
+        std::printf("Reading %d complete: %.2f mV (stored)\n", r, mv);
+        sum += mv;
+        ++stored;
+    }
+    *stored_count = stored;
+    if (stored > 0) *average = sum / stored;
+    return stored;
+}
+
+int perform_calibration_internal(int fd, int frequency, int mcs, const int* levels,
+                                 int level_count, bool fast) {
+    std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
+                frequency, mcs);
+    if (!run_command("orvi-configure-vtx -F %d", frequency)) {
+        std::perror("Failed to set frequency");
+        return -1;
+    }
+    std::printf("Set frequency to %d MHz\n", frequency);
+    std::printf("Sleeping 7 seconds while frequency changes...\n");
+    std::fflush(stdout);
+    sleep(FREQUENCY_SETTLE_S);
+
+    band_t band;
+    if (!band_of_frequency(frequency, &band)) {
+        std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
+        return -1;
+    }
+    char path[256];
+    std::snprintf(path, sizeof path, "/data/quillon/vtx/calibrated_%s.csv", band.token);
+
+    try {
+        stored_table_t stored;
+        const int stored_state = read_stored_table(path, &stored);
+        if (stored_state < 0) return -1;
+        const bool have_stored = stored_state == 0;
+
+        sweep_results_t results = {};
+        sensor_data_t record = {};
+        record.temperature_c = -9999.0;
+        record.temp_valid = false;
+
+        const int count = level_count == 0 ? FULL_SWEEP_LEVELS : level_count;
+        int stop_level = 0;
+        for (int i = 1; i <= count; ++i) {
+            const int level = level_count == 0 ? i : levels[i - 1];
+            std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
+            if (!run_command("orvi-configure-vtx -p %d", level)) {
+                std::perror("Failed to set power level");
+                return -1;
+            }
+            usleep(LEVEL_SETTLE_US);
+
+            double average = 0.0;
+            int stored_count = 0;
+            if (sweep_level(fd, frequency, mcs, band, level, &record, &average,
+                            &stored_count) == 0) {
+                std::printf("No valid readings for power level %d, skipping in output\n",
+                            level);
+                continue;
+            }
+            double mv_out = average;
+            double dbm = 0.0;
+            if (read_csv_data_cached(&mv_out, &dbm, mcs, band.key, average) != 0) {
+                std::printf("Warning: Failed to convert mV to dBm for power level %d\n", level);
+                dbm = 0.0;
+            }
+            level_result_t& result = results.level[level];
+            if (g_temp_test_flag && record.temp_valid &&
+                record.temperature_c > TEMPERATURE_LIMIT_C) {
+                std::printf(
+                    "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power "
+                    "level %d\n",
+                    record.temperature_c, TEMPERATURE_LIMIT_C, level);
+                std::printf("Stopping calibration for safety reasons\n");
+                result = {true, TEMPERATURE_STOP_MV, record.temperature_c};
+                stop_level = level;
+                break;
+            }
+            const double mw = custom_exp10(dbm / 10);
+            result = {true, average, mw};
+            if (dbm > POWER_LIMIT_DBM) {
+                std::printf(
+                    "WARNING: Measured dBm (%.2f) exceeds safety threshold of 31.5 dBm at power "
+                    "level %d\n",
+                    dbm, level);
+                std::printf("Stopping calibration for safety reasons\n");
+                stop_level = level;
+                break;
+            }
+            if (record.temp_valid) {
+                std::printf(
+                    "Power 1 level %d: Average mV = %.2f, dBm = %.2f, mW = %.2f (from %d "
+                    "readings), Temperature = %.2f°C\n",
+                    level, average, dbm, mw, stored_count, record.temperature_c);
+            } else {
+                std::printf(
+                    "Power 2 level %d: Average mV = %.2f, dBm = %.2f, mW = %.2f (from %d "
+                    "readings), Temperature = NA\n",
+                    level, average, dbm, mw, stored_count);
+            }
+        }
+
+        if (fast) {
+            if (report_failed_anchors(results, stop_level) > 0) {
+                if (!run_command("orvi-configure-vtx -p %d", 1)) {
+                    std::perror(
+                        "Failed to set power level to 1 after fast calibration anchor failure");
+                } else {
+                    std::printf(
+                        "Safety measure: Power level set to 1 (minimum) after fast calibration "
+                        "anchor failure\n");
+                }
+                return -1;
+            }
+            mv_to_dbm_context_t context = {band.key, mcs};
+            estimate_fast_levels(&results, band.token, mcs, stop_level, convert_with_tables,
+                                 &context);
+        }
+
+        // The whole table is built before anything is written, so a failure
+        // leaves the stored table exactly as it was.
+        std::string text;
+        if (have_stored) {
+            if (merge_table_text(stored, results, mcs, path, &text) != 0) return -1;
+        } else {
+            text = new_table_text(results, mcs);
+        }
+        if (replace_file_contents(path, text) != 0) return -1;
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        std::perror("Failed to allocate memory for data rows");
+        return -1;
+    }
+
+    std::printf("Calibration complete! Data saved to %s\n", path);
+    if (!run_command("orvi-configure-vtx -p %d", 1)) {
+        std::perror("Failed to set power level to 1 after calibration");
+        std::printf("Warning: Could not set power to minimum level after calibration\n");
+    } else {
+        std::printf("Safety measure: Power level set to 1 (minimum) after calibration\n");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int perform_calibration(int fd, int frequency, int mcs) {
+    return perform_calibration_internal(fd, frequency, mcs, nullptr, 0, false);
+}
+
+int perform_fast_calibration(int fd, int frequency, int mcs) {
+    return perform_calibration_internal(fd, frequency, mcs, FAST_CALIBRATION_LEVELS,
+                                        FAST_CALIBRATION_LEVEL_COUNT, true);
+}

@@ -1,0 +1,310 @@
+#include "calibration_table.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+std::string format_fixed2(double value) {
+    char small[64];
+    int n = std::snprintf(small, sizeof small, "%.2f", value);
+    if (n >= 0 && n < static_cast<int>(sizeof small)) return std::string(small, n);
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), "%.2f", value);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+std::string format_name(const char* format, int mcs) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, mcs, mcs);
+    return text;
+}
+
+// Splits at every comma; empty fields keep their place, so a column keeps
+// its position on every line (lines that a merge adds carry empty cells).
+std::vector<std::string> split_fields(std::string_view line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = line.find(',', start);
+        if (comma == std::string_view::npos) {
+            fields.emplace_back(line.substr(start));
+            return fields;
+        }
+        fields.emplace_back(line.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+
+std::string join_fields(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i) line += ',';
+        line += fields[i];
+    }
+    return line;
+}
+
+// Level of a stored line: its first non-empty field as a base-10 integer
+// (0 when it does not parse). False when the line has no non-empty field.
+bool stored_line_level(std::string_view line, long* level) {
+    size_t start = line.find_first_not_of(',');
+    if (start == std::string_view::npos) return false;
+    size_t end = line.find(',', start);
+    std::string field(line.substr(start, end == std::string_view::npos ? end : end - start));
+    *level = std::strtol(field.c_str(), nullptr, 10);
+    return true;
+}
+
+const level_result_t* result_of(const sweep_results_t& results, long level) {
+    if (level < 1 || level > CALIBRATION_TABLE_LEVELS) return nullptr;
+    const level_result_t* r = &results.level[level];
+    return r->valid ? r : nullptr;
+}
+
+bool is_temperature_stop(const level_result_t& r) { return r.mv == TEMPERATURE_STOP_MV; }
+
+bool write_all(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string temperature_marker(double temperature_c) {
+    // Sensor temperatures are small; keep the integer conversions defined
+    // for anything else.
+    double t = temperature_c;
+    if (!(t > -1e6)) t = -1e6;
+    if (t > 1e6) t = 1e6;
+    int whole = static_cast<int>(t);
+    int tenth = static_cast<int>((t - whole) * 10);
+    char text[48];
+    std::snprintf(text, sizeof text, "TEMP_ERROR_%d_%d", whole, tenth);
+    return text;
+}
+
+void level_cells(const level_result_t& result, const char* absent, std::string* mv_cell,
+                 std::string* mw_cell) {
+    if (!result.valid) {
+        *mv_cell = absent;
+        *mw_cell = absent;
+    } else if (is_temperature_stop(result)) {
+        *mv_cell = temperature_marker(result.mw);
+        *mw_cell = *mv_cell;
+    } else {
+        *mv_cell = format_fixed2(result.mv);
+        *mw_cell = format_fixed2(result.mw);
+    }
+}
+
+int parse_stored_table(const std::string& text, const char* path, stored_table_t* table) {
+    table->header.clear();
+    table->rows.clear();
+    if (text.empty()) {
+        errno = ENODATA;
+        std::perror("Failed to read header from existing calibration file");
+        return -1;
+    }
+    // Lines that do not fit the line buffer would be read in pieces, each
+    // piece becoming a line of its own: refuse them instead.
+    const size_t longest = CALIBRATION_LINE_BUFFER - 2;
+    size_t start = 0;
+    int line_number = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        size_t content_end = end == std::string::npos ? text.size() : end;
+        ++line_number;
+        if (content_end - start > longest) {
+            std::fprintf(stderr,
+                         "Error: line %d of %s is longer than %zu characters; the file is left "
+                         "unchanged\n",
+                         line_number, path, longest);
+            table->header.clear();
+            table->rows.clear();
+            return -1;
+        }
+        if (line_number == 1) {
+            size_t header_end = end == std::string::npos ? text.size() : end + 1;
+            table->header = text.substr(start, header_end - start);
+        } else {
+            table->rows.push_back(text.substr(start, content_end - start));
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return 0;
+}
+
+std::string new_table_text(const sweep_results_t& results, int mcs) {
+    std::string text = format_name("Power_Level,MCS%d_mV,MCS%d_mW", mcs) + "\n";
+    std::string mv_cell, mw_cell;
+    for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
+        level_cells(results.level[level], "-1", &mv_cell, &mw_cell);
+        text += std::to_string(level) + "," + mv_cell + "," + mw_cell + "\n";
+    }
+    return text;
+}
+
+int merge_table_text(const stored_table_t& stored, const sweep_results_t& results, int mcs,
+                     const char* path, std::string* merged) {
+    const std::string mv_name = format_name("MCS%d_mV", mcs);
+    const std::string mw_name = format_name("MCS%d_mW", mcs);
+    const std::string& header = stored.header;
+    const bool update = header.find("MCS") != std::string::npos &&
+                        (header.find(mv_name) != std::string::npos ||
+                         header.find(mw_name) != std::string::npos);
+
+    std::string header_body = header;
+    if (!header_body.empty() && header_body.back() == '\n') header_body.pop_back();
+    std::string written_header;
+    if (update) {
+        std::printf("MCS%d columns already exist in the file, they will be updated\n", mcs);
+        written_header = header_body;
+    } else {
+        const std::string added = format_name(",MCS%d_mV,MCS%d_mW", mcs);
+        if (header.size() + 2 + added.size() > static_cast<size_t>(CALIBRATION_LINE_BUFFER)) {
+            std::fprintf(stderr, "Header would be too long after adding new columns\n");
+            return -1;
+        }
+        written_header = header_body + added;
+    }
+
+    bool present[CALIBRATION_TABLE_LEVELS + 1] = {};
+    std::vector<long> row_levels;
+    row_levels.reserve(stored.rows.size());
+    for (const std::string& row : stored.rows) {
+        long level = 0;
+        if (!stored_line_level(row, &level)) {
+            errno = EINVAL;
+            std::perror("Failed to parse power level from data row");
+            return -1;
+        }
+        if (level >= 1 && level <= CALIBRATION_TABLE_LEVELS) present[level] = true;
+        row_levels.push_back(level);
+    }
+
+    const std::vector<std::string> header_fields = split_fields(written_header);
+    int mv_pos = -1;
+    int mw_pos = -1;
+    for (size_t i = 0; i < header_fields.size(); ++i) {
+        if (header_fields[i].find(mv_name) != std::string::npos) mv_pos = static_cast<int>(i);
+    }
+    for (size_t i = 0; i < header_fields.size(); ++i) {
+        const std::string& f = header_fields[i];
+        if (f.find(mv_name) == std::string::npos && f.find(mw_name) != std::string::npos) {
+            mw_pos = static_cast<int>(i);
+        }
+    }
+    // Writing two cells under a header that names only one of them would
+    // leave lines and header disagreeing; such a table needs a hand fix.
+    if (mv_pos < 0 || mw_pos < 0) {
+        std::fprintf(stderr,
+                     "Error: the header of %s names only one of %s and %s; the file is left "
+                     "unchanged\n",
+                     path, mv_name.c_str(), mw_name.c_str());
+        return -1;
+    }
+
+    std::string text = written_header + "\n";
+    std::string mv_cell, mw_cell;
+    for (size_t i = 0; i < stored.rows.size(); ++i) {
+        const std::string& row = stored.rows[i];
+        const level_result_t* r = result_of(results, row_levels[i]);
+        if (!update) {
+            if (r) {
+                level_cells(*r, "-1", &mv_cell, &mw_cell);
+            } else {
+                mv_cell = mw_cell = "-1";
+            }
+            text += row + "," + mv_cell + "," + mw_cell + "\n";
+            continue;
+        }
+        std::vector<std::string> fields = split_fields(row);
+        const size_t count = fields.size();
+        if (r) {
+            level_cells(*r, "-1", &mv_cell, &mw_cell);
+            if (static_cast<size_t>(mv_pos) < count) fields[mv_pos] = mv_cell;
+            if (static_cast<size_t>(mw_pos) < count) fields[mw_pos] = mw_cell;
+        } else {
+            for (int pos : {mv_pos, mw_pos}) {
+                if (static_cast<size_t>(pos) < count &&
+                    (fields[pos].empty() || fields[pos] == "NA")) {
+                    fields[pos] = "-1";
+                }
+            }
+        }
+        text += join_fields(fields) + "\n";
+    }
+
+    for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
+        if (present[level]) continue;
+        std::vector<std::string> fields(header_fields.size());
+        fields[0] = std::to_string(level);
+        level_cells(results.level[level], "NA", &mv_cell, &mw_cell);
+        fields[mv_pos] = mv_cell;
+        fields[mw_pos] = mw_cell;
+        text += join_fields(fields) + "\n";
+    }
+    *merged = std::move(text);
+    return 0;
+}
+
+int replace_file_contents(const char* path, const std::string& text) {
+    const std::string target(path);
+    const std::string temporary = target + ".tmp";
+    mode_t mode = 0644;
+    struct stat existing;
+    if (::stat(path, &existing) == 0) mode = existing.st_mode & 07777;
+
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) {
+        std::perror("Failed to open output file for calibration data");
+        return -1;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text) && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        errno = saved;
+        std::perror("Failed to write calibration data");
+        ::unlink(temporary.c_str());
+        return -1;
+    }
+    if (::rename(temporary.c_str(), path) != 0) {
+        std::perror("Failed to replace calibration file");
+        ::unlink(temporary.c_str());
+        return -1;
+    }
+    // Make the rename itself durable; the new table is in place either way.
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
+}

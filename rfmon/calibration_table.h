@@ -1,0 +1,62 @@
+// Calibration table text: the per-level results of one sweep, the cell
+// texts, a new table, the merge into a stored table, and the file replacement.
+//
+// Everything here works on text and plain records so that a table can be
+// built, merged and checked without the detector; the sweep only reads the
+// stored file, measures, and hands the finished text to
+// replace_file_contents().
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr int CALIBRATION_TABLE_LEVELS = 63;     // lines of a new table, levels 1..63
+constexpr double TEMPERATURE_STOP_MV = -9999.0;  // `mv` of the level where a temperature stop happened
+constexpr int CALIBRATION_LINE_BUFFER = 1024;    // line buffer of the stored table and header limit
+
+// One level of one sweep. For a temperature stop `mv` is TEMPERATURE_STOP_MV
+// and `mw` holds the temperature in °C.
+typedef struct level_result_t {
+    bool valid;
+    double mv;
+    double mw;
+} level_result_t;
+
+// Indexed by power level; index 0 is never set.
+typedef struct sweep_results_t {
+    level_result_t level[CALIBRATION_TABLE_LEVELS + 1];
+} sweep_results_t;
+
+// A stored table as read: the header line with its line end (if it had one)
+// and every further line with one trailing "\n" removed.
+typedef struct stored_table_t {
+    std::string header;
+    std::vector<std::string> rows;
+} stored_table_t;
+
+// "TEMP_ERROR_<integer °C>_<first decimal, truncated>".
+std::string temperature_marker(double temperature_c);
+
+// The two cells of a level: "%.2f" numbers, the temperature marker twice,
+// or `absent` twice ("-1" in a new table, "NA" on lines a merge adds).
+void level_cells(const level_result_t& result, const char* absent, std::string* mv_cell,
+                 std::string* mw_cell);
+
+// Splits the text of a stored table file. 0 on success; -1 with one message
+// on standard error when the text has no header or a line too long for the
+// line buffer (`path` names the file in that message).
+int parse_stored_table(const std::string& text, const char* path, stored_table_t* table);
+
+// The table of a sweep without a stored table: header for `mcs`, levels 1..63.
+std::string new_table_text(const sweep_results_t& results, int mcs);
+
+// The stored table merged with the sweep's results for `mcs`, in `*merged`.
+// 0 on success; -1 after one message when the merge cannot produce a table
+// whose header and lines agree (nothing is written by this function).
+int merge_table_text(const stored_table_t& stored, const sweep_results_t& results, int mcs,
+                     const char* path, std::string* merged);
+
+// Replaces the file at `path` by `text` as a whole: a temporary file in the
+// same folder, flushed and synced, renamed over `path`, then the folder
+// synced. 0 on success; -1 after a perror, with `path` as it was before.
+int replace_file_contents(const char* path, const std::string& text);

@@ -1,0 +1,38 @@
+// Fast calibration: the anchor check and the estimate of the levels between
+// the anchors from the built-in reference curves, shifted by the offsets
+// measured at the anchors.
+#pragma once
+
+#include "calibration_sweep.h"
+#include "calibration_table.h"
+
+constexpr double ESTIMATE_MIN_MV = 1.0;
+
+// Measured minus reference voltage at one anchor level.
+typedef struct anchor_offset_t {
+    int level;
+    double offset;
+} anchor_offset_t;
+
+// Converts a voltage to dBm for the sweep's band and MCS; 0 on success.
+typedef int (*mv_to_dbm_fn)(double mv, double* dbm, void* context);
+
+// Anchors tested after a sweep that stopped at `stop_level` (0: no stop)
+// that have no result: one error line each on standard error. Returns how
+// many failed.
+int report_failed_anchors(const sweep_results_t& results, int stop_level);
+
+// Offsets of the anchors with a measured result (not a temperature stop)
+// and a reference voltage, in anchor order. Returns their count.
+int collect_anchor_offsets(const sweep_results_t& results, const char* band_token, int mcs,
+                           anchor_offset_t offsets[FAST_CALIBRATION_LEVEL_COUNT]);
+
+// Offset at `level`: the nearest end offset outside the kept anchors, linear
+// between them, 0 without anchors.
+double offset_at_level(const anchor_offset_t* offsets, int count, int level);
+
+// Fills every level 1..60 without a result that is not an anchor (and not
+// above `stop_level` when a stop occurred) with an estimate, printing the
+// estimation's progress and per-level warnings.
+void estimate_fast_levels(sweep_results_t* results, const char* band_token, int mcs,
+                          int stop_level, mv_to_dbm_fn convert, void* context);
