@@ -1,0 +1,45 @@
+// Fake command-line tools for tests of code that runs tools through the
+// shell, and capture of what the code itself prints.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Shell scripts named like the tools, in a fresh folder under /tmp put first
+// on PATH for the life of the object. Each call appends one line to a log:
+// the tool's name, then every argument in brackets ("iw [dev] [wlan0]"),
+// so the exact argument vector can be compared. A tool prints what
+// set_output / set_error gave it and exits with set_status (0 by default).
+class FakeTools {
+public:
+    explicit FakeTools(const std::vector<std::string>& tools);
+    ~FakeTools();
+    FakeTools(const FakeTools&) = delete;
+    FakeTools& operator=(const FakeTools&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    void set_output(const std::string& tool, const std::string& text);  // to stdout
+    void set_error(const std::string& tool, const std::string& text);   // to stderr
+    void set_status(const std::string& tool, int status);
+    void reset(const std::string& tool);  // no output, status 0
+
+    std::vector<std::string> calls() const;
+    void clear_calls();
+
+private:
+    std::string dir_;
+    std::string saved_path_;
+};
+
+struct Captured {
+    std::string out;
+    std::string err;
+};
+
+// Runs `body` with the process's standard output and error (file
+// descriptors 1 and 2, C stdio and iostreams) redirected, and returns what was written.
+Captured capture_output(const std::function<void()>& body);
+
+void write_file(const std::string& path, const std::string& text);
+std::string read_file(const std::string& path);
