@@ -1,6 +1,5 @@
 #include "rtp_packetizer.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -60,7 +59,11 @@ int create_rtp_packet_fragment(const uint8_t* data, size_t len, uint32_t timesta
     if (first && mode == VENC_H265) skip = H265_FIRST_SKIP;
     const size_t header_bytes =
         mode == VENC_H264 ? H264_FRAGMENT_HEADER_BYTES : H265_FRAGMENT_HEADER_BYTES;
-    packet = std::make_shared<std::vector<uint8_t>>(len + header_bytes);
+    // Every byte is written below, so the vector is sized without zeroing it
+    // twice: headers first, then the payload appended in one copy.
+    packet = std::make_shared<std::vector<uint8_t>>();
+    packet->reserve(len + header_bytes);
+    packet->resize(header_bytes);
     uint8_t* out = packet->data();
 
     const bool last = mtu < 0 || len < static_cast<size_t>(mtu);
@@ -84,16 +87,25 @@ int create_rtp_packet_fragment(const uint8_t* data, size_t len, uint32_t timesta
         out[13] = payload_header.bytes[1];
         out[14] = fu.value;
     }
-    if (len > 0) std::memcpy(out + header_bytes, data + skip, len);
+    if (len > 0) packet->insert(packet->end(), data + skip, data + skip + len);
     return skip + static_cast<int>(len);
 }
 
 int get_header_size(const std::vector<uint8_t>& buffer, int start) {
-    static constexpr uint8_t kStartCode[] = {0x00, 0x00, 0x00, 0x01};
     // A start beyond the end would read outside the buffer: treat it as "none".
     if (start < 0 || static_cast<size_t>(start) >= buffer.size()) return 0;
-    auto found = std::search(buffer.begin() + start, buffer.end(), std::begin(kStartCode),
-                             std::end(kStartCode));
-    if (found == buffer.end()) return 0;
-    return static_cast<int>(found - buffer.begin());
+    const uint8_t* base = buffer.data();
+    const size_t size = buffer.size();
+    // Find each 0x01 with memchr and look back for the three zero bytes.
+    size_t at = static_cast<size_t>(start) + 3;
+    while (at < size) {
+        const void* hit = std::memchr(base + at, 0x01, size - at);
+        if (!hit) return 0;
+        at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - base);
+        if (base[at - 1] == 0 && base[at - 2] == 0 && base[at - 3] == 0) {
+            return static_cast<int>(at - 3);
+        }
+        ++at;
+    }
+    return 0;
 }
