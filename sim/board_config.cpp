@@ -1,0 +1,360 @@
+#include "board_config.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool parse_long(const std::string& text, long* out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0') return false;
+    *out = v;
+    return true;
+}
+
+bool parse_double(const std::string& text, double* out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+bool parse_bus_list(const std::string& text, int max_bus, bool* table, std::string* error) {
+    for (int i = 0; i <= max_bus; ++i) table[i] = false;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t comma = text.find(',', pos);
+        if (comma == std::string::npos) comma = text.size();
+        std::string item = text.substr(pos, comma - pos);
+        long bus = -1;
+        if (!parse_long(item, &bus) || bus < 0 || bus > max_bus) {
+            *error = "bad bus number '" + item + "' (0.." + std::to_string(max_bus) + ")";
+            return false;
+        }
+        table[bus] = true;
+        pos = comma + 1;
+    }
+    return true;
+}
+
+bool parse_fault_kind(const std::string& text, uint32_t* kind) {
+    static const struct {
+        const char* name;
+        uint32_t kind;
+    } kinds[] = {
+        {"any", FK_ANY},           {"select", FK_SELECT},         {"write", FK_WRITE},
+        {"read", FK_READ},         {"smbus", FK_SMBUS},           {"reg-write", FK_REG_WRITE},
+        {"reg-read", FK_REG_READ}, {"reset", FK_RESET},           {"seq-start", FK_SEQ_START},
+        {"buffer-cmd", FK_BUFFER_CMD}, {"buffer-read", FK_BUFFER_READ},
+        {"temp-write", FK_TEMP_WRITE}, {"temp-read", FK_TEMP_READ},
+    };
+    for (const auto& k : kinds) {
+        if (text == k.name) {
+            *kind = k.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+// KIND[@ADDR]:ACTION[:WHEN[,count=M]]
+bool parse_fault(const std::string& text, FaultSpec* fault, std::string* error) {
+    *error = "bad fault '" + text + "' (KIND[@ADDR]:ACTION[:WHEN])";
+    size_t c1 = text.find(':');
+    if (c1 == std::string::npos) return false;
+    size_t c2 = text.find(':', c1 + 1);
+    std::string kind_part = text.substr(0, c1);
+    std::string action = text.substr(c1 + 1, c2 == std::string::npos ? std::string::npos
+                                                                       : c2 - c1 - 1);
+    std::string when = c2 == std::string::npos ? "" : text.substr(c2 + 1);
+
+    size_t at = kind_part.find('@');
+    if (at != std::string::npos) {
+        long addr = -1;
+        if (!parse_long(kind_part.substr(at + 1), &addr) || addr < 0 || addr > 0x7F) return false;
+        fault->address = static_cast<int>(addr);
+        kind_part = kind_part.substr(0, at);
+    }
+    if (!parse_fault_kind(kind_part, &fault->kind)) return false;
+
+    if (action == "nak") fault->action = FaultAction::Nak;
+    else if (action == "enxio") fault->action = FaultAction::Enxio;
+    else if (action == "short") fault->action = FaultAction::Short;
+    else return false;
+    if (fault->action == FaultAction::Short && (fault->kind & (FK_SELECT | FK_SMBUS))) {
+        *error = "bad fault '" + text + "': select and smbus transactions cannot be short";
+        return false;
+    }
+
+    fault->when = FaultWhen::Always;
+    size_t pos = 0;
+    while (pos < when.size()) {
+        size_t comma = when.find(',', pos);
+        if (comma == std::string::npos) comma = when.size();
+        std::string item = when.substr(pos, comma - pos);
+        size_t eq = item.find('=');
+        if (eq == std::string::npos) return false;
+        std::string key = item.substr(0, eq), val = item.substr(eq + 1);
+        if (key == "rate") {
+            if (!parse_double(val, &fault->rate) || fault->rate < 0 || fault->rate > 1) return false;
+            fault->when = FaultWhen::Rate;
+        } else {
+            long n = 0;
+            if (!parse_long(val, &n) || n < 1) return false;
+            if (key == "at") fault->when = FaultWhen::At, fault->n = n;
+            else if (key == "from") fault->when = FaultWhen::From, fault->n = n;
+            else if (key == "every") fault->when = FaultWhen::Every, fault->n = n;
+            else if (key == "count") fault->count = n;
+            else return false;
+        }
+        pos = comma + 1;
+    }
+    error->clear();
+    return true;
+}
+
+bool finalize(BoardConfig* cfg, std::string* error) {
+    bool vtx[SIM_MAX_DEVICE_BUS + 1];
+    if (!parse_bus_list(cfg->buses_list, SIM_MAX_BUS, cfg->bus_exists, error)) return false;
+    if (!parse_bus_list(cfg->vtx_list, SIM_MAX_DEVICE_BUS, vtx, error)) return false;
+    if (cfg->adc_list_set) {
+        if (!parse_bus_list(cfg->adc_list, SIM_MAX_DEVICE_BUS, cfg->adc_on, error)) return false;
+    } else {
+        std::memcpy(cfg->adc_on, vtx, sizeof vtx);
+    }
+    if (cfg->temp_list_set) {
+        if (!parse_bus_list(cfg->temp_list, SIM_MAX_DEVICE_BUS, cfg->temp_on, error)) return false;
+    } else {
+        std::memcpy(cfg->temp_on, vtx, sizeof vtx);
+    }
+    for (int b = 0; b <= SIM_MAX_DEVICE_BUS; ++b) {
+        if (cfg->no_temp_sensor) cfg->temp_on[b] = false;
+        if (cfg->adc_on[b] || cfg->temp_on[b]) cfg->bus_exists[b] = true;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool board_option_has_value(const std::string& name, bool* known) {
+    static const char* const flags[] = {"--no-temp-sensor", "--select-absent-fails",
+                                        "--virtual-time"};
+    static const char* const valued[] = {
+        "--buses", "--vtx-buses", "--adc-buses", "--temp-buses", "--frequency", "--mcs",
+        "--power", "--offset-mv", "--noise-mv", "--idle-mv", "--saturate-mv", "--over-power",
+        "--seed", "--temp-start", "--temp-rise", "--temp-tau", "--temp-spike", "--fault",
+        "--time-scale", "--log", "--i2c-log", "--configure-status", "--send-command-status",
+        "--state"};
+    for (const char* f : flags) {
+        if (name == f) return *known = true, false;
+    }
+    for (const char* v : valued) {
+        if (name == v) return *known = true, true;
+    }
+    *known = false;
+    return false;
+}
+
+bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::string& value,
+                        std::string* error) {
+    auto bad = [&](const char* what) {
+        *error = "bad value '" + value + "' for " + name + " (" + what + ")";
+        return false;
+    };
+    long n = 0;
+    double d = 0;
+    if (name == "--buses") {
+        cfg->buses_list = value;
+    } else if (name == "--vtx-buses") {
+        cfg->vtx_list = value;
+    } else if (name == "--adc-buses") {
+        cfg->adc_list = value, cfg->adc_list_set = true;
+    } else if (name == "--temp-buses") {
+        cfg->temp_list = value, cfg->temp_list_set = true;
+    } else if (name == "--no-temp-sensor") {
+        cfg->no_temp_sensor = true;
+    } else if (name == "--select-absent-fails") {
+        cfg->select_absent_fails = true;
+    } else if (name == "--frequency") {
+        if (!parse_long(value, &n) || n < 1 || n > 100000) return bad("MHz");
+        cfg->frequency = static_cast<int>(n);
+    } else if (name == "--mcs") {
+        if (!parse_long(value, &n) || n < 0 || n > 31) return bad("0..31");
+        cfg->mcs = static_cast<int>(n);
+    } else if (name == "--power") {
+        if (!parse_long(value, &n) || n < 0 || n > 63) return bad("0..63");
+        cfg->power = static_cast<int>(n);
+    } else if (name == "--offset-mv") {
+        size_t eq = value.find('=');
+        if (eq == std::string::npos) {
+            if (!parse_double(value, &d)) return bad("mV");
+            cfg->offset_mv = d;
+        } else {
+            std::string band = value.substr(0, eq);
+            int idx = band == "2_4" ? 0 : band == "5_1" ? 1 : band == "5_8" ? 2 : -1;
+            if (idx < 0 || !parse_double(value.substr(eq + 1), &d)) return bad("MV or BAND=MV");
+            cfg->band_offset_mv[idx] = d;
+        }
+    } else if (name == "--noise-mv") {
+        if (!parse_double(value, &d) || d < 0) return bad("mV >= 0");
+        cfg->noise_mv = d;
+    } else if (name == "--idle-mv") {
+        if (!parse_double(value, &d) || d < 0) return bad("mV >= 0");
+        cfg->idle_mv = d;
+    } else if (name == "--saturate-mv") {
+        if (!parse_double(value, &d) || d <= 0) return bad("mV > 0");
+        cfg->saturate_mv = d;
+    } else if (name == "--over-power") {
+        size_t colon = value.find(':');
+        if (colon == std::string::npos || !parse_long(value.substr(0, colon), &n) || n < 1 ||
+            n > 63 || !parse_double(value.substr(colon + 1), &d))
+            return bad("LEVEL:MV");
+        cfg->over_power_level = static_cast<int>(n);
+        cfg->over_power_mv = d;
+    } else if (name == "--seed") {
+        if (!parse_long(value, &n) || n < 0) return bad("integer >= 0");
+        cfg->seed = static_cast<uint64_t>(n);
+    } else if (name == "--temp-start") {
+        if (!parse_double(value, &d) || d < -128 || d > 127) return bad("-128..127 C");
+        cfg->temp_start_c = d;
+    } else if (name == "--temp-rise") {
+        if (!parse_double(value, &d)) return bad("C");
+        cfg->temp_rise_c = d;
+    } else if (name == "--temp-tau") {
+        if (!parse_double(value, &d) || d <= 0) return bad("seconds > 0");
+        cfg->temp_tau_s = d;
+    } else if (name == "--temp-spike") {
+        size_t at = value.find('@');
+        if (at == std::string::npos || !parse_double(value.substr(0, at), &d))
+            return bad("C@N[xK]");
+        std::string rest = value.substr(at + 1);
+        size_t x = rest.find('x');
+        long len = 1;
+        if (x != std::string::npos) {
+            if (!parse_long(rest.substr(x + 1), &len) || len < 1) return bad("C@N[xK]");
+            rest = rest.substr(0, x);
+        }
+        if (!parse_long(rest, &n) || n < 1) return bad("C@N[xK]");
+        cfg->spike_c = d, cfg->spike_at = n, cfg->spike_len = len;
+    } else if (name == "--fault") {
+        if (cfg->fault_count >= SIM_MAX_FAULTS) {
+            *error = "too many faults (at most " + std::to_string(SIM_MAX_FAULTS) + ")";
+            return false;
+        }
+        FaultSpec f;
+        if (!parse_fault(value, &f, error)) return false;
+        cfg->faults[cfg->fault_count++] = f;
+    } else if (name == "--virtual-time") {
+        cfg->virtual_time = true, cfg->time_scale = 0;
+    } else if (name == "--time-scale") {
+        if (!parse_double(value, &d) || d < 1) return bad("a speed-up >= 1");
+        cfg->virtual_time = true, cfg->time_scale = d;
+    } else if (name == "--log") {
+        if (value.empty()) return bad("a file");
+        cfg->tools_log = value;
+    } else if (name == "--i2c-log") {
+        cfg->i2c_log = value;
+    } else if (name == "--configure-status" || name == "--send-command-status") {
+        if (!parse_long(value, &n) || n < 0 || n > 255) return bad("0..255");
+        (name == "--configure-status" ? cfg->configure_status : cfg->send_command_status) =
+            static_cast<int>(n);
+    } else if (name == "--state") {
+        if (value.empty()) return bad("a file");
+        cfg->state_path = value;
+    } else {
+        *error = "unknown board option " + name;
+        return false;
+    }
+    return finalize(cfg, error);
+}
+
+bool parse_board_options(BoardConfig* cfg, const std::vector<std::string>& args,
+                         std::string* error) {
+    if (!finalize(cfg, error)) return false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        bool known = false;
+        bool has_value = board_option_has_value(args[i], &known);
+        if (!known) {
+            *error = "unknown board option " + args[i];
+            return false;
+        }
+        std::string value;
+        if (has_value) {
+            if (i + 1 >= args.size()) {
+                *error = "option " + args[i] + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!apply_board_option(cfg, args[i - (has_value ? 1 : 0)], value, error)) return false;
+    }
+    return true;
+}
+
+bool load_board_config(BoardConfig* cfg, const std::string& path, std::string* error) {
+    FILE* f = std::fopen(path.c_str(), "re");
+    if (!f) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = finalize(cfg, error);
+    char line[4096];
+    while (ok && std::fgets(line, sizeof line, f)) {
+        std::string text(line);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        if (text.empty()) continue;
+        size_t tab = text.find('\t');
+        std::string name = text.substr(0, tab);
+        std::string value = tab == std::string::npos ? "" : text.substr(tab + 1);
+        ok = apply_board_option(cfg, name, value, error);
+    }
+    std::fclose(f);
+    return ok;
+}
+
+bool save_board_config(const std::vector<std::string>& args, const std::string& path,
+                       std::string* error) {
+    std::string text;
+    for (size_t i = 0; i < args.size(); ++i) {
+        bool known = false;
+        bool has_value = board_option_has_value(args[i], &known);
+        if (!known) {
+            *error = "unknown board option " + args[i];
+            return false;
+        }
+        std::string value = has_value && i + 1 < args.size() ? args[i + 1] : "";
+        if (value.find('\n') != std::string::npos || value.find('\t') != std::string::npos) {
+            *error = "option " + args[i] + ": value holds a tab or newline";
+            return false;
+        }
+        text += args[i] + "\t" + value + "\n";
+        if (has_value) ++i;
+    }
+    std::string tmp = path + ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = "cannot write " + tmp + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+              ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,106 @@
+// What the simulated board looks like: buses, devices, RF and thermal model
+// settings, faults and time mode. Parsed from the wrapper's options and kept
+// in a small text file that every process on the board reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int SIM_MAX_BUS = 255;        // /dev/i2c-0 .. /dev/i2c-255 are simulated paths
+constexpr int SIM_MAX_DEVICE_BUS = 31;  // devices may sit on buses 0..31
+constexpr int SIM_MAX_FAULTS = 16;
+
+enum FaultKind : uint32_t {
+    FK_ANY = 1u << 0,
+    FK_SELECT = 1u << 1,
+    FK_WRITE = 1u << 2,
+    FK_READ = 1u << 3,
+    FK_SMBUS = 1u << 4,
+    FK_REG_WRITE = 1u << 5,
+    FK_REG_READ = 1u << 6,
+    FK_RESET = 1u << 7,
+    FK_SEQ_START = 1u << 8,
+    FK_BUFFER_CMD = 1u << 9,
+    FK_BUFFER_READ = 1u << 10,
+    FK_TEMP_WRITE = 1u << 11,
+    FK_TEMP_READ = 1u << 12,
+};
+
+enum class FaultAction { Nak, Enxio, Short };
+enum class FaultWhen { Always, At, From, Every, Rate };
+
+struct FaultSpec {
+    uint32_t kind = FK_ANY;
+    int address = -1;  // -1: any device
+    FaultAction action = FaultAction::Nak;
+    FaultWhen when = FaultWhen::Always;
+    long n = 0;        // at/from/every
+    double rate = 0;   // rate
+    long count = -1;   // -1: no limit
+};
+
+struct BoardConfig {
+    // As given; turned into the tables below once all options are in.
+    std::string buses_list = "0,1";
+    std::string vtx_list = "1";
+    std::string adc_list, temp_list;
+    bool adc_list_set = false, temp_list_set = false, no_temp_sensor = false;
+
+    bool bus_exists[SIM_MAX_BUS + 1] = {};
+    bool adc_on[SIM_MAX_DEVICE_BUS + 1] = {};
+    bool temp_on[SIM_MAX_DEVICE_BUS + 1] = {};
+    bool select_absent_fails = false;
+
+    int frequency = 5805;
+    int mcs = 3;
+    int power = 20;
+
+    double offset_mv = 0;
+    double band_offset_mv[3] = {0, 0, 0};  // 2_4, 5_1, 5_8
+    double noise_mv = 1.0;
+    double idle_mv = 2.0;
+    double saturate_mv = 1750.0;
+    int over_power_level = 0;  // 0: off
+    double over_power_mv = 0;
+    uint64_t seed = 1;
+
+    double temp_start_c = 35.0;
+    double temp_rise_c = 30.0;
+    double temp_tau_s = 60.0;
+    double spike_c = 0;
+    long spike_at = 0;  // 0: off
+    long spike_len = 1;
+
+    FaultSpec faults[SIM_MAX_FAULTS];
+    int fault_count = 0;
+
+    bool virtual_time = false;
+    double time_scale = 0;  // 0: sleeps take no real time
+
+    std::string tools_log = "/run/orvi-sim/tools.log";
+    std::string i2c_log;
+    std::string state_path = "/run/orvi-sim/board.shm";
+    int configure_status = 0;
+    int send_command_status = 0;
+};
+
+// Applies one option ("--buses", "0,1"). Options without a value take "".
+// Returns false with a message in *error.
+bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::string& value,
+                        std::string* error);
+
+// True when the option takes a value.
+bool board_option_has_value(const std::string& name, bool* known);
+
+// Parses options as given on a command line; stops at the first error.
+bool parse_board_options(BoardConfig* cfg, const std::vector<std::string>& args,
+                         std::string* error);
+
+// The config file holds one option a line: the name, a tab, the value.
+bool load_board_config(BoardConfig* cfg, const std::string& path, std::string* error);
+bool save_board_config(const std::vector<std::string>& args, const std::string& path,
+                       std::string* error);
+
+// Environment variable naming the config file of the board.
+constexpr const char* SIM_BOARD_ENV = "ORVI_SIM_BOARD";

@@ -1,0 +1,129 @@
+#include "board_state.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Direct system calls: this code runs inside the preloaded library, where
+// open/close/ftruncate may be our own interposed versions.
+int sys_open(const char* path, int flags, int mode) {
+    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+int sys_close(int fd) { return static_cast<int>(syscall(SYS_close, fd)); }
+
+void init_shared(BoardShared* s, const BoardConfig& cfg) {
+    std::memset(static_cast<void*>(s), 0, sizeof *s);
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(&s->lock, &attr);
+    pthread_mutexattr_destroy(&attr);
+    new (&s->virtual_ns) std::atomic<int64_t>(0);
+    new (&s->frequency) std::atomic<int32_t>(cfg.frequency);
+    new (&s->mcs) std::atomic<int32_t>(cfg.mcs);
+    new (&s->power) std::atomic<int32_t>(cfg.power);
+    new (&s->stop_test) std::atomic<int32_t>(0);
+    s->temperature_c = cfg.temp_start_c;
+    s->temperature_at_ns = -1;  // set by the first update
+    for (auto& adc : s->adc) reset_adc(&adc);
+    s->version = SIM_STATE_VERSION;
+}
+
+}  // namespace
+
+void reset_adc(SimAdcState* adc) {
+    std::memset(adc, 0, sizeof *adc);
+}
+
+bool create_board_state(const BoardConfig& cfg, std::string* error) {
+    std::string tmp = cfg.state_path + ".tmp";
+    int fd = sys_open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = "cannot create " + tmp + ": " + std::strerror(errno);
+        return false;
+    }
+    if (syscall(SYS_ftruncate, fd, static_cast<long>(sizeof(BoardShared))) != 0) {
+        *error = "cannot size " + tmp + ": " + std::strerror(errno);
+        sys_close(fd);
+        return false;
+    }
+    void* map = mmap(nullptr, sizeof(BoardShared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    sys_close(fd);
+    if (map == MAP_FAILED) {
+        *error = "cannot map " + tmp + ": " + std::strerror(errno);
+        return false;
+    }
+    auto* s = static_cast<BoardShared*>(map);
+    init_shared(s, cfg);
+    std::atomic_thread_fence(std::memory_order_release);
+    s->magic = SIM_STATE_MAGIC;
+    munmap(map, sizeof(BoardShared));
+    if (std::rename(tmp.c_str(), cfg.state_path.c_str()) != 0) {
+        *error = "cannot create " + cfg.state_path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+BoardShared* attach_board_state(const BoardConfig& cfg) {
+    int fd = sys_open(cfg.state_path.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd >= 0) {
+        void* map = mmap(nullptr, sizeof(BoardShared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        sys_close(fd);
+        if (map != MAP_FAILED) {
+            auto* s = static_cast<BoardShared*>(map);
+            if (s->magic == SIM_STATE_MAGIC && s->version == SIM_STATE_VERSION) return s;
+            munmap(map, sizeof(BoardShared));
+        }
+    }
+    void* local = mmap(nullptr, sizeof(BoardShared), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (local == MAP_FAILED) return nullptr;
+    auto* s = static_cast<BoardShared*>(local);
+    init_shared(s, cfg);
+    s->magic = SIM_STATE_MAGIC;
+    return s;
+}
+
+void lock_board(BoardShared* s) {
+    // A process killed while holding the lock leaves it to the next one; the
+    // guarded data is only ever half-way through a register update.
+    if (pthread_mutex_lock(&s->lock) == EOWNERDEAD) pthread_mutex_consistent(&s->lock);
+}
+
+void unlock_board(BoardShared* s) { pthread_mutex_unlock(&s->lock); }
+
+int64_t board_now_ns(const BoardShared* s, int64_t real_now_ns) {
+    return real_now_ns + s->virtual_ns.load(std::memory_order_relaxed);
+}
+
+double update_temperature(BoardShared* s, const BoardConfig& cfg, int64_t now_ns) {
+    lock_board(s);
+    double t = update_temperature_locked(s, cfg, now_ns);
+    unlock_board(s);
+    return t;
+}
+
+double update_temperature_locked(BoardShared* s, const BoardConfig& cfg, int64_t now_ns) {
+    if (s->temperature_at_ns < 0 || now_ns < s->temperature_at_ns) {
+        s->temperature_at_ns = now_ns;
+    } else {
+        int power = s->power.load(std::memory_order_relaxed);
+        if (power < 0) power = 0;
+        double target = cfg.temp_start_c + cfg.temp_rise_c * power / 60.0;
+        double dt = (now_ns - s->temperature_at_ns) / 1e9;
+        s->temperature_c = target + (s->temperature_c - target) * std::exp(-dt / cfg.temp_tau_s);
+        s->temperature_at_ns = now_ns;
+    }
+    return s->temperature_c;
+}

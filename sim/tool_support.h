@@ -1,0 +1,20 @@
+// Shared by the board's command-line tools: finding the board this process
+// runs on and recording a call in the tools' log.
+#pragma once
+
+#include <string>
+
+#include "board_config.h"
+#include "board_state.h"
+
+struct ToolBoard {
+    BoardConfig cfg;
+    BoardShared* state = nullptr;
+};
+
+// Loads the board named by ORVI_SIM_BOARD; false with a message on stderr.
+bool open_tool_board(const char* tool, ToolBoard* board);
+
+// Appends "tool arg1 arg2 ...\n" to the board's tools log (one write, so
+// concurrent callers do not interleave). False with a message on stderr.
+bool log_tool_call(const ToolBoard& board, const char* tool, int argc, char** argv);
