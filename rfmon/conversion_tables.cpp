@@ -16,7 +16,9 @@ constexpr int LINE_BYTES = 1024;
 constexpr int PATH_BYTES = 256;
 constexpr int TOKEN_BYTES = 10;
 
-const char* printable(const char* text) { return text ? text : "(null)"; }
+const char* printable(const char* text) {
+    return text ? text : "(null)";
+}
 
 // "5.8" -> "/data/quillon/vtx/5_8_mv_to_dbm.csv"; only the first nine
 // characters of the key take part.
@@ -24,7 +26,8 @@ void table_path(char (&path)[PATH_BYTES], const char* band) {
     char token[TOKEN_BYTES] = {};
     std::snprintf(token, sizeof token, "%s", band);
     for (char* c = token; *c; ++c) {
-        if (*c == '.') *c = '_';
+        if (*c == '.')
+            *c = '_';
     }
     std::snprintf(path, sizeof path, "/data/quillon/vtx/%s_mv_to_dbm.csv", token);
 }
@@ -54,7 +57,9 @@ struct nearest_search_t {
     double previous_value;
 };
 
-nearest_search_t start_search(double x) { return {x, INFINITY, 0.0, false, 0.0, 0.0}; }
+nearest_search_t start_search(double x) {
+    return {x, INFINITY, 0.0, false, 0.0, 0.0};
+}
 
 void consider_row(nearest_search_t* s, double key, double value) {
     const double x = s->x;
@@ -81,15 +86,18 @@ void consider_row(nearest_search_t* s, double key, double value) {
 }  // namespace
 
 int load_csv_cache(csv_cache_t* cache, const char* path) {
-    if (cache->is_loaded) return 0;
+    if (cache->is_loaded)
+        return 0;
     char line[LINE_BYTES];
     FILE* file = open_table(path, line);
-    if (!file) return -1;
+    if (!file)
+        return -1;
     cache->row_count = 0;
     while (cache->row_count < CSV_CACHE_MAX_ROWS && std::fgets(line, sizeof line, file)) {
         char* state = nullptr;
         char* field = strtok_r(line, ",", &state);
-        if (!field) continue;
+        if (!field)
+            continue;
         double* row = cache->data[cache->row_count];
         row[0] = std::strtod(field, nullptr);
         for (int column = 1; column < CSV_CACHE_COLUMNS; ++column) {
@@ -104,10 +112,14 @@ int load_csv_cache(csv_cache_t* cache, const char* path) {
 }
 
 csv_cache_t* get_csv_cache_for_freq(const char* band) {
-    if (!band) return nullptr;
-    if (std::strcmp(band, "2.4") == 0) return &g_csv_cache_manager.band_2_4;
-    if (std::strcmp(band, "5.1") == 0) return &g_csv_cache_manager.band_5_1;
-    if (std::strcmp(band, "5.8") == 0) return &g_csv_cache_manager.band_5_8;
+    if (!band)
+        return nullptr;
+    if (std::strcmp(band, "2.4") == 0)
+        return &g_csv_cache_manager.band_2_4;
+    if (std::strcmp(band, "5.1") == 0)
+        return &g_csv_cache_manager.band_5_1;
+    if (std::strcmp(band, "5.8") == 0)
+        return &g_csv_cache_manager.band_5_8;
     return nullptr;
 }
 
@@ -133,7 +145,8 @@ int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* b
     if (!cache->is_loaded) {
         char path[PATH_BYTES];
         table_path(path, band);
-        if (load_csv_cache(cache, path) != 0) return -1;
+        if (load_csv_cache(cache, path) != 0)
+            return -1;
     }
     nearest_search_t search = start_search(mv);
     const int rows = cache->row_count;
@@ -150,21 +163,24 @@ int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, do
     table_path(path, printable(band));
     char line[LINE_BYTES];
     FILE* file = open_table(path, line);
-    if (!file) return -1;
+    if (!file)
+        return -1;
     // Field index of the value, 0-based; any negative MCS lands on the key.
     const long long wanted = mcs < 0 ? 0 : static_cast<long long>(mcs) + 1;
     nearest_search_t search = start_search(mv);
     while (std::fgets(line, sizeof line, file)) {
         char* state = nullptr;
         char* field = strtok_r(line, ",", &state);
-        if (!field) continue;
+        if (!field)
+            continue;
         const double key = std::strtod(field, nullptr);
         long long index = 0;
         while (field && index < wanted) {
             field = strtok_r(nullptr, ",", &state);
             ++index;
         }
-        if (!field) continue;  // no value for this MCS: not even a neighbour
+        if (!field)
+            continue;  // no value for this MCS: not even a neighbour
         consider_row(&search, key, std::strtod(field, nullptr));
     }
     std::fclose(file);
@@ -189,14 +205,19 @@ double custom_exp10(double x) {
     return sum;
 }
 
-double mW_to_dBm(double mw) { return 10.0 * std::log10(mw); }
+double mW_to_dBm(double mw) {
+    return 10.0 * std::log10(mw);
+}
 
 const char* custom_strcasestr(const char* haystack, const char* needle) {
-    if (!haystack || !needle) return nullptr;
+    if (!haystack || !needle)
+        return nullptr;
     const size_t length = std::strlen(needle);
-    if (length == 0) return haystack;
+    if (length == 0)
+        return haystack;
     for (const char* p = haystack; *p; ++p) {
-        if (strncasecmp(p, needle, length) == 0) return p;
+        if (strncasecmp(p, needle, length) == 0)
+            return p;
     }
     return nullptr;
 }

@@ -13,8 +13,10 @@ namespace {
 // A short transfer leaves errno untouched, so perror would print whatever an
 // earlier call left there; name it as an I/O error instead.
 bool transferred(ssize_t got, size_t wanted) {
-    if (got == static_cast<ssize_t>(wanted)) return true;
-    if (got >= 0) errno = EIO;
+    if (got == static_cast<ssize_t>(wanted))
+        return true;
+    if (got >= 0)
+        errno = EIO;
     return false;
 }
 
@@ -63,25 +65,31 @@ int read_word_data(int fd, uint8_t reg) {
 
 float convert_to_celsius(int raw) {
     int t = (raw >> 4) & 0xFFF;
-    if (t & 0x800) t -= 4096;
+    if (t & 0x800)
+        t -= 4096;
     return static_cast<float>(t * 0.0625);
 }
 
 int reset_device(int fd, bool verbose) {
     if (write_register(fd, WKEY, 0x0A) != 0) {
-        if (verbose) std::puts("Failed to write to WKEY register.");
+        if (verbose)
+            std::puts("Failed to write to WKEY register.");
         return -1;
     }
     if (write_register(fd, DEVICE_RESET, 0x01) != 0) {
-        if (verbose) std::puts("Failed to write to DEVICE_RESET register.");
+        if (verbose)
+            std::puts("Failed to write to DEVICE_RESET register.");
         return -1;
     }
-    if (verbose) std::puts("Device reset successfully.");
+    if (verbose)
+        std::puts("Device reset successfully.");
     if (write_register(fd, WKEY, 0x00) != 0) {
-        if (verbose) std::puts("Failed to write to WKEY register for safety.");
+        if (verbose)
+            std::puts("Failed to write to WKEY register for safety.");
         return -1;
     }
-    if (verbose) std::puts("WKEY register set to 0x00 for safety.");
+    if (verbose)
+        std::puts("WKEY register set to 0x00 for safety.");
     return 0;
 }
 
@@ -101,8 +109,10 @@ int read_all_data_buffer_entries_by_channel(int fd, sensor_data_t* record, doubl
         const uint8_t* p = buffer + pair * 4;
         const double ch0 = code_to_mv(p[0], p[1]);
         const double ch1 = code_to_mv(p[2], p[3]);
-        if (ch0 > record->ch0_mv) record->ch0_mv = ch0;
-        if (ch1 > *ch1_peak) *ch1_peak = ch1;
+        if (ch0 > record->ch0_mv)
+            record->ch0_mv = ch0;
+        if (ch1 > *ch1_peak)
+            *ch1_peak = ch1;
     }
     return 0;
 }
@@ -111,7 +121,8 @@ int check_i2c_device(int bus, int address) {
     char path[20];
     std::snprintf(path, sizeof path, "/dev/i2c-%d", bus);
     const int fd = open(path, O_RDWR);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     if (ioctl(fd, I2C_SLAVE, address) < 0) {
         close(fd);
         return -1;

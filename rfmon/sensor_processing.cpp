@@ -27,7 +27,8 @@ constexpr double ZERO_RULE_DBM = 0.01;
 constexpr int COMMAND_BYTES = 256;
 
 void sleep_us(long long us) {
-    if (us <= 0) return;
+    if (us <= 0)
+        return;
     timespec left{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
@@ -36,20 +37,26 @@ void sleep_us(long long us) {
 // Seconds to whole microseconds by truncation; nonsense (negative, NaN,
 // absurdly long) becomes no pause rather than a wrapped-around one.
 long long pause_us(double seconds) {
-    if (!(seconds > 0.0)) return 0;
+    if (!(seconds > 0.0))
+        return 0;
     const double us = seconds * 1e6;
-    if (us >= 9.0e15) return 0;
+    if (us >= 9.0e15)
+        return 0;
     return static_cast<long long>(us);
 }
 
 // Same failure rule as the device module: short transfers are I/O errors.
 bool transferred(ssize_t got, size_t wanted) {
-    if (got == static_cast<ssize_t>(wanted)) return true;
-    if (got >= 0) errno = EIO;
+    if (got == static_cast<ssize_t>(wanted))
+        return true;
+    if (got >= 0)
+        errno = EIO;
     return false;
 }
 
-bool select_device(int fd, int address) { return ioctl(fd, I2C_SLAVE, address) >= 0; }
+bool select_device(int fd, int address) {
+    return ioctl(fd, I2C_SLAVE, address) >= 0;
+}
 
 bool send_register(int fd, uint8_t reg, uint8_t value) {
     const uint8_t frame[3] = {ADS7142_OP_SINGLE_WRITE, reg, value};
@@ -85,9 +92,12 @@ void read_temperature(int fd, sensor_data_t* record) {
 // Band key of the channel 1 table for a frequency in MHz.
 const char* reading_band(int frequency) {
     const int q = frequency / 100;
-    if (q >= 50 && q <= 55) return "5.1";
-    if (q >= 56 && q <= 59) return "5.8";
-    if (q >= 23 && q <= 25) return "2.4";
+    if (q >= 50 && q <= 55)
+        return "5.1";
+    if (q >= 56 && q <= 59)
+        return "5.8";
+    if (q >= 23 && q <= 25)
+        return "2.4";
     std::fprintf(stderr, "Warning: Invalid frequency %d MHz\n", frequency);
     return "5.8";
 }
@@ -99,7 +109,9 @@ bool run_power_command(int level) {
     return std::system(command) != -1;
 }
 
-bool is_band_2_4(double band) { return std::fabs(band - 2.4) < 1e-9; }
+bool is_band_2_4(double band) {
+    return std::fabs(band - 2.4) < 1e-9;
+}
 
 }  // namespace
 
@@ -183,7 +195,9 @@ void read_vtx_config(int* mcs, int* frequency) {
     }
 }
 
-bool is_valid_power_level(int level) { return level >= POWER_LEVEL_MIN && level <= POWER_LEVEL_MAX; }
+bool is_valid_power_level(int level) {
+    return level >= POWER_LEVEL_MIN && level <= POWER_LEVEL_MAX;
+}
 
 double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double band) {
     if (!is_valid_power_level(level)) {
@@ -205,14 +219,15 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
         int mcs = 0;
         int frequency = 0;
         read_vtx_config(&mcs, &frequency);
-        int result = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
-                                         ADJUST_SAMPLE_PAUSE_S);
+        int result =
+            process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES, ADJUST_SAMPLE_PAUSE_S);
         if (result < 0) {
             std::printf("Reading %d failed, retrying...\n", j);
             sleep_us(READING_GAP_US);
             result = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
                                          ADJUST_SAMPLE_PAUSE_S);
-            if (result < 0) std::printf("Reading %d failed again!\n", j);
+            if (result < 0)
+                std::printf("Reading %d failed again!\n", j);
         }
         if (result >= 0) {
             const double value = channel0 ? record->ch0_dbm : record->ch1_dbm;
@@ -238,9 +253,12 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
         std::printf("Using average of valid readings: %.2f dBm\n", result);
     } else {
         double a = values[0], b = values[1], c = values[2];
-        if (a > b) std::swap(a, b);
-        if (b > c) std::swap(b, c);
-        if (a > b) std::swap(a, b);
+        if (a > b)
+            std::swap(a, b);
+        if (b > c)
+            std::swap(b, c);
+        if (a > b)
+            std::swap(a, b);
         result = b;
         std::printf("Using median value: %.2f dBm\n", result);
     }
@@ -274,8 +292,8 @@ probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int 
     }
     const double difference = std::fabs(result - s->target);
     if (difference < s->best_difference) {
-        std::printf("New best power level found: %d (%.1f dBm, %.1f from target)\n", level,
-                    result, difference);
+        std::printf("New best power level found: %d (%.1f dBm, %.1f from target)\n", level, result,
+                    difference);
         s->best = level;
         s->best_difference = difference;
     }
@@ -299,8 +317,9 @@ void finish_search(int level, bool* adjust_power, int* current_power) {
 void finish_zero_reading(int level, bool* adjust_power, int* current_power) {
     std::printf("Detected 0 dBm reading at high power level %d\n", level);
     std::puts("This indicates potential signal issues - using minimum power for safety");
-    std::puts("Binary search complete. Best power level found: 1 (selecting minimum power due to "
-              "zero readings at high power)");
+    std::puts(
+        "Binary search complete. Best power level found: 1 (selecting minimum power due to "
+        "zero readings at high power)");
     finish_search(POWER_LEVEL_MIN, adjust_power, current_power);
 }
 
@@ -332,9 +351,10 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
         target = 0.0;
     }
 
-    std::printf("Searching for optimal power level (range: %d-%d) to achieve %.2f dBm at %.1f "
-                "GHz...\n",
-                POWER_LEVEL_MIN, POWER_LEVEL_MAX, target, band);
+    std::printf(
+        "Searching for optimal power level (range: %d-%d) to achieve %.2f dBm at %.1f "
+        "GHz...\n",
+        POWER_LEVEL_MIN, POWER_LEVEL_MAX, target, band);
     std::puts("Starting binary search for power level...");
     std::printf("Target dBm: %.1f\n", target);
 
@@ -361,7 +381,8 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
             high = mid - 1;
             std::printf("dBm too high, searching lower range (%d to %d)\n", low, high);
         }
-        if (high < low) break;
+        if (high < low)
+            break;
         if (high - low <= 1) {
             linear = true;
             break;
