@@ -1,5 +1,9 @@
 #include "telemetry_view.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cmath>
@@ -67,6 +71,42 @@ __attribute__((format(printf, 1, 2))) std::string string_printf(const char* form
 void write_text(FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
+
+// The CSV log of one delivery: opened at the start (the header goes first
+// the first time this process writes), written and closed when it ends.
+class CsvAppend {
+public:
+    explicit CsvAppend(telemetry_view_t& view) {
+        if (!view.save_to_file) return;
+        fd_ = open(view.csv_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd_ >= 0 && !view.header_written) {
+            text_ = VTXVIEW_CSV_HEADER;
+            view.header_written = true;
+        }
+    }
+    ~CsvAppend() {
+        if (fd_ < 0) return;
+        const char* p = text_.data();
+        size_t left = text_.size();
+        while (left > 0) {
+            const ssize_t n = write(fd_, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+        close(fd_);
+    }
+    CsvAppend(const CsvAppend&) = delete;
+    CsvAppend& operator=(const CsvAppend&) = delete;
+
+    bool is_open() const { return fd_ >= 0; }
+    void add(const std::string& line) { text_ += line; }
+
+private:
+    int fd_ = -1;
+    std::string text_;
+};
 
 }  // namespace
 
@@ -156,15 +196,9 @@ void view_handle_delivery(telemetry_view_t& view, char* data, int bytes) {
     int n_packets = 0;
     if (orvi_vtx_validate_pipe_data(data, bytes, &n_packets) == nullptr) return;
 
-    // A log that cannot be opened just receives nothing.
-    FILE* csv_file = nullptr;
-    if (view.save_to_file) {
-        csv_file = std::fopen(view.csv_path.c_str(), "a");
-        if (csv_file != nullptr && !view.header_written) {
-            std::fputs(VTXVIEW_CSV_HEADER, csv_file);
-            view.header_written = true;
-        }
-    }
+    // The log is opened and closed around each delivery; its lines go out in
+    // one append. A log that cannot be opened just receives nothing.
+    CsvAppend csv(view);
 
     for (int i = 0; i < n_packets; ++i) {
         vtx_data_t record;
@@ -182,7 +216,6 @@ void view_handle_delivery(telemetry_view_t& view, char* data, int bytes) {
             }
             view.test_done = true;
             if (view.running != nullptr) view.running->store(0);
-            if (csv_file != nullptr) std::fclose(csv_file);
             return;
         }
 
@@ -193,12 +226,11 @@ void view_handle_delivery(telemetry_view_t& view, char* data, int bytes) {
             write_text(view.out,
                        format_row(record, avg_latency, view.current_encoding_scheme));
         }
-        if (csv_file != nullptr) {
-            write_text(csv_file, format_csv_line(time_monotonic_ns(), record, avg_latency,
-                                                 view.current_encoding_scheme));
+        if (csv.is_open()) {
+            csv.add(format_csv_line(time_monotonic_ns(), record, avg_latency,
+                                    view.current_encoding_scheme));
         }
     }
 
-    if (csv_file != nullptr) std::fclose(csv_file);
     std::fflush(view.out);
 }
