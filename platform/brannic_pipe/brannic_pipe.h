@@ -23,6 +23,9 @@ extern "C" {
 #define PIPE_MAX_NAME_LEN 32
 #define PIPE_CLIENT_MAX_CHANNELS 16
 #define PIPE_SERVER_MAX_CHANNELS 16
+/* Largest message one pipe_server_write may carry; a client's read buffer is
+ * never smaller, so a delivery is always one whole write. */
+#define PIPE_MAX_MESSAGE_BYTES 65536
 
 /* Client open flags. */
 #define CLIENT_FLAG_EN_SIMPLE_HELPER 1 /* raw bytes go to the simple-helper callback */
