@@ -1,6 +1,6 @@
 #include "calibration_sweep.h"
 
-#include <unistd.h>
+#include <time.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr unsigned FREQUENCY_SETTLE_S = 7;
-constexpr useconds_t LEVEL_SETTLE_US = 650000;
-constexpr useconds_t READING_GAP_US = 100000;
+constexpr long FREQUENCY_SETTLE_US = 7000000;
+constexpr long LEVEL_SETTLE_US = 650000;
+constexpr long READING_GAP_US = 100000;
 constexpr int READINGS_PER_LEVEL = 4;  // the first one is discarded
 constexpr int FULL_SWEEP_LEVELS = 60;
 constexpr double POWER_LIMIT_DBM = 31.5;
@@ -28,6 +28,13 @@ struct band_t {
     const char* key;    // conversion tables
     int channel;        // detector channel read
 };
+
+// Waits the whole time, also when a signal interrupts the sleep.
+void wait_us(long us) {
+    timespec left{us / 1000000, (us % 1000000) * 1000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
 
 bool band_of_frequency(int frequency, band_t* band) {
     int number = frequency / 100;
@@ -92,12 +99,12 @@ int sweep_level(int fd, int frequency, int mcs, const band_t& band, int level,
     for (int r = 1; r <= READINGS_PER_LEVEL; ++r) {
         std::printf("Taking reading %d of %d for power level %d...\n", r, READINGS_PER_LEVEL,
                     level);
-        if (r >= 2) usleep(READING_GAP_US);
+        if (r >= 2) wait_us(READING_GAP_US);
         int status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
                                          ADJUST_SAMPLE_PAUSE_S);
         if (status < 0) {
             std::printf("Reading %d failed, retrying...\n", r);
-            usleep(READING_GAP_US);
+            wait_us(READING_GAP_US);
             status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
                                          ADJUST_SAMPLE_PAUSE_S);
             if (status < 0) {
@@ -130,7 +137,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
     std::printf("Set frequency to %d MHz\n", frequency);
     std::printf("Sleeping 7 seconds while frequency changes...\n");
     std::fflush(stdout);
-    sleep(FREQUENCY_SETTLE_S);
+    wait_us(FREQUENCY_SETTLE_US);
 
     band_t band;
     if (!band_of_frequency(frequency, &band)) {
@@ -160,7 +167,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
                 std::perror("Failed to set power level");
                 return -1;
             }
-            usleep(LEVEL_SETTLE_US);
+            wait_us(LEVEL_SETTLE_US);
 
             double average = 0.0;
             int stored_count = 0;
