@@ -84,7 +84,8 @@ int read_stored_table(const char* path, stored_table_t* table) {
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
     if (std::ferror(file)) {
-        std::perror("Failed to read data row");
+        std::perror(text.empty() ? "Failed to read header from existing calibration file"
+                                 : "Failed to read data row");
         std::fclose(file);
         return -1;
     }

@@ -403,6 +403,104 @@ TEST_F(CalibrationOnBoard, FastSweepWithAFailedAnchorLeavesTheTable) {
     EXPECT_TRUE(contains(r.tools_log, "orvi-configure-vtx -p 60\norvi-configure-vtx -p 1\n"));
 }
 
+TEST_F(CalibrationOnBoard, BandFollowsTheFrequency) {
+    // 5500 MHz is band 55 (5_1), 5600 MHz 5_8, 2484 MHz 2_4; 4900 MHz is
+    // refused after the frequency command and the wait.
+    BoardRun r = run({}, {"-calibrate", "-f", "5500", "-f", "5600", "-f", "2484", "-f", "4900",
+                          "-m", "0"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    for (int frequency : {5500, 5600, 2484}) {
+        const Band band = band_of(frequency);
+        std::string expected = "Power_Level,MCS0_mV,MCS0_mW\n";
+        for (int level = 1; level <= 60; ++level) {
+            expected += std::to_string(level) + "," +
+                        cells(measured_level(band, 0, detector_mv(band.token, 0, level, 0))) + "\n";
+        }
+        expected += lines(61, 63, ",-1,-1");
+        EXPECT_EQ(r.tables[std::string("calibrated_") + band.token + ".csv"], expected) << frequency;
+    }
+    EXPECT_EQ(r.process.err,
+              "Error: Invalid frequency 4900 MHz\n"
+              "Calibration failed for Frequency: 4900 MHz, MCS: 0\n");
+    EXPECT_TRUE(contains(r.process.out,
+                         "Set frequency to 4900 MHz\nSleeping 7 seconds while frequency changes...\n"));
+    EXPECT_TRUE(contains(r.tools_log,
+                         "orvi-configure-vtx -F 4900\norvi-configure-vtx -m 0\n"
+                         "orvi-configure-vtx -F 4900\norvi-send-command vtx_latency stop_test 1\n"));
+}
+
+TEST_F(CalibrationOnBoard, FailedReadingsAreRetriedAndSkipped) {
+    const Band band = band_of(5805);
+    // Sequence starts: levels 1 to 4 use 960. Readings 2 to 4 of level 5 fail
+    // with their retries (1021 to 1026); level 6 uses 240 more, so reading 3
+    // of level 7 and its retry are 1387 and 1388.
+    BoardRun r = run({"--fault", "seq-start:nak:from=1021,count=6", "--fault",
+                      "seq-start:nak:from=1387,count=2"},
+                     {"-calibrate", "-f", "5805", "-m", "1"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS1_mV,MCS1_mW\n";
+    for (int level = 1; level <= 60; ++level) {
+        if (level == 5) {
+            expected += "5,-1,-1\n";
+            continue;
+        }
+        expected += std::to_string(level) + "," +
+                    cells(measured_level(band, 1, detector_mv(band.token, 1, level, 0))) + "\n";
+    }
+    expected += lines(61, 63, ",-1,-1");
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], expected);
+    EXPECT_TRUE(contains(r.process.out,
+                         "Taking reading 2 of 4 for power level 5...\n"
+                         "Failed to start the conversion sequence, retrying in 5 seconds...\n"
+                         "Reading 2 failed, retrying...\n"
+                         "Failed to start the conversion sequence, retrying in 5 seconds...\n"
+                         "Reading 2 failed again, skipping this reading\n"
+                         "Taking reading 3 of 4 for power level 5...\n"));
+    EXPECT_TRUE(contains(r.process.out, "No valid readings for power level 5, skipping in output\n"));
+    EXPECT_TRUE(contains(r.process.out,
+                         "Failed to start the conversion sequence, retrying in 5 seconds...\n"
+                         "Reading 3 failed again, skipping this reading\n"
+                         "Taking reading 4 of 4 for power level 7...\n"));
+    EXPECT_TRUE(contains(r.process.out, "(from 2 readings), Temperature = "));
+    EXPECT_TRUE(contains(r.process.out, "Power 1 level 6: "));
+}
+
+TEST_F(CalibrationOnBoard, TemperatureLimitIsStrictAndOnlyWithTesting) {
+    // Exactly 75.0 °C on every read of the sweep does not stop it.
+    BoardRun at_limit = run({"--temp-spike", "75@1x24"},
+                            {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "0"});
+    ASSERT_EQ(at_limit.process.exit_code, 0) << at_limit.process.err;
+    EXPECT_FALSE(contains(at_limit.process.out, "exceeds safety threshold"));
+    EXPECT_TRUE(contains(at_limit.process.out, "Temperature = 75.00°C\n"));
+    EXPECT_FALSE(contains(at_limit.tables["calibrated_5_8.csv"], "TEMP_ERROR"));
+    EXPECT_TRUE(contains(at_limit.tables["calibrated_5_8.csv"], "\n60,"));
+
+    // A hot board without "-temp_test" is calibrated all the same.
+    BoardRun hot = run({"--temp-start", "90"}, {"-fast-calibrate", "-f", "5805", "-m", "0"});
+    ASSERT_EQ(hot.process.exit_code, 0) << hot.process.err;
+    EXPECT_FALSE(contains(hot.process.out, "exceeds safety threshold"));
+    EXPECT_FALSE(contains(hot.tables["calibrated_5_8.csv"], "TEMP_ERROR"));
+
+    // Without a temperature the limit cannot apply.
+    BoardRun no_sensor = run({"--fault", "temp-write@0x48:nak"},
+                             {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "0"});
+    ASSERT_EQ(no_sensor.process.exit_code, 0) << no_sensor.process.err;
+    EXPECT_TRUE(contains(no_sensor.process.out,
+                         "(from 3 readings), Temperature = NA\n"));
+    EXPECT_TRUE(contains(no_sensor.process.out, "Power 2 level 60: "));
+}
+
+TEST_F(CalibrationOnBoard, UnreadableStoredTableIsNotReplaced) {
+    BoardRun r = run({}, {"-fast-calibrate", "-f", "5805", "-m", "0"},
+                     {"mkdir /data/quillon/vtx/calibrated_5_8.csv"});
+    ASSERT_EQ(r.process.exit_code, 0);
+    EXPECT_EQ(r.process.err,
+              "Failed to read header from existing calibration file: Is a directory\n"
+              "Calibration failed for Frequency: 5805 MHz, MCS: 0\n");
+    // Nothing was measured: the power level stays where the driver left it.
+    EXPECT_EQ(r.tools_log, driver_log(5805, 0, ""));
+}
+
 std::vector<std::vector<std::string>> table_cells(const std::string& text) {
     std::vector<std::vector<std::string>> rows;
     std::istringstream in(text);
@@ -439,35 +537,39 @@ TEST_F(CalibrationOnBoard, FullSweepIsWithinTheBoardNoiseOfTheTruth) {
 }
 
 // The default fast calibration (2412, 5180, 5805 MHz with MCS 0 and 3) on
-// the same board: how far the estimated levels land from the truth.
+// the same board, with and without noise: how far the estimated levels land
+// from the truth.
 TEST_F(CalibrationOnBoard, FastSweepAccuracyOfEveryBand) {
     const double offset = 7.5;
-    BoardRun r = run({"--offset-mv", "7.5"}, {"-fast-calibrate"}, {}, "1");
-    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
-    for (const char* token : {"2_4", "5_1", "5_8"}) {
-        const std::string name = std::string("calibrated_") + token + ".csv";
-        auto rows = table_cells(r.tables[name]);
-        ASSERT_EQ(rows.size(), 64u) << name;
-        EXPECT_EQ(rows[0], (std::vector<std::string>{"Power_Level", "MCS0_mV", "MCS0_mW", "MCS3_mV",
-                                                     "MCS3_mW"}));
-        for (int k = 0; k < 2; ++k) {
-            const int mcs = k == 0 ? 0 : 3;
-            double largest = 0, sum = 0;
-            for (int level = 1; level <= 60; ++level) {
-                ASSERT_EQ(rows[level].size(), 5u) << name << " level " << level;
-                double truth = default_cal_get_mv(token, mcs, level) + offset;
-                double diff = std::fabs(std::strtod(rows[level][1 + 2 * k].c_str(), nullptr) - truth);
-                sum += diff;
-                if (diff > largest) largest = diff;
+    for (const char* noise : {"1", "0"}) {
+        BoardRun r = run({"--offset-mv", "7.5"}, {"-fast-calibrate"}, {}, noise);
+        ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+        for (const char* token : {"2_4", "5_1", "5_8"}) {
+            const std::string name = std::string("calibrated_") + token + ".csv";
+            auto rows = table_cells(r.tables[name]);
+            ASSERT_EQ(rows.size(), 64u) << name;
+            EXPECT_EQ(rows[0], (std::vector<std::string>{"Power_Level", "MCS0_mV", "MCS0_mW",
+                                                         "MCS3_mV", "MCS3_mW"}));
+            for (int k = 0; k < 2; ++k) {
+                const int mcs = k == 0 ? 0 : 3;
+                double largest = 0, sum = 0;
+                for (int level = 1; level <= 60; ++level) {
+                    ASSERT_EQ(rows[level].size(), 5u) << name << " level " << level;
+                    double truth = default_cal_get_mv(token, mcs, level) + offset;
+                    double diff =
+                        std::fabs(std::strtod(rows[level][1 + 2 * k].c_str(), nullptr) - truth);
+                    sum += diff;
+                    if (diff > largest) largest = diff;
+                }
+                for (int level = 61; level <= 63; ++level) EXPECT_EQ(rows[level][1 + 2 * k], "-1");
+                std::printf("fast sweep, band %s MCS %d, offset %.1f mV, noise %s mV: |estimated - "
+                            "true| largest %.3f mV, mean %.3f mV over levels 1-60\n",
+                            token, mcs, offset, noise, largest, sum / 60);
+                const std::string key = std::string("fast_") + token + "_mcs" +
+                                        std::to_string(mcs) + "_noise" + noise;
+                RecordProperty(key + "_largest_mv", std::to_string(largest));
+                RecordProperty(key + "_mean_mv", std::to_string(sum / 60));
             }
-            for (int level = 61; level <= 63; ++level) EXPECT_EQ(rows[level][1 + 2 * k], "-1");
-            std::printf("fast sweep, band %s MCS %d, offset %.1f mV, noise 1 mV: |estimated - true| "
-                        "largest %.3f mV, mean %.3f mV over levels 1-60\n",
-                        token, mcs, offset, largest, sum / 60);
-            RecordProperty(std::string("fast_") + token + "_mcs" + std::to_string(mcs) + "_largest_mv",
-                           std::to_string(largest));
-            RecordProperty(std::string("fast_") + token + "_mcs" + std::to_string(mcs) + "_mean_mv",
-                           std::to_string(sum / 60));
         }
     }
 }
