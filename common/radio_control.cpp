@@ -3,7 +3,6 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +26,11 @@ std::set<std::string> warned_paths;              // one thread at a time
 constexpr const char* kOverrideParameterPath = "/sys/module/88XXau_vtx/parameters/channel_override";
 
 // The name as it may be shown on one line: control bytes escaped.
+// ASCII only, whatever the process locale says.
+bool is_ascii_alnum(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
 std::string printable(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
@@ -90,7 +94,7 @@ bool is_valid_interface_name(const std::string& name) {
     if (name == "." || name == "..") return false;  // would walk out of /sys/class/net
     if (name[0] == '-') return false;               // would be read as an option
     for (unsigned char c : name) {
-        if (!std::isalnum(c) && c != '.' && c != '_' && c != '-' && c != ':') return false;
+        if (!is_ascii_alnum(c) && c != '.' && c != '_' && c != '-' && c != ':') return false;
     }
     return true;
 }
@@ -102,7 +106,7 @@ bool is_valid_service_name(const std::string& name) {
     if (name.empty() || name.size() > 255) return false;
     if (name[0] == '-') return false;  // would be read as an option
     for (unsigned char c : name) {
-        if (!std::isalnum(c) && c != ':' && c != '-' && c != '_' && c != '.' && c != '@') return false;
+        if (!is_ascii_alnum(c) && c != ':' && c != '-' && c != '_' && c != '.' && c != '@') return false;
     }
     return true;
 }
