@@ -54,6 +54,7 @@ struct ServerRun {
     std::vector<Subscriber> subscribers;  // guarded by the slot mutex
     std::vector<int> pending;             // I/O thread only
     int next_client_id = 0;               // I/O thread only
+    bool told_full = false;               // I/O thread only: refusals are reported once
 };
 
 struct ServerSlot {
@@ -333,8 +334,12 @@ private:
         {
             std::lock_guard<std::mutex> lock(slot_.m);
             if (run_->subscribers.size() >= kMaxSubscribers) {
-                fprintf(stderr, "pipe server %d: refusing client \"%s\": %zu clients connected\n", run_->ch,
-                        name.c_str(), run_->subscribers.size());
+                // Refused clients retry; say it once, not at every retry.
+                if (!run_->told_full) {
+                    fprintf(stderr, "pipe server %d: refusing client \"%s\": %zu clients connected\n", run_->ch,
+                            name.c_str(), run_->subscribers.size());
+                    run_->told_full = true;
+                }
                 close(fd);
                 return true;
             }

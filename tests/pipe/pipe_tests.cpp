@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -715,6 +717,103 @@ TEST_F(Pipe, ServerApiInThisProcess) {
         EXPECT_EQ(r.deliveries[i].substr(0, 4), "405 ");
         EXPECT_EQ(r.deliveries[i].substr(r.deliveries[i].size() - 3), " ok") << r.deliveries[i];
     }
+}
+
+// A bare connection to a pipe's endpoint, as a foreign or broken program makes.
+int raw_connect(const std::string& name) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "/run/zpx/%s/socket", name.c_str());
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST_F(Pipe, StrangersOnTheEndpointDoNotDisturbTheServer) {
+    ASSERT_EQ(pipe_server_create(0, "strangers", "t", "s"), 0);
+    std::vector<int> silent;
+    for (int i = 0; i < 40; ++i) {  // more than the server keeps waiting
+        const int fd = raw_connect("strangers");
+        ASSERT_GE(fd, 0);
+        silent.push_back(fd);
+    }
+    const int junk = raw_connect("strangers");
+    ASSERT_GE(junk, 0);
+    ASSERT_EQ(send(junk, "Zjunk", 5, MSG_NOSIGNAL), 5);
+    const int empty = raw_connect("strangers");
+    ASSERT_GE(empty, 0);
+    ASSERT_EQ(send(empty, "", 0, MSG_NOSIGNAL), 0);  // a zero-length packet
+    const int brief = raw_connect("strangers");
+    ASSERT_GE(brief, 0);
+    ASSERT_EQ(send(brief, "Hbrief", 6, MSG_NOSIGNAL), 6);
+    close(brief);
+
+    ASSERT_EQ(open_recorded(0, "strangers", r), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.connects == 1; }));
+    const std::string batch = make_batch(7, 2);
+    ASSERT_EQ(pipe_server_write(0, batch.data(), static_cast<int>(batch.size())), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.deliveries.size() == 1; }));
+    EXPECT_EQ(r.deliveries[0], expected_delivery(0, 2, 7));
+    const long long end = now_ms() + 5000;
+    while (pipe_server_get_num_clients(0) != 1 && now_ms() < end) poll(nullptr, 0, 5);
+    EXPECT_EQ(pipe_server_get_num_clients(0), 1);
+    // The junk connection was closed by the server without an answer.
+    char answer[8];
+    EXPECT_EQ(recv(junk, answer, sizeof answer, 0), 0);
+    for (int fd : silent) close(fd);
+    close(junk);
+    close(empty);
+}
+
+std::atomic<int> g_server_self_closed{0};
+
+void closing_server_connect(int ch, int, char*, void*) {
+    pipe_server_close(ch);
+    g_server_self_closed = 1;
+}
+
+TEST_F(Pipe, ServerMayCloseItselfFromItsCallback) {
+    g_server_self_closed = 0;
+    pipe_server_set_connect_cb(1, closing_server_connect, nullptr);
+    ASSERT_EQ(pipe_server_create(1, "selfserver", "t", "s"), 0);
+    ASSERT_EQ(open_recorded(0, "selfserver", r), 0);
+    const long long end = now_ms() + 5000;
+    while (g_server_self_closed.load() == 0 && now_ms() < end) poll(nullptr, 0, 1);
+    ASSERT_EQ(g_server_self_closed.load(), 1);
+    EXPECT_EQ(pipe_exists("selfserver"), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.disconnects == 1; }));
+    pipe_server_set_connect_cb(1, nullptr, nullptr);
+    ASSERT_EQ(pipe_server_create(1, "selfserver", "t", "s"), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.connects == 2; }));
+}
+
+std::atomic<int> g_self_close_calls{0};
+
+void self_closing_data(int ch, char*, int, void*) {
+    g_self_close_calls.fetch_add(1);
+    pipe_client_close(ch);
+}
+
+TEST_F(Pipe, ClientMayCloseItsOwnChannelFromItsCallback) {
+    g_self_close_calls = 0;
+    ASSERT_EQ(pipe_server_create(0, "selfclient", "t", "s"), 0);
+    pipe_client_set_simple_helper_cb(7, self_closing_data, nullptr);
+    ASSERT_EQ(pipe_client_open(7, "selfclient", "c", CLIENT_FLAG_EN_SIMPLE_HELPER, 0), 0);
+    long long end = now_ms() + 5000;
+    while (pipe_server_get_num_clients(0) != 1 && now_ms() < end) poll(nullptr, 0, 1);
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(pipe_server_write(0, "abc", 3), 0);
+    end = now_ms() + 5000;
+    while (pipe_server_get_num_clients(0) != 0 && now_ms() < end) poll(nullptr, 0, 1);
+    EXPECT_EQ(pipe_server_get_num_clients(0), 0);
+    poll(nullptr, 0, 50);
+    EXPECT_EQ(g_self_close_calls.load(), 1);
+    EXPECT_EQ(pipe_client_is_connected(7), 0);
+    // The channel can be opened again at once.
+    ASSERT_EQ(open_recorded(7, "selfclient", r), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.connects == 1; }));
 }
 
 }  // namespace
