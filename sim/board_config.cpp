@@ -227,7 +227,7 @@ bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::st
         if (!parse_long(value, &n) || n < 0) return bad("integer >= 0");
         cfg->seed = static_cast<uint64_t>(n);
     } else if (name == "--temp-start") {
-        if (!parse_double(value, &d) || d < -128 || d > 127) return bad("-128..127 C");
+        if (!parse_double(value, &d) || d < -128 || d > 200) return bad("-128..200 C");
         cfg->temp_start_c = d;
     } else if (name == "--temp-rise") {
         if (!parse_double(value, &d)) return bad("C");

@@ -123,6 +123,7 @@ int publish_generated(const PublisherOptions& o, const Board& board) {
             pause_ms(o.restart_gap_ms);
             if (!main_running.load()) break;
             if (!create_pipe(o)) return 1;
+            wait_for_clients(o);
             clock_gettime(CLOCK_MONOTONIC, &next);
         }
         next.tv_nsec += period_ns;

@@ -1,0 +1,585 @@
+// The simulated board as the programs under test meet it: every case runs
+// real programs through sim/orvi-sim-board and checks their exact output.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pipe_records.h"
+#include "run_process.h"
+
+namespace {
+
+ProcessResult on_board(const std::vector<std::string>& options,
+                       const std::vector<std::string>& command, int timeout_ms = 60000) {
+    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path("")};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("--");
+    argv.insert(argv.end(), command.begin(), command.end());
+    RunOptions run;
+    run.timeout_ms = timeout_ms;
+    return run_process(argv, run);
+}
+
+ProcessResult shell_on_board(const std::vector<std::string>& options, const std::string& script,
+                             int timeout_ms = 60000) {
+    return on_board(options, {"sh", "-c", script}, timeout_ms);
+}
+
+std::string client() { return binary_path("tests/sim/sim_i2c_client"); }
+
+std::vector<std::string> words_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) out.push_back(word);
+    return out;
+}
+
+std::vector<std::string> client_steps(const std::string& device, const std::string& steps) {
+    std::vector<std::string> argv{client(), device};
+    for (const auto& w : words_of(steps)) argv.push_back(w);
+    return argv;
+}
+
+// The table Debian's i2cdetect -r prints for a bus holding `present`
+// (every row ends in a blank).
+std::string i2cdetect_table(const std::vector<int>& present) {
+    std::string out = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n";
+    char cell[8];
+    for (int row = 0; row < 0x80; row += 16) {
+        std::snprintf(cell, sizeof cell, "%02x:", row);
+        out += cell;
+        for (int col = 0; col < 16; ++col) {
+            int addr = row + col;
+            bool here = false;
+            for (int p : present) here = here || p == addr;
+            if (addr < 0x08 || addr > 0x77) out += "   ";
+            else if (here) std::snprintf(cell, sizeof cell, " %02x", addr), out += cell;
+            else out += " --";
+        }
+        out += " \n";
+    }
+    return out;
+}
+
+std::string no_bus(int bus) {
+    return "Error: Could not open file `/dev/i2c-" + std::to_string(bus) + "' or `/dev/i2c/" +
+           std::to_string(bus) + "': No such file or directory\n";
+}
+
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char tmpl[] = "/tmp/orvi-sim-test-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string words(unsigned ch0, unsigned ch1) {
+    std::string out = "read 32";
+    char b[40];
+    for (int i = 0; i < 8; ++i) {
+        std::snprintf(b, sizeof b, " %02x %02x %02x %02x", ch0 >> 8, ch0 & 0xFF, ch1 >> 8,
+                      ch1 & 0xFF);
+        out += b;
+    }
+    return out + "\n";
+}
+
+const char* kConfigureAdc =
+    "select 0x1d w 08 17 0a ; w 08 14 01 ; w 08 17 00 ; w 08 28 02 ; w 08 24 00 ; w 08 1c 06 ; "
+    "w 08 20 03 ;";
+const char* kConfiguredOut =
+    "select 0x1d ok\nwrite 3\nwrite 3\nwrite 3\nwrite 3\nwrite 3\nwrite 3\nwrite 3\n";
+
+// ---- buses and detection ----
+
+struct BusCase {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<std::pair<int, std::vector<int>>> buses;  // bus, devices; {-1} = no such bus
+};
+
+TEST(SimBoard, RealI2cdetectSeesTheDevicesOnlyWhereConfigured) {
+    const std::vector<BusCase> cases = {
+        {"default", {}, {{0, {}}, {1, {0x1d, 0x48}}, {2, {-1}}, {15, {-1}}}},
+        {"moved", {"--buses", "0,2", "--vtx-buses", "5"},
+         {{0, {}}, {1, {-1}}, {2, {}}, {5, {0x1d, 0x48}}}},
+        {"split", {"--buses", "", "--adc-buses", "3", "--temp-buses", "4", "--vtx-buses", ""},
+         {{0, {-1}}, {3, {0x1d}}, {4, {0x48}}}},
+        {"no sensor", {"--no-temp-sensor"}, {{1, {0x1d}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string script, expected;
+        for (const auto& [bus, devices] : c.buses) {
+            std::string b = std::to_string(bus);
+            script += "echo bus " + b + "; [ -e /dev/i2c-" + b + " ] && echo exists || echo absent;" +
+                      " i2cdetect -r -y " + b + " 2>&1; echo status $?;";
+            bool exists = devices.empty() || devices[0] != -1;
+            expected += "bus " + b + "\n" + (exists ? "exists\n" : "absent\n");
+            expected += exists ? i2cdetect_table(devices) + "status 0\n" : no_bus(bus) + "status 1\n";
+        }
+        ProcessResult r = shell_on_board(c.options, script);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+}
+
+TEST(SimBoard, DetectionPipelineCountsBothDevices) {
+    // The scan command orvi-rfmon runs through the shell, minus its redirection.
+    const std::string scan = "timeout 1.5 i2cdetect -r -y %s | grep -E \" 48 | 1d \" | wc -l | "
+                             "awk '{if($1==2) {print \"0\"; exit 0} else {print \"9\"; exit 9}}'";
+    std::string script;
+    for (const char* bus : {"0", "1", "7"}) {
+        std::string cmd = scan;
+        cmd.replace(cmd.find("%s"), 2, bus);
+        script += cmd + " 2>/dev/null; echo $?;";
+    }
+    ProcessResult r = shell_on_board({"--buses", "0,1,7", "--vtx-buses", "1,7", "--temp-buses", "1"},
+                                     script);
+    EXPECT_EQ(r.out, "9\n9\n0\n0\n9\n9\n");
+}
+
+// ---- the ADS7142 ----
+
+TEST(SimBoard, RegisterWriteReadRoundTripAndKeyedReset) {
+    ProcessResult r = on_board(
+        {}, client_steps("/dev/i2c-1",
+                         "select 0x1d w 08 24 5a ; w 10 24 ; r 1 "
+                         "w 08 14 01 ; w 10 24 ; r 1 "                          // no key: no reset
+                         "w 08 17 0a ; w 08 14 01 ; w 08 17 00 ; w 10 24 ; r 1 "  // keyed reset
+                         "w 08 1c 06 ; w 10 1c ; r 2"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "select 0x1d ok\nwrite 3\nwrite 2\nread 1 5a\n"
+              "write 3\nwrite 2\nread 1 5a\n"
+              "write 3\nwrite 3\nwrite 3\nwrite 2\nread 1 00\n"
+              "write 3\nwrite 2\nread 2 06 00\n");
+}
+
+struct BufferCase {
+    const char* name;
+    std::vector<std::string> options;
+    const char* configure;  // fake tool arguments
+    unsigned ch0, ch1;      // expected words
+};
+
+TEST(SimBoard, DataBufferFollowsTheTransmitterThroughTheConfigureTool) {
+    // Expected voltages are the reference lines of the built-in tables.
+    const std::vector<BufferCase> cases = {
+        {"5.8 MCS3 idx10 496.585 mV", {}, "-F 5805 -m 3 -p 10", 0x0050, 0x46a1},
+        {"2.4 MCS0 idx45 812.4 mV", {}, "-F 2412 -m 0 -p 45", 0x7390, 0x0051},
+        {"5.1 MCS3 idx50 917.43 mV", {}, "-F 5180 -m 3 -p 50", 0x0050, 0x8281},
+        {"MCS5 reads MCS3, idx56 997.56 mV", {}, "-F 5805 -m 5 -p 56", 0x0050, 0x8de1},
+        {"unit offset +10 mV on 681.59", {"--offset-mv", "10"}, "-F 5805 -m 1 -p 20", 0x0050,
+         0x6261},
+        {"band offset only on 5_8", {"--offset-mv", "2_4=10"}, "-F 5805 -m 3 -p 10", 0x0050, 0x46a1},
+        {"over-power +200 mV from 50", {"--over-power", "50:200"}, "-F 5805 -m 0 -p 50", 0x0050,
+         0xa431},
+        {"saturation at 800 mV", {"--saturate-mv", "800"}, "-F 2412 -m 0 -p 45", 0x71c0, 0x0051},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"--noise-mv", "0"});
+        std::vector<std::string> argv{client(), "/dev/i2c-1", "run",
+                                      std::string("orvi-configure-vtx ") + c.configure};
+        for (const auto& w : words_of(std::string(kConfigureAdc) + " w 08 1e 01 ; w 3b ; r 32"))
+            argv.push_back(w);
+        ProcessResult r = on_board(options, argv);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out, std::string("run 0\n") + kConfiguredOut + "write 3\nwrite 1\n" +
+                             words(c.ch0, c.ch1));
+    }
+}
+
+TEST(SimBoard, SequenceNeedsTheOperatingModeAndFollowsTheEnabledChannels) {
+    ProcessResult r = on_board(
+        {"--noise-mv", "0", "--frequency", "5805", "--mcs", "3", "--power", "10"},
+        client_steps("/dev/i2c-1",
+                     "select 0x1d w 3b ; r 32 "                                      // never started
+                     "w 08 20 03 ; w 08 1e 01 ; w 3b ; r 32 "                         // no OPMODE
+                     "w 08 1c 06 ; w 08 20 02 ; w 08 28 00 ; w 08 1e 01 ; w 3b ; r 4"));  // ch1 only, no id
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "select 0x1d ok\nwrite 1\n" + words(0, 0) + "write 3\nwrite 3\nwrite 1\n" +
+                         words(0, 0) + "write 3\nwrite 3\nwrite 3\nwrite 3\nwrite 1\nread 4 46 a0 46 a0\n");
+}
+
+std::vector<int> channel1_codes(const std::string& out) {
+    std::vector<int> codes;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("read 32 ", 0) != 0) continue;
+        std::istringstream bytes(line.substr(8));
+        std::vector<unsigned> b;
+        for (std::string h; bytes >> h;) b.push_back(std::stoul(h, nullptr, 16));
+        for (size_t w = 1; w < 16; w += 2) codes.push_back(static_cast<int>((b[2 * w] << 8 | b[2 * w + 1]) >> 4));
+    }
+    return codes;
+}
+
+TEST(SimBoard, NoiseIsReproducibleFromTheSeedAndBoundedByItsAmplitude) {
+    std::string steps = std::string(kConfigureAdc);
+    for (int i = 0; i < 6; ++i) steps += " w 08 1e 01 ; w 3b ; r 32";
+    auto run = [&](const char* seed) {
+        return on_board({"--noise-mv", "3", "--seed", seed, "--power", "10"},
+                        client_steps("/dev/i2c-1", steps));
+    };
+    ProcessResult a = run("7"), b = run("7"), c = run("8");
+    ASSERT_EQ(a.exit_code, 0) << a.err;
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_NE(a.out, c.out);
+    std::vector<int> codes = channel1_codes(a.out);
+    ASSERT_EQ(codes.size(), 48u);
+    bool varied = false;
+    for (int code : codes) {
+        // 496.585 mV +- 3 mV is codes 1123..1137.
+        EXPECT_GE(code, 1123);
+        EXPECT_LE(code, 1137);
+        varied = varied || code != codes[0];
+    }
+    EXPECT_TRUE(varied);
+}
+
+// ---- temperature sensor ----
+
+TEST(SimBoard, TemperatureWordIsTwelveBitTwosComplement) {
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"25", "19 00"}, {"-0.0625", "ff f0"}, {"-25", "e7 00"}, {"127.9375", "7f f0"}};
+    for (const auto& [celsius, word] : cases) {
+        SCOPED_TRACE(celsius);
+        ProcessResult r = on_board({"--temp-start", celsius, "--temp-rise", "0"},
+                                   client_steps("/dev/i2c-1", "select 0x48 w 00 ; r 2"));
+        EXPECT_EQ(r.out, std::string("select 0x48 ok\nwrite 1\nread 2 ") + word + "\n");
+    }
+}
+
+TEST(SimBoard, TemperatureRisesWithPowerOverTheBoardsVirtualTime) {
+    // 30 C start, 60 C rise at index 60, 10 s time constant: after 30 s of
+    // (virtual) transmission 90 - 60 e^-3 = 87.01 C, word 0x5700.
+    // "sleep 30" is the shell tool: its virtual sleep moves the whole board.
+    std::vector<std::string> argv{client(), "/dev/i2c-1", "select", "0x48", "w", "00", ";", "r",
+                                  "2", "run", "sleep 30", "w", "00", ";", "r", "2"};
+    ProcessResult r = on_board({"--virtual-time", "--temp-start", "30", "--temp-rise", "60", "--temp-tau", "10",
+                  "--power", "60"},
+                 argv, 20000);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.out, "select 0x48 ok\nwrite 1\nread 2 1e 00\nrun 0\nwrite 1\nread 2 57 00\n");
+}
+
+// ---- faults ----
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> options;
+    const char* steps;
+    std::string expected;
+};
+
+std::string zeros(int n) {
+    std::string out = "read " + std::to_string(n);
+    for (int i = 0; i < n; ++i) out += " 00";
+    return out + "\n";
+}
+
+TEST(SimBoard, FaultsStrikeWhereAsked) {
+    const std::vector<FaultCase> cases = {
+        {"short buffer read at 2", {"--fault", "buffer-read:short:at=2"},
+         "select 0x1d w 3b ; r 32 w 3b ; r 32 w 3b ; r 32",
+         "select 0x1d ok\nwrite 1\n" + zeros(32) + "write 1\n" + zeros(31) + "write 1\n" + zeros(32)},
+        {"nak on first sequence start", {"--fault", "seq-start:nak:at=1"},
+         "select 0x1d w 08 1e 01 ; w 08 1e 01 ; w 08 24 00 ;",
+         "select 0x1d ok\nwrite error EREMOTEIO\nwrite 3\nwrite 3\n"},
+        {"every second register write", {"--fault", "reg-write:nak:every=2"},
+         "select 0x1d w 08 24 00 ; w 08 24 00 ; w 3b ; w 08 24 00 ; w 08 24 00 ;",
+         "select 0x1d ok\nwrite 3\nwrite error EREMOTEIO\nwrite 1\nwrite 3\nwrite error EREMOTEIO\n"},
+        {"short write", {"--fault", "write@0x1d:short:at=1"},
+         "select 0x1d w 08 24 33 ; w 10 24 ; r 1",
+         "select 0x1d ok\nwrite 2\nwrite 2\nread 1 00\n"},
+        {"temperature reads short from 2", {"--fault", "temp-read:short:from=2", "--temp-rise", "0"},
+         "select 0x48 w 00 ; r 2 r 2 r 2",
+         "select 0x48 ok\nwrite 1\nread 2 23 00\nread 1 23\nread 1 23\n"},
+        {"sensor vanishes", {"--fault", "any@0x48:enxio"}, "select 0x48 select 0x1d w 3b ;",
+         "select error ENXIO\nselect 0x1d ok\nwrite 1\n"},
+        {"count limits a certain fault", {"--fault", "write:nak:rate=1,count=2"},
+         "select 0x1d w 3b ; w 3b ; w 3b ; w 3b ;",
+         "select 0x1d ok\nwrite error EREMOTEIO\nwrite error EREMOTEIO\nwrite 1\nwrite 1\n"},
+        {"absent sensor: select succeeds, transfers fail", {"--no-temp-sensor"},
+         "select 0x48 w 00 ; r 2", "select 0x48 ok\nwrite error ENXIO\nread error ENXIO\n"},
+        {"absent sensor with failing select", {"--no-temp-sensor", "--select-absent-fails"},
+         "select 0x48 select 0x1d", "select error ENXIO\nselect 0x1d ok\n"},
+        {"temperature spike on reads 2 and 3",
+         {"--temp-spike", "80@2x2", "--temp-start", "25", "--temp-rise", "0"},
+         "select 0x48 w 00 ; r 2 r 2 r 2 r 2",
+         "select 0x48 ok\nwrite 1\nread 2 19 00\nread 2 50 00\nread 2 50 00\nread 2 19 00\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProcessResult r = on_board(c.options, client_steps("/dev/i2c-1", c.steps));
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out, c.expected);
+    }
+}
+
+TEST(SimBoard, RateFaultsAreReproducibleFromTheSeed) {
+    std::string steps = "select 0x1d";
+    for (int i = 0; i < 40; ++i) steps += " w 3b ;";
+    auto run = [&](const char* seed) {
+        return on_board({"--fault", "buffer-cmd:nak:rate=0.3", "--seed", seed},
+                        client_steps("/dev/i2c-1", steps));
+    };
+    ProcessResult a = run("3"), b = run("3"), c = run("4");
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_NE(a.out, c.out);
+    size_t failures = 0;
+    for (size_t pos = 0; (pos = a.out.find("error EREMOTEIO", pos)) != std::string::npos; ++pos)
+        ++failures;
+    EXPECT_GT(failures, 2u);
+    EXPECT_LT(failures, 25u);
+}
+
+TEST(SimBoard, BadBoardOptionsAreRefusedBeforeAnythingRuns) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--fault", "bogus:nak"}, "orvi-sim-board: bad fault 'bogus:nak' (KIND[@ADDR]:ACTION[:WHEN])\n"},
+        {{"--buses", "0,300"}, "orvi-sim-board: bad bus number '300' (0..255)\n"},
+        {{"--power", "x"}, "orvi-sim-board: bad value 'x' for --power (0..63)\n"},
+        {{"--wobble", "1"}, "orvi-sim-board: unknown board option --wobble\n"},
+    };
+    for (const auto& [options, message] : cases) {
+        ProcessResult r = on_board(options, {"sh", "-c", "echo ran"});
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, message);
+    }
+}
+
+// ---- the transmitter tools ----
+
+TEST(SimBoard, FakeToolsChangeTheTransmitterAndLogEveryCall) {
+    TempDir dir;
+    const std::string log = dir.path + "/tools.log";
+    ProcessResult r = shell_on_board(
+        {"--log", log},
+        "orvi-configure-vtx -F 2412; orvi-configure-vtx -m 1 -p 33; orvi-configure-vtx -p 99;"
+        " echo status $?; orvi-send-command vtx_latency stop_test 1; echo status $?;"
+        " orvi-sim-ctl show");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex("status 1\nstatus 0\nfrequency=2412 mcs=1 power=33 temperature=[0-9.]+ "
+                          "stop_test=1 virtual_ns=0\n")))
+        << r.out;
+    EXPECT_EQ(r.err, "orvi-configure-vtx: -p needs a value in 0..63\n");
+    EXPECT_EQ(read_file(log),
+              "orvi-configure-vtx -F 2412\norvi-configure-vtx -m 1 -p 33\norvi-configure-vtx -p 99\n"
+              "orvi-send-command vtx_latency stop_test 1\n");
+}
+
+TEST(SimBoard, FakeToolsCanBeMadeToFail) {
+    TempDir dir;
+    const std::string log = dir.path + "/tools.log";
+    ProcessResult r = shell_on_board(
+        {"--log", log, "--configure-status", "3", "--send-command-status", "1"},
+        "orvi-configure-vtx -p 40; echo status $?; orvi-send-command vtx_latency stop_test 1;"
+        " echo status $?; orvi-sim-ctl show | cut -d' ' -f3,5");
+    EXPECT_EQ(r.out, "status 3\nstatus 1\npower=20 stop_test=0\n");
+    EXPECT_EQ(read_file(log), "orvi-configure-vtx -p 40\norvi-send-command vtx_latency stop_test 1\n");
+}
+
+// ---- virtual time ----
+
+struct Sleep {
+    std::string name;
+    long long asked, elapsed;
+};
+
+std::vector<Sleep> parse_sleeps(const std::string& out, long long* virtual_ns) {
+    std::vector<Sleep> sleeps;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, std::regex("virtual_ns=([0-9]+)"))) {
+            *virtual_ns = std::stoll(m[1]);
+            continue;
+        }
+        std::istringstream f(line);
+        Sleep s;
+        if (f >> s.name >> s.asked >> s.elapsed) sleeps.push_back(s);
+    }
+    return sleeps;
+}
+
+TEST(SimBoard, VirtualTimeAdvancesTheSharedMonotonicClock) {
+    // 21 s of sleeps on the main thread; the run would time out if they were real.
+    const std::string probe = binary_path("tests/sim/sim_clock_probe");
+    ProcessResult r = shell_on_board({"--virtual-time"}, probe + " 1000; orvi-sim-ctl show", 15000);
+    ASSERT_FALSE(r.timed_out);
+    long long virtual_ns = -1;
+    std::vector<Sleep> sleeps = parse_sleeps(r.out, &virtual_ns);
+    ASSERT_EQ(sleeps.size(), 7u) << r.out;
+    for (const auto& s : sleeps) {
+        SCOPED_TRACE(s.name);
+        EXPECT_GE(s.elapsed, s.asked);
+    }
+    // Every main-thread sleep moved the board clock by what it asked (the
+    // absolute one by what was left of it); the thread's real sleep did not.
+    EXPECT_LE(virtual_ns, 21000000000LL);
+    EXPECT_GT(virtual_ns, 20000000000LL);
+}
+
+TEST(SimBoard, WithoutVirtualTimeSleepsAreReal) {
+    const std::string probe = binary_path("tests/sim/sim_clock_probe");
+    ProcessResult r = shell_on_board({}, probe + " 10; orvi-sim-ctl show");
+    long long virtual_ns = -1;
+    std::vector<Sleep> sleeps = parse_sleeps(r.out, &virtual_ns);
+    ASSERT_EQ(sleeps.size(), 6u) << r.out;
+    for (const auto& s : sleeps) EXPECT_GE(s.elapsed, s.asked) << s.name;
+    EXPECT_EQ(virtual_ns, 0);
+}
+
+// ---- the telemetry publisher ----
+
+struct Record {
+    unsigned magic;
+    int id, frequency, mcs, power, frame;
+};
+
+struct Delivery {
+    int bytes;
+    std::vector<Record> records;
+};
+
+std::vector<Delivery> parse_deliveries(const std::string& out) {
+    std::vector<Delivery> d;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        int bytes = 0;
+        Record rec{};
+        if (std::sscanf(line.c_str(), "delivery %d", &bytes) == 1) {
+            d.push_back({bytes, {}});
+        } else if (std::sscanf(line.c_str(), "magic=%x id=%d frequency=%d mcs=%d power=%d frame=%d",
+                               &rec.magic, &rec.id, &rec.frequency, &rec.mcs, &rec.power,
+                               &rec.frame) == 6 &&
+                   !d.empty()) {
+            d.back().records.push_back(rec);
+        }
+    }
+    return d;
+}
+
+std::string telemetry_probe() { return binary_path("tests/sim/sim_telemetry_probe"); }
+
+TEST(SimBoard, PublisherRecordsFollowTheTransmitter) {
+    ProcessResult r = on_board({"--publisher", "--rate 200", "--frequency", "5180", "--mcs", "3"},
+                               {telemetry_probe(), "vtx_latency", "60", "10000",
+                                "orvi-configure-vtx -p 33 -m 1"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<Delivery> d = parse_deliveries(r.out);
+    ASSERT_EQ(d.size(), 60u);
+    int first = d[0].records.at(0).id;
+    for (size_t i = 0; i < d.size(); ++i) {
+        ASSERT_EQ(d[i].bytes, 81);
+        ASSERT_EQ(d[i].records.size(), 1u);
+        const Record& rec = d[i].records[0];
+        EXPECT_EQ(rec.magic, PIPE_RECORD_MAGIC);
+        EXPECT_EQ(rec.id, first + static_cast<int>(i));
+        EXPECT_EQ(rec.frequency, 5180);
+        EXPECT_EQ(rec.frame, (rec.id - 1) % 30 == 0 ? 19 : 1);
+    }
+    EXPECT_EQ(d[0].records[0].power, 20);
+    EXPECT_EQ(d[0].records[0].mcs, 3);
+    EXPECT_EQ(d.back().records[0].power, 33);
+    EXPECT_EQ(d.back().records[0].mcs, 1);
+}
+
+TEST(SimBoard, PublisherBatchesAndBadBatches) {
+    struct Case {
+        const char* args;
+        std::vector<int> sizes;
+        std::vector<std::vector<int>> ids;
+        std::vector<unsigned> first_magic;
+    };
+    const unsigned M = PIPE_RECORD_MAGIC;
+    const std::vector<Case> cases = {
+        {"--wait-clients 1 --batch 3 --count 7 --hold", {243, 243, 81},
+         {{1, 2, 3}, {4, 5, 6}, {7}}, {M, M, M}},
+        {"--wait-clients 1 --count 4 --bad-every 2:partial --hold --h264", {81, 80, 81, 80},
+         {{1}, {}, {3}, {}}, {M, 0, M, 0}},
+        {"--wait-clients 1 --count 3 --bad-every 3:magic --hold --id-start 100", {81, 81, 81},
+         {{100}, {101}, {102}}, {M, M, 0xDEADBEEF}},
+        {"--wait-clients 1 --count 4 --restart-every 2:300 --hold", {81, 81, 81, 81},
+         {{1}, {2}, {3}, {4}}, {M, M, M, M}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        ProcessResult r = on_board(
+            {"--publisher", c.args},
+            {telemetry_probe(), "vtx_latency", std::to_string(c.sizes.size()), "10000"});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        std::vector<Delivery> d = parse_deliveries(r.out);
+        ASSERT_EQ(d.size(), c.sizes.size());
+        for (size_t i = 0; i < d.size(); ++i) {
+            EXPECT_EQ(d[i].bytes, c.sizes[i]);
+            std::vector<int> ids;
+            for (const auto& rec : d[i].records) ids.push_back(rec.id);
+            if (c.sizes[i] % 81 == 0) {
+                EXPECT_EQ(ids, c.ids[i]);
+                EXPECT_EQ(d[i].records.at(0).magic, c.first_magic[i]);
+            }
+        }
+    }
+}
+
+TEST(SimBoard, PublisherPlaysARecordsFileByteForByte) {
+    TempDir dir;
+    std::string file = dir.path + "/records.bin";
+    std::string bytes;
+    for (int id : {7, 8, 9}) {
+        vtx_data_t rec;
+        std::memset(&rec, 0, sizeof rec);
+        rec.magic_number = id == 8 ? 0x11223344u : PIPE_RECORD_MAGIC;
+        rec.id = id;
+        rec.frequency = 2412;
+        rec.mcs = 2;
+        rec.power_idx = id;
+        rec.frame_type = 65;
+        bytes.append(reinterpret_cast<const char*>(&rec), sizeof rec);
+    }
+    bytes.append(40, 'x');
+    std::ofstream(file, std::ios::binary) << bytes;
+    ProcessResult r = on_board(
+        {"--publisher", "--records " + file + " --batches 2,1 --wait-clients 1 --hold"},
+        {telemetry_probe(), "vtx_latency", "3", "10000"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "delivery 162\n"
+              "magic=4f525649 id=7 frequency=2412 mcs=2 power=7 frame=65 fec=0 in=0.00 out=0.00\n"
+              "magic=11223344 id=8 frequency=2412 mcs=2 power=8 frame=65 fec=0 in=0.00 out=0.00\n"
+              "delivery 81\n"
+              "magic=4f525649 id=9 frequency=2412 mcs=2 power=9 frame=65 fec=0 in=0.00 out=0.00\n"
+              "delivery 40\n");
+}
+
+TEST(SimBoard, ClientsMeetAPublisherThatStartsLate) {
+    ProcessResult r = on_board({"--publisher", "--start-delay 400 --rate 100"},
+                               {telemetry_probe(), "vtx_latency", "5", "10000"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(parse_deliveries(r.out).size(), 5u);
+}
+
+}  // namespace
