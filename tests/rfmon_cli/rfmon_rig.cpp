@@ -1,61 +1,14 @@
 #include "rfmon_rig.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-namespace {
-
-// Stands in for i2c-tools' i2cdetect: the table of a bus with or without
-// the two devices, or the tool's error for a bus that does not exist.
-const char* FAKE_I2CDETECT = R"SH(#!/bin/sh
-echo "i2cdetect $*" >> "$RFMON_RIG_LOG"
-bus=$3
-case ",$RFMON_RIG_VTX_BUSES," in *",$bus,"*) vtx=1 ;; *) vtx=0 ;; esac
-case ",$RFMON_RIG_BUSES," in *",$bus,"*) exists=1 ;; *) exists=$vtx ;; esac
-if [ $exists = 0 ]; then
-    echo "Error: Could not open file \`/dev/i2c-$bus' or \`/dev/i2c/$bus': No such file or directory" >&2
-    exit 1
-fi
-echo "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f"
-echo "00:                         -- -- -- -- -- -- -- -- "
-if [ $vtx = 1 ]; then
-    echo "10: -- -- -- -- -- -- -- -- -- -- -- -- -- 1d -- -- "
-else
-    echo "10: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- "
-fi
-for row in 20 30; do
-    echo "$row: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- "
-done
-if [ $vtx = 1 ]; then
-    echo "40: -- -- -- -- -- -- -- -- 48 -- -- -- -- -- -- -- "
-else
-    echo "40: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- "
-fi
-for row in 50 60; do
-    echo "$row: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- "
-done
-echo "70: -- -- -- -- -- -- -- --                         "
-)SH";
-
-void write_executable(const std::string& path, const char* text) {
-    std::ofstream(path) << text;
-    chmod(path.c_str(), 0755);
-}
-
-}  // namespace
-
 RfmonRig::RfmonRig() {
     char templ[] = "/tmp/rfmon-rig-XXXXXX";
     if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
     dir_ = templ;
-    mkdir((dir_ + "/bin").c_str(), 0755);
-    write_executable(dir_ + "/bin/i2cdetect", FAKE_I2CDETECT);
-    std::ofstream(dir_ + "/tools.log").flush();
 }
 
 RfmonRig::~RfmonRig() {
@@ -67,15 +20,23 @@ RfmonRig::~RfmonRig() {
 
 std::string RfmonRig::program() const { return binary_path("rfmon/orvi-rfmon"); }
 
-ProcessResult RfmonRig::run(const std::vector<std::string>& args, const Board& board,
-                            RunOptions options) const {
+ProcessResult RfmonRig::run(const std::vector<std::string>& args, RunOptions options) const {
     std::vector<std::string> argv{program()};
     argv.insert(argv.end(), args.begin(), args.end());
-    const char* path = std::getenv("PATH");
-    options.env.push_back("PATH=" + dir_ + "/bin:" + (path ? path : "/usr/bin:/bin"));
-    options.env.push_back("RFMON_RIG_LOG=" + dir_ + "/tools.log");
-    options.env.push_back("RFMON_RIG_BUSES=" + board.buses);
-    options.env.push_back("RFMON_RIG_VTX_BUSES=" + board.vtx_buses);
+    return run_process(argv, options);
+}
+
+ProcessResult RfmonRig::run_on_board(const BoardRun& run, RunOptions options) const {
+    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path(""),
+                                  "--log", dir_ + "/tools.log"};
+    argv.insert(argv.end(), run.board.begin(), run.board.end());
+    argv.push_back("--");
+    if (run.merge_stderr) {
+        argv.insert(argv.end(), {"sh", "-c", "exec \"$0\" \"$@\" 2>&1"});
+    }
+    if (run.line_buffered) argv.insert(argv.end(), {"stdbuf", "-oL", "-eL"});
+    argv.push_back(program());
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
     return run_process(argv, options);
 }
 
@@ -86,10 +47,57 @@ std::string RfmonRig::tool_log() const {
     return text.str();
 }
 
-void RfmonRig::use_in_this_process(const Board& board) const {
-    static const std::string original_path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    setenv("PATH", (dir_ + "/bin:" + original_path).c_str(), 1);
-    setenv("RFMON_RIG_LOG", (dir_ + "/tools.log").c_str(), 1);
-    setenv("RFMON_RIG_BUSES", board.buses.c_str(), 1);
-    setenv("RFMON_RIG_VTX_BUSES", board.vtx_buses.c_str(), 1);
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
 }
+
+std::string usage(const std::string& program, int sampling, const char* pause) {
+    return "Usage: " + program +
+           " -d <i2c_device_number> [options]\n"
+           "  -d <i2c_device_number> : Specify the I2C device number (e.g., 1 for /dev/i2c-1)\n"
+           "  -s sampling_window     : Number of samples to find the maximum before printing "
+           "(default: " +
+           std::to_string(sampling) +
+           ")\n"
+           "  -p pause_seconds       : Pause duration between prints in seconds (default: " +
+           pause +
+           ")\n"
+           "  -adjust-dbm <value>    : Enable automatic power adjustment to match desired dBm "
+           "(value must be between 0 and 30).\n"
+           "  -adjust-mW <value>     : Enable automatic power adjustment using milliwatts (value "
+           "must be between 5 and 1000).\n"
+           "\n"
+           "Calibration Mode:\n"
+           "  -calibrate             : Run full calibration (requires at least one -f and one -m "
+           "option)\n"
+           "  -fast-calibrate        : Fast cal for 2412/5180/5805 MHz and MCS 0/3 (defaults "
+           "apply if -f/-m omitted)\n"
+           "                           Other frequency/MCS combinations use full calibration with "
+           "a warning\n"
+           "  -f <frequency>         : Specify a frequency in MHz for calibration (e.g., 5180, "
+           "5805, 2412)\n"
+           "                           Can be specified multiple times for different "
+           "frequencies\n"
+           "  -m <mcs>               : Specify an MCS value for calibration (typically 0-7)\n"
+           "                           Can be specified multiple times for different MCS values\n"
+           "  -temp_test               : Enable temperature testing during calibration (stops if "
+           "temperature exceeds 75.0\xC2\xB0"
+           "C)\n"
+           "  Example: " +
+           program +
+           " -d 1 -calibrate -f 5180 -f 5800 -m 0 -m 7\n"
+           "           This would perform calibration for all combinations: (5180,0), (5180,7), "
+           "(5800,0), (5800,7)\n"
+           "  Example: " +
+           program +
+           " -d 1 -fast-calibrate\n"
+           "           Fast cal for (2412,0), (2412,3), (5180,0), (5180,3), (5805,0), (5805,3)\n"
+           "\n"
+           "Other Options:\n"
+           "  -help or help          : Display this help message and exit.\n";
+}
+

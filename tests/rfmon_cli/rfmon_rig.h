@@ -1,16 +1,12 @@
-// Runs the real orvi-rfmon against a controlled set of I2C buses and records
-// the transmitter tools it starts.
+// Runs the real orvi-rfmon, either directly (the test itself runs on the
+// simulated board) or on a board of its own described by board options
+// (sim/README.md), and reads what the board's fake tools recorded.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "run_process.h"
-
-struct Board {
-    std::string buses;      // comma-separated buses that exist but hold nothing
-    std::string vtx_buses;  // buses holding the detector and the sensor
-};
 
 class RfmonRig {
 public:
@@ -21,16 +17,28 @@ public:
 
     // argv[0] of every run, as the usage text shows it.
     std::string program() const;
-    ProcessResult run(const std::vector<std::string>& args, const Board& board,
-                      RunOptions options = {}) const;
-    // Lets this process's own system() calls see the same buses (for tests
-    // that call the program's functions directly).
-    void use_in_this_process(const Board& board) const;
-    // Calls of the external tools, one line each: name and arguments.
-    std::string tool_log() const;
-    // A scratch directory of this rig, removed with it.
+    // A scratch directory of this rig under /tmp, removed with it.
     const std::string& dir() const { return dir_; }
+
+    // orvi-rfmon with args, in the current environment.
+    ProcessResult run(const std::vector<std::string>& args, RunOptions options = {}) const;
+
+    struct BoardRun {
+        std::vector<std::string> board;  // board and wrapper options
+        std::vector<std::string> args;   // orvi-rfmon's arguments
+        bool line_buffered = false;      // stdbuf -oL -eL, for runs that get stopped
+        bool merge_stderr = false;       // stderr into stdout, to see the interleaving
+    };
+    // orvi-rfmon on a fresh board; the fake tools log to tool_log().
+    ProcessResult run_on_board(const BoardRun& run, RunOptions options = {}) const;
+    std::string tool_log() const;
 
 private:
     std::string dir_;
 };
+
+// orvi-rfmon's usage text with the given program name and defaults.
+std::string usage(const std::string& program, int sampling = 300, const char* pause = "0.000");
+
+// The lines of a text (without their newlines).
+std::vector<std::string> lines_of(const std::string& text);

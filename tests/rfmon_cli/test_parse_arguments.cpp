@@ -7,7 +7,6 @@
 
 #include "command_line.h"
 #include "monitor_state.h"
-#include "rfmon_rig.h"
 
 namespace {
 
@@ -53,11 +52,9 @@ std::vector<int> mcs_values() {
                             g_calib_params.mcs_values + g_calib_params.mcs_count);
 }
 
-class ParseArguments : public testing::Test {
-protected:
-    void SetUp() override { rig.use_in_this_process(Board{"", "7"}); }
-    RfmonRig rig;
-};
+// Runs on a simulated board where bus 3 holds the detector and the sensor
+// (the presence check runs the real i2cdetect).
+class ParseArguments : public testing::Test {};
 
 }  // namespace
 
@@ -68,7 +65,7 @@ TEST_F(ParseArguments, CalibrationRequests) {
         std::vector<int> frequencies;
         std::vector<int> mcs;
     };
-    std::vector<std::string> ten{"-d", "7", "-calibrate", "-m", "0"};
+    std::vector<std::string> ten{"-d", "3", "-calibrate", "-m", "0"};
     std::vector<int> ten_frequencies;
     for (int i = 0; i < 10; i++) {
         ten.push_back("-f");
@@ -76,24 +73,24 @@ TEST_F(ParseArguments, CalibrationRequests) {
         ten_frequencies.push_back(5180 + 20 * i);
     }
     const std::vector<Case> cases = {
-        {{"-d", "7", "-calibrate", "-f", "5180", "-f", "5800", "-m", "0", "-m", "7"},
+        {{"-d", "3", "-calibrate", "-f", "5180", "-f", "5800", "-m", "0", "-m", "7"},
          MODE_FULL_CALIBRATION, {5180, 5800}, {0, 7}},
-        {{"-d", "7", "-m", "7", "-f", "5800", "-calibrate", "-m", "0", "-f", "5180"},
+        {{"-d", "3", "-m", "7", "-f", "5800", "-calibrate", "-m", "0", "-f", "5180"},
          MODE_FULL_CALIBRATION, {5800, 5180}, {7, 0}},
-        {{"-d", "7", "-calibrate", "-f", "5180abc", "-m", "1x"}, MODE_FULL_CALIBRATION, {5180}, {1}},
-        {{"-d", "7", "-calibrate", "-f", "5180", "-f", "5180", "-m", "3"}, MODE_FULL_CALIBRATION,
+        {{"-d", "3", "-calibrate", "-f", "5180abc", "-m", "1x"}, MODE_FULL_CALIBRATION, {5180}, {1}},
+        {{"-d", "3", "-calibrate", "-f", "5180", "-f", "5180", "-m", "3"}, MODE_FULL_CALIBRATION,
          {5180, 5180}, {3}},
-        {{"-d", "7", "-calibrate", "-calibrate", "-f", "2412", "-m", "0"}, MODE_FULL_CALIBRATION,
+        {{"-d", "3", "-calibrate", "-calibrate", "-f", "2412", "-m", "0"}, MODE_FULL_CALIBRATION,
          {2412}, {0}},
         {ten, MODE_FULL_CALIBRATION, ten_frequencies, {0}},
-        {{"-d", "7", "-fast-calibrate"}, MODE_FAST_CALIBRATION, {2412, 5180, 5805}, {0, 3}},
-        {{"-fast-calibrate", "-d", "7", "-f", "5500", "-m", "3"}, MODE_FAST_CALIBRATION, {5500},
+        {{"-d", "3", "-fast-calibrate"}, MODE_FAST_CALIBRATION, {2412, 5180, 5805}, {0, 3}},
+        {{"-fast-calibrate", "-d", "3", "-f", "5500", "-m", "3"}, MODE_FAST_CALIBRATION, {5500},
          {3}},
-        {{"-d", "7", "-fast-calibrate", "-f", "5180"}, MODE_FAST_CALIBRATION, {5180}, {0, 3}},
-        {{"-d", "7", "-fast-calibrate", "-m", "7"}, MODE_FAST_CALIBRATION, {2412, 5180, 5805},
+        {{"-d", "3", "-fast-calibrate", "-f", "5180"}, MODE_FAST_CALIBRATION, {5180}, {0, 3}},
+        {{"-d", "3", "-fast-calibrate", "-m", "7"}, MODE_FAST_CALIBRATION, {2412, 5180, 5805},
          {7}},
         // Lists without a calibration option are not a request.
-        {{"-d", "7", "-f", "5180", "-m", "3"}, MODE_MONITORING, {}, {}},
+        {{"-d", "3", "-f", "5180", "-m", "3"}, MODE_MONITORING, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -103,7 +100,7 @@ TEST_F(ParseArguments, CalibrationRequests) {
         EXPECT_EQ(p.out, "");
         EXPECT_EQ(frequencies(), c.frequencies);
         EXPECT_EQ(mcs_values(), c.mcs);
-        EXPECT_STREQ(I2C_DEVICE, "/dev/i2c-7");
+        EXPECT_STREQ(I2C_DEVICE, "/dev/i2c-3");
         EXPECT_FALSE(adjust_power);
     }
 }
@@ -111,6 +108,7 @@ TEST_F(ParseArguments, CalibrationRequests) {
 TEST_F(ParseArguments, MonitoringSettings) {
     Parsed p = parse({"-d", "3", "-d", "7"});
     EXPECT_EQ(p.result, MODE_MONITORING);
+    EXPECT_EQ(p.err, "");
     EXPECT_STREQ(I2C_DEVICE, "/dev/i2c-7");
     EXPECT_FALSE(adjust_power);
     EXPECT_EQ(Average_Sampling, 300);
