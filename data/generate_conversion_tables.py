@@ -9,8 +9,11 @@ the MCS 1 curve and MCS 4..7 the MCS 3 curve, as the reference lookup does.
 The reference voltages are not strictly monotonic (a level can read a little
 less than the one below it) and saturate near the top, so each curve is first
 made monotone with a minimax isotonic fit (dBm never falls as mV rises), then
-sampled on the reference voltages themselves and on a 1 mV grid between them.
-A row at 0 mV holds 0 dBm: a detector that reads nothing means no carrier.
+sampled on the reference voltages themselves, on the converter voltages
+nearest to them (a 12-bit code is 1800/4096 mV; a reading at a reference level
+then hits a row instead of falling between two, where the lookup rounds the
+mean of the neighbours to 0.5 dB), and on a 1 mV grid between them. A row at
+0 mV holds 0 dBm: a detector that reads nothing means no carrier.
 
 Before writing, every reference voltage is converted back with the monitor's
 own lookup rule (nearest key, mean of the neighbours rounded to 0.5 dB in the
@@ -34,6 +37,7 @@ COLUMN_OF_MCS = {0: 0, 1: 1, 2: 1, 3: 3, 4: 3, 5: 3, 6: 3, 7: 3}
 MAX_ROWS = 1000
 TOLERANCE_DB = 0.5
 GRID_MV = 1.0
+CODE_MV = 1800.0 / 4096.0  # exact in binary, as the monitor computes it
 LEVELS = range(1, 61)
 
 
@@ -138,6 +142,7 @@ def lookup(rows, column, x):
 
 
 def format_mv(mv):
+    # Shortest text that reads back as the same double.
     return "%d" % mv if mv == int(mv) else repr(mv)
 
 
@@ -146,9 +151,11 @@ def build_band(curves):
     reference_keys = sorted({mv for points in curves.values() for _, mv, _ in points})
     low, high = reference_keys[0], reference_keys[-1]
     keys = set(reference_keys)
+    code_keys = {math.floor(k / CODE_MV + 0.5) * CODE_MV for k in reference_keys}
+    keys |= code_keys
     mv = math.ceil(low / GRID_MV) * GRID_MV
     while mv <= high:
-        if all(abs(mv - k) >= 0.25 for k in reference_keys):
+        if all(abs(mv - k) >= 0.25 for k in keys):
             keys.add(mv)
         mv += GRID_MV
     text_rows = [["0"] + ["0.00"] * 8]
@@ -163,19 +170,26 @@ def build_band(curves):
 
 
 def check_band(band, curves, text_rows):
-    """Largest error at the reference voltages, and near them (ADC steps, noise)."""
+    """Largest errors at the reference voltages, at their nearest converter
+    codes, and at the codes within 1.5 mV of them (noise)."""
     rows = [[float(c) for c in r] for r in text_rows]
-    worst, worst_near, failures = 0.0, 0.0, []
+    worst, worst_code, worst_near, failures = 0.0, 0.0, 0.0, []
     for mcs in range(8):
         for level, mv, dbm in curves[COLUMN_OF_MCS[mcs]]:
-            error = abs(lookup(rows, mcs + 1, mv) - dbm)
-            worst = max(worst, error)
-            if error > TOLERANCE_DB:
-                failures.append("%s MCS %d level %d: %.2f mV gives %.2f dBm, reference %.2f"
-                                % (band, mcs, level, mv, lookup(rows, mcs + 1, mv), dbm))
-            for delta in (-1.5, -1.0, -0.5, 0.5, 1.0, 1.5):
-                worst_near = max(worst_near, abs(lookup(rows, mcs + 1, mv + delta) - dbm))
-    return worst, worst_near, failures
+            code = math.floor(mv / CODE_MV + 0.5)
+            for x, kind in [(mv, "reference"), (code * CODE_MV, "code")]:
+                error = abs(lookup(rows, mcs + 1, x) - dbm)
+                if kind == "reference":
+                    worst = max(worst, error)
+                else:
+                    worst_code = max(worst_code, error)
+                if error > TOLERANCE_DB:
+                    failures.append("%s MCS %d level %d: %s %.3f mV gives %.2f dBm, reference %.2f"
+                                    % (band, mcs, level, kind, x, lookup(rows, mcs + 1, x), dbm))
+            for step in range(-3, 4):
+                x = (code + step) * CODE_MV
+                worst_near = max(worst_near, abs(lookup(rows, mcs + 1, x) - dbm))
+    return worst, worst_code, worst_near, failures
 
 
 def write_atomically(path, text):
@@ -199,10 +213,11 @@ def main():
     header = "mV," + ",".join("MCS%d_dBm" % m for m in range(8))
     for band in BANDS:
         text_rows = build_band(tables[band])
-        worst, worst_near, band_failures = check_band(band, tables[band], text_rows)
+        worst, worst_code, worst_near, band_failures = check_band(band, tables[band], text_rows)
         failures += band_failures
-        print("%s: %d rows, worst error %.3f dB at the reference voltages, %.3f dB within "
-              "1.5 mV of them" % (band, len(text_rows), worst, worst_near))
+        print("%s: %d rows, worst error %.3f dB at the reference voltages, %.3f dB at their "
+              "nearest codes, %.3f dB within 3 codes of them"
+              % (band, len(text_rows), worst, worst_code, worst_near))
         outputs[band] = header + "\n" + "".join(",".join(r) + "\n" for r in text_rows)
     if failures:
         fail("tables not written, %d reference points off by more than %.1f dB:\n  %s"
