@@ -80,6 +80,22 @@ TEST(Monitoring, KeepsTheInitialValuesAndSurvivesAFailedReading) {
     EXPECT_EQ(rig.tool_log(), "");
 }
 
+// With no arguments the bus is found and monitoring starts; a named bus
+// without the devices still monitors (presence gates only calibration), and
+// its readings fail.
+TEST(Monitoring, StartsWithoutArgumentsAndOnABusWithoutDevices) {
+    RfmonRig rig;
+    ProcessResult r = rig.run_on_board({SLOW_BOARD, {}, true}, stop_after(1500));
+    std::vector<std::string> out = lines_of(r.out);
+    ASSERT_GE(out.size(), 2u) << r.err;
+    EXPECT_EQ(out[0], "Found VTX on I2C bus 1");
+    EXPECT_TRUE(is_monitor_line(out[1])) << out[1];
+
+    r = rig.run_on_board({with(SLOW_BOARD, {"--buses", "3"}), {"-d", "3"}, true}, stop_after(1500));
+    EXPECT_TRUE(monitor_lines(r.out).empty()) << r.out;
+    EXPECT_GE(count_of(r.err, "Error processing sensor data\n"), 1u) << r.err;
+}
+
 // The published frequency, MCS and index reach the printed line; 2412 MHz
 // is labelled "5.1".
 TEST(Monitoring, ShowsThePublishedTelemetry) {
