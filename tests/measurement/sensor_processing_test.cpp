@@ -4,6 +4,7 @@
 #include "sensor_processing.h"
 
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -100,6 +101,8 @@ TEST_F(Reading, ConfiguresReadsTemperatureAndSamples) {
     EXPECT_DOUBLE_EQ(record.ch1_dbm, 58.3);
     EXPECT_EQ(record.temperature_c, 25.0);
     EXPECT_TRUE(record.temp_valid);
+    // 100 us pauses need a tighter timer than the default 50 us slack.
+    EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
 }
 
 TEST_F(Reading, EachFailingStepReportsAndStops) {
