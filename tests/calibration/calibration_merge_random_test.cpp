@@ -50,7 +50,7 @@ TEST(CalibrationMerge, GeneratedTablesKeepTheirShape) {
     std::mt19937 rng(20261208);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const char* kinds[] = {"", "NA", "-1", "TEMP_ERROR_76_3", "812.40", "5"};
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < 800; ++round) {
         std::vector<int> pairs = {0, 1, 2, 3, 4, 5, 6, 7};
         std::shuffle(pairs.begin(), pairs.end(), rng);
         pairs.resize(pick(4));
@@ -134,7 +134,7 @@ TEST(CalibrationMerge, GeneratedTablesKeepTheirShape) {
 TEST(CalibrationMerge, ArbitraryBytesNeverBreakTheMerge) {
     std::mt19937 rng(7);
     const std::string alphabet = "0123456789,,,\n\nNAMCS_mVW-.x\r ";
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < 2000; ++round) {
         std::string text;
         const int length = static_cast<int>(rng() % 400);
         for (int i = 0; i < length; ++i) text += alphabet[rng() % alphabet.size()];
