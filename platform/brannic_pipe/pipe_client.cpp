@@ -2,6 +2,7 @@
 // the connection and hands every packet to the callbacks; and the one-shot
 // control command.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
 #include <string.h>
@@ -47,6 +48,7 @@ struct ClientRun {
     bool in_callback = false;
     bool in_close = false;  // its thread is inside a close call from a callback
     bool exited = false;
+    int live_fd = -1;       // the connected socket while the thread reads it
 
     ~ClientRun() {
         if (wake_fd >= 0) close(wake_fd);
@@ -143,14 +145,24 @@ private:
     }
 
     // Returns false when the channel is being closed, true when the server went away.
+    // Reads block (one system call per message); a closer wakes the read by
+    // shutting the socket down, which it may do only while it is published here.
     bool receive_until_lost(int fd) {
-        for (;;) {
+        const int fl = fcntl(fd, F_GETFL);
+        if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return true;
+        {
+            std::lock_guard<std::mutex> lock(g_mx);
+            if (run_->stop) return false;
+            run_->live_fd = fd;
+        }
+        bool lost = false;
+        while (!lost) {
             iovec iov{buffer_.data(), buffer_.size()};
             msghdr msg;
             memset(&msg, 0, sizeof msg);
             msg.msg_iov = &iov;
             msg.msg_iovlen = 1;
-            const ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT);
+            const ssize_t n = recvmsg(fd, &msg, 0);
             if (n > 0) {
                 if (msg.msg_flags & MSG_TRUNC) {
                     // Never hand out part of a packet: drop it whole.
@@ -158,15 +170,15 @@ private:
                             buffer_.size());
                     continue;
                 }
-                if ((run_->flags & CLIENT_FLAG_EN_SIMPLE_HELPER) && !call_simple(static_cast<int>(n))) return false;
-                if (run_->stop_requested.load()) return false;
+                if ((run_->flags & CLIENT_FLAG_EN_SIMPLE_HELPER) && !call_simple(static_cast<int>(n))) break;
                 continue;
             }
-            if (n == 0) return true;
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return true;
-            if (!wait_wake(fd, -1)) return false;
+            if (n < 0 && errno == EINTR) continue;
+            lost = true;  // end of stream, or our own shutdown from a closer
         }
+        std::lock_guard<std::mutex> lock(g_mx);
+        run_->live_fd = -1;
+        return !run_->stop;
     }
 
     // Each callback starts only while the channel is open, and marks itself
@@ -287,6 +299,7 @@ extern "C" void pipe_client_close(int ch) {
         if (write(run->wake_fd, &one, sizeof one) < 0) {
             // Fails only when the counter is full, which wakes the thread as well.
         }
+        if (run->live_fd >= 0) shutdown(run->live_fd, SHUT_RDWR);
     }
     if (run.get() == tl_current) {
         // Closing one's own channel from its callback: the thread ends when
