@@ -199,6 +199,18 @@ TEST_F(PowerFeedback, PitModeAndFailedSteps) {
     EXPECT_EQ(indices(), std::vector<int>{21});
 }
 
+TEST_F(PowerFeedback, DetectorGarbageStaysDefined) {
+    PowerControl control = requested();
+    control.step_count = 1;
+    feed(control, 1000.0);  // 10^100 mW: as high as an int goes
+    EXPECT_EQ(indices(), std::vector<int>{19});
+    feed(control, std::nan(""));  // no power at all
+    EXPECT_EQ(indices(), std::vector<int>{20});
+    feed(control, -INFINITY);
+    EXPECT_EQ(indices(), std::vector<int>{21});
+    EXPECT_EQ(control.step_count, 4);
+}
+
 TEST_F(PowerFeedback, SlowLoopStepsDownOnTheSixthEvaluation) {
     PowerControl control;  // not active: the slow loop's turn
     std::vector<std::vector<int>> per_sample;

@@ -201,6 +201,13 @@ TEST(PowerMapLookup, NeighbouringMcs) {
         {{{2, {}}}, 3, 1, "Power calibration data for MCS2 holds no usable points.\n"},
         {{}, 3, 1, "Power calibration data for MCS3 not found and no neighboring MCS available.\n"},
     };
+    int index = 0;
+    Captured none = capture_output([&] {
+        index = findClosestPowerIndex({{0, low}}, 0, nullptr, 5805, REGULATORY_DOMAIN_FCC, true);
+    });
+    EXPECT_EQ(index, 1);
+    EXPECT_EQ(none.err, "findClosestPowerIndex: no requested power given\n");
+    EXPECT_EQ(none.out, "");
     for (const auto& row : rows) {
         int mw = 10;
         int index = 0;
