@@ -1,6 +1,7 @@
 // vtx-telemetry-publisher: plays the transmitter service's side of the
 // telemetry pipe, from the simulated board's state or from a records file.
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -133,9 +134,32 @@ int publish_generated(const PublisherOptions& o, const Board& board) {
     return 0;
 }
 
+// The publisher keeps real time even when started on a board with virtual
+// time: it leaves the board library out of its own preload list.
+void run_without_board_library(char** argv) {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::strstr(preload, "libi2c-sim.so") == nullptr) return;
+    std::string kept;
+    std::string list = preload;
+    size_t pos = 0;
+    while (pos <= list.size()) {
+        size_t end = list.find_first_of(": ", pos);
+        if (end == std::string::npos) end = list.size();
+        std::string item = list.substr(pos, end - pos);
+        if (!item.empty() && item.find("libi2c-sim.so") == std::string::npos)
+            kept += (kept.empty() ? "" : ":") + item;
+        pos = end + 1;
+    }
+    if (kept.empty()) unsetenv("LD_PRELOAD");
+    else setenv("LD_PRELOAD", kept.c_str(), 1);
+    execv("/proc/self/exe", argv);
+    std::perror("vtx-telemetry-publisher: re-exec without the board library");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    run_without_board_library(argv);
     PublisherOptions o;
     bool help = false;
     std::string error;
