@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -90,10 +91,15 @@ public:
     void operator()() {
         tl_current = run_.get();
         buffer_.resize(std::max(run_->buffer_bytes, static_cast<size_t>(PIPE_MAX_MESSAGE_BYTES)));
+        // Creations in the pipe folders wake a waiting client at once; the
+        // retry period stays as the fallback (and for a missed event).
+        watch_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         while (!run_->stop_requested.load()) {
+            watch_folders();
             const int fd = join_server();
             if (fd < 0) {
-                if (!wait_wake(-1, kRetryMs)) break;
+                if (!wait_wake(watch_fd_, kRetryMs)) break;
+                drain_watch();
                 continue;
             }
             run_->connected.store(true);
@@ -103,6 +109,7 @@ public:
             close(fd);
             if (!go_on || !call_disconnect()) break;
         }
+        if (watch_fd_ >= 0) close(watch_fd_);
         std::lock_guard<std::mutex> lock(g_mx);
         run_->exited = true;
         ClientSlot& slot = slots()[run_->ch];
@@ -111,6 +118,22 @@ public:
     }
 
 private:
+    // Watches are added again before every attempt: the pipe folder comes and
+    // goes with its server, and a watch dies with the folder it was on.
+    void watch_folders() {
+        if (watch_fd_ < 0) return;
+        const uint32_t events = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
+        inotify_add_watch(watch_fd_, PIPE_DIR, events);
+        inotify_add_watch(watch_fd_, run_->location.c_str(), events);
+    }
+
+    void drain_watch() {
+        if (watch_fd_ < 0) return;
+        alignas(inotify_event) char events[4096];
+        while (read(watch_fd_, events, sizeof events) > 0) {
+        }
+    }
+
     // Waits for fd to become readable (fd may be -1) or for a stop request.
     // Returns false on a stop request; true when fd is readable or time ran out.
     bool wait_wake(int fd, int timeout_ms) {
@@ -220,6 +243,7 @@ private:
 
     std::shared_ptr<ClientRun> run_;
     std::vector<char> buffer_;
+    int watch_fd_ = -1;
 };
 
 }  // namespace

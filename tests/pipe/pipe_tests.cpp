@@ -719,6 +719,37 @@ TEST_F(Pipe, ServerApiInThisProcess) {
     }
 }
 
+// The library's threads keep the stop signals away from themselves, so a
+// signal for the process interrupts the application's own wait.
+TEST_F(Pipe, StopSignalsReachTheApplicationThread) {
+    ASSERT_EQ(pipe_server_create(0, "signals", "t", "s"), 0);
+    ASSERT_EQ(open_recorded(0, "signals", r), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.connects == 1; }));
+    ASSERT_EQ(enable_signal_handler(), 0);
+    main_running = 1;
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child == 0) {
+        const timespec pause{0, 100 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+        kill(parent, SIGTERM);
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    const int n = poll(nullptr, 0, 20000);
+    const int err = errno;
+    int status;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(err, EINTR);
+    EXPECT_EQ(main_running.load(), 0);
+    // The pipe still works afterwards.
+    ASSERT_EQ(pipe_server_write(0, "ok", 2), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.deliveries.size() == 1; }));
+    main_running = 1;
+    signal(SIGTERM, SIG_DFL);
+}
+
 // A bare connection to a pipe's endpoint, as a foreign or broken program makes.
 int raw_connect(const std::string& name) {
     sockaddr_un addr{};
