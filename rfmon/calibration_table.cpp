@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -147,7 +148,10 @@ int parse_stored_table(const std::string& text, const char* path, stored_table_t
             size_t header_end = end == std::string::npos ? text.size() : end + 1;
             table->header = text.substr(start, header_end - start);
         } else {
-            table->rows.push_back(text.substr(start, content_end - start));
+            // A hand-edited table may end its lines in "\r\n".
+            size_t row_end = content_end;
+            if (row_end > start && text[row_end - 1] == '\r') --row_end;
+            table->rows.push_back(text.substr(start, row_end - start));
         }
         if (end == std::string::npos) break;
         start = end + 1;
@@ -176,6 +180,7 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
 
     std::string header_body = header;
     if (!header_body.empty() && header_body.back() == '\n') header_body.pop_back();
+    if (!header_body.empty() && header_body.back() == '\r') header_body.pop_back();
     std::string written_header;
     if (update) {
         std::printf("MCS%d columns already exist in the file, they will be updated\n", mcs);
@@ -270,7 +275,10 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
 }
 
 int replace_file_contents(const char* path, const std::string& text) {
-    const std::string target(path);
+    // A table that is a link to another file is replaced where it really lives.
+    char resolved[PATH_MAX];
+    const std::string target(::realpath(path, resolved) ? resolved : path);
+    path = target.c_str();
     const std::string temporary = target + ".tmp";
     mode_t mode = 0644;
     struct stat existing;

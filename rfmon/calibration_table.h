@@ -28,7 +28,7 @@ typedef struct sweep_results_t {
 } sweep_results_t;
 
 // A stored table as read: the header line with its line end (if it had one)
-// and every further line with one trailing "\n" removed.
+// and every further line with its line end ("\n" or "\r\n") removed.
 typedef struct stored_table_t {
     std::string header;
     std::vector<std::string> rows;
@@ -56,7 +56,8 @@ std::string new_table_text(const sweep_results_t& results, int mcs);
 int merge_table_text(const stored_table_t& stored, const sweep_results_t& results, int mcs,
                      const char* path, std::string* merged);
 
-// Replaces the file at `path` by `text` as a whole: a temporary file in the
-// same folder, flushed and synced, renamed over `path`, then the folder
-// synced. 0 on success; -1 after a perror, with `path` as it was before.
+// Replaces the file at `path` (or the file it links to) by `text` as a
+// whole: a temporary file in the same folder, flushed and synced, renamed
+// over it, then the folder synced. 0 on success; -1 after a perror, with the
+// file as it was before.
 int replace_file_contents(const char* path, const std::string& text);

@@ -161,6 +161,10 @@ TEST(CalibrationTable, MissingLevelsFollowTheStoredLines) {
          "Power_Level,MCS3_mV,MCS3_mW\n" + lines(1, 63, ",NA,NA")},
         {"header alone, append", "Power_Level,MCS3_mV,MCS3_mW", 0,
          "Power_Level,MCS3_mV,MCS3_mW,MCS0_mV,MCS0_mW\n" + lines(1, 63, ",,,NA,NA")},
+        // "\r\n" line ends are read as line ends and written as "\n".
+        {"append to a table with CRLF line ends",
+         "Power_Level,MCS0_mV,MCS0_mW\r\n" + lines(1, 62, ",1,2\r") + "63,1,2\r\n", 3,
+         "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n" + lines(1, 63, ",1,2,-1,-1")},
     };
     sweep_results_t results = {};
     for (const auto& c : cases) {
@@ -254,7 +258,7 @@ TEST(CalibrationTable, StoredTableSplitsIntoHeaderAndLines) {
         {"H\n\n", "H\n", {""}},
         {"H\n", "H\n", {}},
         {"H", "H", {}},
-        {"H\nA\r\n", "H\n", {"A\r"}},
+        {"H\r\nA\r\nB\r\n", "H\r\n", {"A", "B"}},
         {std::string(1022, 'h') + "\n" + std::string(1022, 'r'), std::string(1022, 'h') + "\n",
          {std::string(1022, 'r')}},
     };
@@ -318,6 +322,19 @@ TEST_F(ScratchDir, ReplaceWritesTheWholeTextAndKeepsTheMode) {
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_NE(access((path + ".tmp").c_str(), F_OK), 0);
+}
+
+TEST_F(ScratchDir, ReplaceKeepsALinkedTableInItsPlace) {
+    ASSERT_EQ(mkdir((dir_ + "/real").c_str(), 0755), 0);
+    const std::string real = dir_ + "/real/calibrated_5_1.csv";
+    const std::string link = dir_ + "/calibrated_5_1.csv";
+    write(real, "old\n");
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    ASSERT_EQ(replace_file_contents(link.c_str(), "new\n"), 0);
+    EXPECT_EQ(read(real), "new\n");
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST_F(ScratchDir, FailedReplaceLeavesTheOldTable) {
