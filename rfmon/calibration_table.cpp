@@ -229,6 +229,15 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
                      path, mv_name.c_str(), mw_name.c_str());
         return -1;
     }
+    // The first field of every line is its level; a cell written there would
+    // lose the level.
+    if (mv_pos == 0 || mw_pos == 0) {
+        std::fprintf(stderr,
+                     "Error: the header of %s has %s in the power level column; the file is "
+                     "left unchanged\n",
+                     path, mv_pos == 0 ? mv_name.c_str() : mw_name.c_str());
+        return -1;
+    }
 
     std::string text = written_header + "\n";
     std::string mv_cell, mw_cell;

@@ -232,6 +232,9 @@ TEST(CalibrationTable, MergeFailuresProduceNoTable) {
         {"only the mW name", "Power_Level,MCS0_mV,MCS0_mW,MCS3_mW\n" + lines(1, 63, ",1,2,3"), 3,
          "Error: the header of calibrated_test.csv names only one of MCS3_mV and MCS3_mW; the "
          "file is left unchanged\n"},
+        {"target name in the level column", "MCS3_mV,MCS3_mW\n" + lines(1, 63, ",1"), 3,
+         "Error: the header of calibrated_test.csv has MCS3_mV in the power level column; the "
+         "file is left unchanged\n"},
     };
     sweep_results_t results = {};
     results.level[1] = measured(1, 1);
