@@ -214,14 +214,15 @@ TEST(PipeRecords, VtxRecordFieldsAtTheirWireOffsets) {
     ASSERT_EQ(n, 1);
     vtx_data_t copy;
     std::memcpy(&copy, records, sizeof copy);
-    EXPECT_EQ(copy.id, 77);
-    EXPECT_EQ(copy.reserved_flag, 0xEE);
-    EXPECT_EQ(copy.frame_type, 19);
-    EXPECT_EQ(copy.temperature_c, 41.5);
-    EXPECT_EQ(copy.power_idx, 20);
-    EXPECT_EQ(copy.frequency, 5805);
-    EXPECT_EQ(copy.mcs, 3);
-    EXPECT_EQ(copy.fec, 25);
+    // Fields of a packed record are read by value: gtest binds references.
+    EXPECT_EQ(int32_t{copy.id}, 77);
+    EXPECT_EQ(uint8_t{copy.reserved_flag}, 0xEE);
+    EXPECT_EQ(int32_t{copy.frame_type}, 19);
+    EXPECT_EQ(double{copy.temperature_c}, 41.5);
+    EXPECT_EQ(int32_t{copy.power_idx}, 20);
+    EXPECT_EQ(int32_t{copy.frequency}, 5805);
+    EXPECT_EQ(int32_t{copy.mcs}, 3);
+    EXPECT_EQ(int32_t{copy.fec}, 25);
 }
 
 TEST(PipeRecords, IsBitSet) {

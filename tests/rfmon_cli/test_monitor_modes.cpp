@@ -2,18 +2,13 @@
 // simulated boards, with virtual time so that the waits cost nothing.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "rfmon_rig.h"
 
 namespace {
-
-const std::regex MONITOR_LINE(
-    R"(2\.4 GHz \(CH0\): -?\d+\.\d\d dBm \(-?\d+\.\d\d mV\)   (5\.1|5\.8) GHz \(CH1\): -?\d+\.\d\d dBm )"
-    R"(\(-?\d+\.\d\d mV\)   Temperature \(C\): (-?\d+\.\d\d)   Freq: (-?\d+) MHz   MCS: (-?\d+)   )"
-    R"(Power: (-?\d+))");
 
 struct MonitorLine {
     std::string label, temperature;
@@ -22,15 +17,35 @@ struct MonitorLine {
 
 bool is_monitor_line(const std::string& line) { return line.rfind("2.4 GHz (CH0): ", 0) == 0; }
 
-// Every monitoring line of the output, each checked against the format.
+const char* const MONITOR_FORMAT =
+    "2.4 GHz (CH0): %.2f dBm (%.2f mV)   %s GHz (CH1): %.2f dBm (%.2f mV)   Temperature (C): "
+    "%.2f   Freq: %d MHz   MCS: %d   Power: %d";
+
+// Every monitoring line of the output. Each is parsed and printed again
+// with the program's format: any difference in layout shows.
 std::vector<MonitorLine> monitor_lines(const std::string& out) {
     std::vector<MonitorLine> found;
     for (const std::string& line : lines_of(out)) {
         if (!is_monitor_line(line)) continue;
-        std::smatch m;
-        EXPECT_TRUE(std::regex_match(line, m, MONITOR_LINE)) << line;
-        if (m.empty()) continue;
-        found.push_back({m[1], m[2], std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5])});
+        double ch0_dbm = 0, ch0_mv = 0, ch1_dbm = 0, ch1_mv = 0, temperature = 0;
+        char label[4] = {};
+        MonitorLine parsed{};
+        int fields = std::sscanf(line.c_str(),
+                                 "2.4 GHz (CH0): %lf dBm (%lf mV)   %3s GHz (CH1): %lf dBm (%lf "
+                                 "mV)   Temperature (C): %lf   Freq: %d MHz   MCS: %d   Power: %d",
+                                 &ch0_dbm, &ch0_mv, label, &ch1_dbm, &ch1_mv, &temperature,
+                                 &parsed.frequency, &parsed.mcs, &parsed.power);
+        EXPECT_EQ(fields, 9) << line;
+        if (fields != 9) continue;
+        char again[512];
+        std::snprintf(again, sizeof again, MONITOR_FORMAT, ch0_dbm, ch0_mv, label, ch1_dbm,
+                      ch1_mv, temperature, parsed.frequency, parsed.mcs, parsed.power);
+        EXPECT_EQ(line, again);
+        char temperature_text[32];
+        std::snprintf(temperature_text, sizeof temperature_text, "%.2f", temperature);
+        parsed.label = label;
+        parsed.temperature = temperature_text;
+        found.push_back(parsed);
     }
     return found;
 }
