@@ -641,3 +641,28 @@ TEST(SimBoard, PublisherStartedByHandKeepsRealTimeOnAVirtualTimeBoard) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimBoard, I2cLogRecordsEveryTransaction) {
+    TempDir dir;
+    const std::string log = dir.path + "/i2c.log";
+    ProcessResult r = on_board(
+        {"--i2c-log", log, "--no-temp-sensor", "--fault", "buffer-cmd:nak:at=1"},
+        client_steps("/dev/i2c-1", "select 0x1d w 08 24 5a ; w 3b ; w 10 24 ; r 1 select 0x48 w 00 ;"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    // Drop the pid in front of each line.
+    std::string text = read_file(log), lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines += line.substr(line.find(' ') + 1) + "\n";
+    EXPECT_EQ(lines,
+              "i2c-1 select 0x1d ok\n"
+              "i2c-1 write 0x1d 08 24 5a ok\n"
+              "i2c-1 write 0x1d 3b nak\n"
+              "i2c-1 write 0x1d 10 24 ok\n"
+              "i2c-1 read 0x1d 1 ok\n"
+              "i2c-1 select 0x48 ok\n"
+              "i2c-1 write 0x48 00 enxio\n");
+}
+
+}  // namespace
