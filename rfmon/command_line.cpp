@@ -252,7 +252,12 @@ int parse_arguments(int argc, char** argv) {
             if (value == nullptr || !starts_with_digit(value)) {
                 return fail_with_usage("Error: -p option requires a numeric value.\n", program);
             }
-            PAUSE_BETWEEN_PRINTS = decimal_value(value);
+            // An overflowing value ("1e999") would become an endless pause.
+            double pause = decimal_value(value);
+            if (!std::isfinite(pause)) {
+                return fail_with_usage("Error: -p option requires a numeric value.\n", program);
+            }
+            PAUSE_BETWEEN_PRINTS = pause;
             i++;
         } else if (std::strcmp(arg, "-adjust-dbm") == 0) {
             if (value == nullptr) {

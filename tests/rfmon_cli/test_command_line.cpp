@@ -129,6 +129,8 @@ TEST(CommandLine, FailuresAndHelpTable) {
          "Error: -p option requires a numeric value.\n", Out::Usage, 1},
         {"p leading dot", d7 + std::vector<std::string>{"-p", ".5"},
          "Error: -p option requires a numeric value.\n", Out::Usage, 1},
+        {"p overflowing", d7 + std::vector<std::string>{"-p", "1e999"},
+         "Error: -p option requires a numeric value.\n", Out::Usage, 1},
         // Anything else.
         {"unknown option", d7 + std::vector<std::string>{"-bogus"},
          "Unknown option: -bogus\n", Out::Usage, 1},

@@ -118,7 +118,7 @@ TEST(Monitoring, ShowsThePublishedTelemetry) {
     ProcessResult r = rig.run_on_board(
         {with(SLOW_BOARD, {"--frequency", "2412", "--mcs", "1", "--power", "7", "--publisher", ""}),
          {"-d", "1"}, true},
-        stop_after(3000));
+        stop_after(4000));
     std::vector<std::string> out = lines_of(r.out);
     ASSERT_FALSE(out.empty()) << r.err;
     EXPECT_EQ(count_of(r.out, "Connected to VTX Latency pipe\n"), 1u) << r.out;
@@ -143,7 +143,7 @@ TEST(Monitoring, ShowsThePublishedTelemetry) {
 TEST(Monitoring, PowerSearchRunsOnceAfterTheFirstLine) {
     RfmonRig rig;
     ProcessResult r =
-        rig.run_on_board({SLOW_BOARD, {"-d", "1", "-adjust-dbm", "20"}, true}, stop_after(3000));
+        rig.run_on_board({SLOW_BOARD, {"-d", "1", "-adjust-dbm", "20"}, true}, stop_after(4000));
     std::vector<std::string> out = lines_of(r.out);
     ASSERT_FALSE(out.empty()) << r.err;
     EXPECT_EQ(out[0], "Setting initial power to 1...");
