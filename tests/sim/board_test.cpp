@@ -666,3 +666,37 @@ TEST(SimBoard, I2cLogRecordsEveryTransaction) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimBoard, TimeScaleSleepsATenthAndMovesTheClockByTheRest) {
+    // 2 s of main-thread sleeps at a speed-up of 10: 0.2 s real, 1.8 s virtual
+    // (the absolute sleep counts what was left of it when it began).
+    const std::string probe = binary_path("tests/sim/sim_clock_probe");
+    ProcessResult r = shell_on_board({"--time-scale", "10"}, probe + " 100; orvi-sim-ctl show");
+    long long virtual_ns = -1;
+    std::vector<Sleep> sleeps = parse_sleeps(r.out, &virtual_ns);
+    ASSERT_EQ(sleeps.size(), 6u) << r.out;
+    for (const auto& s : sleeps) EXPECT_GE(s.elapsed, s.asked) << s.name;
+    EXPECT_LE(virtual_ns, 1800000000LL);
+    EXPECT_GT(virtual_ns, 1700000000LL);
+}
+
+TEST(SimBoard, PublisherRefusesBadOptions) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--rate", "0"}, "bad value for --rate (0 < HZ <= 10000)"},
+        {{"--bad-every", "2:garbled"}, "bad value for --bad-every (N:partial or N:magic)"},
+        {{"--batches", "1,,2"}, "bad value for --batches (a list of 1..400)"},
+        {{"--count"}, "option --count needs a value"},
+        {{"--louder", "1"}, "unknown option --louder"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::vector<std::string> argv{binary_path("sim/vtx-telemetry-publisher")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessResult r = run_process(argv);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "vtx-telemetry-publisher: " + message);
+    }
+}
+
+}  // namespace
