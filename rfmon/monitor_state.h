@@ -27,6 +27,8 @@ extern int current_power;
 extern char I2C_DEVICE[32];
 extern char VTX_PIPE_PATH[64];
 
+// Written whole by the pipe thread, read whole by the main thread: no lock.
+static_assert(std::atomic<int>::is_always_lock_free, "telemetry integers must be lock-free");
 extern std::atomic<int> g_frequency;
 extern std::atomic<int> g_mcs;
 extern std::atomic<int> g_power_idx;
