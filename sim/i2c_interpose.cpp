@@ -3,6 +3,7 @@
 // not a simulated bus goes to the next definition (the C library, or a
 // sanitizer's interceptor) unchanged.
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 #include <sys/ioctl.h>
@@ -212,6 +213,13 @@ int sim_ioctl(SimHandle* h, unsigned long request, void* arg) {
     }
 }
 
+// A descriptor number the kernel hands out anew cannot still be a bus: the
+// old one was closed behind our back (fclose, close_range in a library).
+int fresh_fd(int fd) {
+    if (fd >= 0 && any_handles()) untrack_handle(fd);
+    return fd;
+}
+
 int dup_result(int oldfd, int newfd) {
     if (newfd < 0) return newfd;
     SimHandle* h = handle_of(oldfd);
@@ -239,7 +247,7 @@ int open(const char* path, int flags, ...) {
     int bus = sim_path(path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real_open(path, flags, mode);
+    return fresh_fd(real_open(path, flags, mode));
 }
 
 int open64(const char* path, int flags, ...) {
@@ -255,7 +263,7 @@ int open64(const char* path, int flags, ...) {
     int bus = sim_path(path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real_open64(path, flags, mode);
+    return fresh_fd(real_open64(path, flags, mode));
 }
 
 int openat(int dirfd, const char* path, int flags, ...) {
@@ -271,7 +279,7 @@ int openat(int dirfd, const char* path, int flags, ...) {
     int bus = sim_path_at(dirfd, path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real_openat(dirfd, path, flags, mode);
+    return fresh_fd(real_openat(dirfd, path, flags, mode));
 }
 
 int openat64(int dirfd, const char* path, int flags, ...) {
@@ -287,7 +295,7 @@ int openat64(int dirfd, const char* path, int flags, ...) {
     int bus = sim_path_at(dirfd, path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real_openat64(dirfd, path, flags, mode);
+    return fresh_fd(real_openat64(dirfd, path, flags, mode));
 }
 
 int __open_2(const char* path, int flags) {
@@ -296,7 +304,7 @@ int __open_2(const char* path, int flags) {
     int bus = sim_path(path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real___open_2(path, flags);
+    return fresh_fd(real___open_2(path, flags));
 }
 
 int __open64_2(const char* path, int flags) {
@@ -305,7 +313,7 @@ int __open64_2(const char* path, int flags) {
     int bus = sim_path(path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real___open64_2(path, flags);
+    return fresh_fd(real___open64_2(path, flags));
 }
 
 int __openat_2(int dirfd, const char* path, int flags) {
@@ -314,7 +322,7 @@ int __openat_2(int dirfd, const char* path, int flags) {
     int bus = sim_path_at(dirfd, path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real___openat_2(dirfd, path, flags);
+    return fresh_fd(real___openat_2(dirfd, path, flags));
 }
 
 int __openat64_2(int dirfd, const char* path, int flags) {
@@ -323,7 +331,7 @@ int __openat64_2(int dirfd, const char* path, int flags) {
     int bus = sim_path_at(dirfd, path, &board);
     if (bus == -2) return -1;
     if (bus >= 0) return open_bus(bus, flags);
-    return real___openat64_2(dirfd, path, flags);
+    return fresh_fd(real___openat64_2(dirfd, path, flags));
 }
 
 // ---- descriptors ----
@@ -332,6 +340,23 @@ int close(int fd) {
     SIM_REAL(close);
     untrack_handle(fd);
     return real_close(fd);
+}
+
+int close_range(unsigned int first, unsigned int last, int flags) {
+    SIM_REAL(close_range);
+    if (!(flags & CLOSE_RANGE_CLOEXEC) && any_handles()) {
+        for (unsigned int fd = first; fd <= last && fd < SIM_MAX_FDS; ++fd)
+            untrack_handle(static_cast<int>(fd));
+    }
+    return real_close_range(first, last, flags);
+}
+
+void closefrom(int lowfd) {
+    SIM_REAL(closefrom);
+    if (any_handles()) {
+        for (int fd = lowfd < 0 ? 0 : lowfd; fd < SIM_MAX_FDS; ++fd) untrack_handle(fd);
+    }
+    real_closefrom(lowfd);
 }
 
 int dup(int fd) {

@@ -700,3 +700,19 @@ TEST(SimBoard, PublisherRefusesBadOptions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimBoard, ABusClosedBehindTheBoardsBackLeavesItsNumberToPlainFiles) {
+    TempDir dir;
+    const std::string file = dir.path + "/plain.txt";
+    std::ofstream(file) << "hello";
+    for (const char* close_step : {"fclose", "closerange"}) {
+        SCOPED_TRACE(close_step);
+        ProcessResult r = on_board(
+            {}, client_steps("/dev/i2c-1", std::string("select 0x1d ") + close_step + " cat " + file));
+        EXPECT_EQ(r.out, std::string("select 0x1d ok\n") + close_step + " 0\ncat hello\n") << r.err;
+    }
+}
+
+}  // namespace

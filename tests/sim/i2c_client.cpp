@@ -4,6 +4,8 @@
 //
 //   sim_i2c_client DEVICE STEP...
 //   steps: select ADDR | w HEXBYTE... ; | r N | run "SHELL COMMAND"
+//          | fclose (closes the bus through a stream) | closerange (through
+//          close_range) | cat PATH (opens, reads and closes a plain file)
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <sys/ioctl.h>
@@ -61,6 +63,18 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             int status = std::system(argv[++i]);
             std::printf("run %d\n", status);
+        } else if (step == "fclose") {
+            FILE* stream = fdopen(fd, "r+");
+            std::printf("fclose %d\n", stream ? std::fclose(stream) : -1);
+        } else if (step == "closerange") {
+            std::printf("closerange %d\n", close_range(static_cast<unsigned>(fd),
+                                                        static_cast<unsigned>(fd), 0));
+        } else if (step == "cat" && i + 1 < argc) {
+            int file = open(argv[++i], O_RDONLY);
+            char text[64] = {};
+            ssize_t n = file >= 0 ? read(file, text, sizeof text - 1) : -1;
+            std::printf("cat %s%s\n", n >= 0 ? text : "error ", n >= 0 ? "" : strerrorname_np(errno));
+            if (file >= 0) close(file);
         } else {
             std::fprintf(stderr, "sim_i2c_client: bad step %s\n", argv[i]);
             return 2;
