@@ -9,7 +9,8 @@
 // and counts records that reached the callback per second.
 //
 //   bench_pipe [samples] [throughput_writes]
-// Run it inside sim/orvi-sim-run (it creates a pipe under /run/zpx).
+// It runs itself inside sim/orvi-sim-run, so the pipes it makes never land
+// in the machine's real /run/zpx.
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -210,6 +211,19 @@ Stats reconnect_delay(int restarts) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (getenv("ORVI_SIM_INSIDE") == nullptr) {
+        std::vector<std::string> args{ORVI_SOURCE_DIR "/sim/orvi-sim-run", "--", "/proc/self/exe"};
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n > 0) args[2] = std::string(self, static_cast<size_t>(n));
+        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+        std::vector<char*> cargv;
+        for (auto& a : args) cargv.push_back(&a[0]);
+        cargv.push_back(nullptr);
+        execv(cargv[0], cargv.data());
+        perror("bench_pipe: cannot start sim/orvi-sim-run");
+        return 1;
+    }
     const int samples = argc > 1 ? atoi(argv[1]) : 20000;
     const int writes = argc > 2 ? atoi(argv[2]) : 200000;
     if (samples <= 0 || writes <= 0) {
