@@ -163,11 +163,12 @@ TEST_F(DriverFiles, MissingFirmwareStatisticsAreWarnedAboutOnce) {
         {"nfD", ""},
         {"nfE", ""},
     };
-    for (const auto& [card, err] : calls) {
+    for (const auto& call : calls) {
+        const std::string& card = call.first;
         int result = 1;
         Captured c = capture_output([&] { result = get_ath10k_noise_floor(card); });
         EXPECT_EQ(result, 0) << card;
-        EXPECT_EQ(c.err, err) << card;
+        EXPECT_EQ(c.err, call.second) << card;
     }
     // Once the file appears it is read.
     make_file("/sys/kernel/debug/ieee80211/phy9/ath10k/fw_stats", "Channel noise floor -92\n");
