@@ -55,8 +55,9 @@ typedef void (*pipe_client_simple_cb)(int ch, char* data, int bytes, void* conte
 /* ---- client side ----
  * Each open channel has its own thread; all of the channel's callbacks run on
  * it, one at a time. Callbacks may be registered (or changed) before or after
- * the open; closing a channel forgets them. 0 on success, PIPE_ERROR_INVALID_ARG
- * for a channel out of range. */
+ * the open, and stay registered across a close and a new open of the channel
+ * (register null to remove one). 0 on success, PIPE_ERROR_INVALID_ARG for a
+ * channel out of range. */
 int pipe_client_set_connect_cb(int ch, pipe_client_connect_cb cb, void* context);
 int pipe_client_set_disconnect_cb(int ch, pipe_client_disconnect_cb cb, void* context);
 /* data points to one whole server write (never part of one, never two), valid

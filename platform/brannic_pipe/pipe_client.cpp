@@ -317,8 +317,6 @@ extern "C" void pipe_client_close(int ch) {
         slot.run.reset();
         run->stop = true;
         run->stop_requested.store(true);
-        // A closed channel starts afresh: callbacks are registered again before the next open.
-        slot.cbs = Callbacks();
         const uint64_t one = 1;
         if (write(run->wake_fd, &one, sizeof one) < 0) {
             // Fails only when the counter is full, which wakes the thread as well.

@@ -233,6 +233,17 @@ protected:
     void TearDown() override {
         pipe_client_close_all();
         pipe_server_close_all();
+        // Registrations outlive a close; these point at this test's recorders.
+        for (int ch = 0; ch < PIPE_CLIENT_MAX_CHANNELS; ++ch) {
+            pipe_client_set_connect_cb(ch, nullptr, nullptr);
+            pipe_client_set_disconnect_cb(ch, nullptr, nullptr);
+            pipe_client_set_simple_helper_cb(ch, nullptr, nullptr);
+        }
+        for (int ch = 0; ch < PIPE_SERVER_MAX_CHANNELS; ++ch) {
+            pipe_server_set_connect_cb(ch, nullptr, nullptr);
+            pipe_server_set_disconnect_cb(ch, nullptr, nullptr);
+            pipe_server_set_control_cb(ch, nullptr, nullptr);
+        }
     }
     // Outlive every channel: TearDown closes them first.
     Recorder r, a, b;
@@ -340,6 +351,14 @@ TEST_F(Pipe, OpenRefusesOnlyBadArguments) {
     pipe_client_close(0);
     EXPECT_EQ(open_recorded(0, "args", r), 0);
     EXPECT_EQ(r.n_connects(), 0);
+    // Registrations stay across a close and a new open.
+    pipe_client_close(0);
+    ASSERT_EQ(pipe_client_open(0, "args", "again", CLIENT_FLAG_EN_SIMPLE_HELPER, 0), 0);
+    ASSERT_EQ(pipe_server_create(0, "args", "t", "s"), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.connects == 1; }));
+    ASSERT_EQ(pipe_server_write(0, "xyz", 3), 0);
+    ASSERT_TRUE(r.wait([](Recorder& x) { return x.deliveries.size() == 1; }));
+    EXPECT_EQ(r.deliveries[0], "3 - - bad");
 }
 
 TEST_F(Pipe, ClientBeforeServerThenReconnectsAfterRestart) {
