@@ -125,22 +125,24 @@ typedef void (*pipe_server_control_cb)(int ch, char* string, int bytes, void* co
 typedef void (*pipe_server_connect_cb)(int ch, int client_id, char* client_name, void* context);
 typedef void (*pipe_server_disconnect_cb)(int ch, int client_id, char* client_name, void* context);
 
-/* Creates "/run/zpx/<name>/" with its info file (name, type, server_name). */
-/* name: bare name or full path. The info also holds "location", "server_pid"
+/* Creates "/run/zpx/<name>/" with its info file (name, type, server_name).
+ * name: bare name or full path. The info also holds "location", "server_pid"
  * and "max_message_bytes". What a crashed server left behind is taken over;
- * a live server on the name gives PIPE_ERROR_SERVER_RUNNING. */
+ * a live server on the name gives PIPE_ERROR_SERVER_RUNNING. Callback
+ * registrations stay across a close and a new create. */
 int pipe_server_create(int ch, const char* name, const char* type, const char* server_name);
 int pipe_server_set_control_cb(int ch, pipe_server_control_cb cb, void* context);
 int pipe_server_set_connect_cb(int ch, pipe_server_connect_cb cb, void* context);
 int pipe_server_set_disconnect_cb(int ch, pipe_server_disconnect_cb cb, void* context);
-/* One message to every connected client; a client that cannot take it loses it alone. */
-/* Never waits for a client. 1 to PIPE_MAX_MESSAGE_BYTES bytes. 0 on success
+/* One message to every connected client; a client that cannot take it loses it alone.
+ * Never waits for a client. 1 to PIPE_MAX_MESSAGE_BYTES bytes. 0 on success
  * (also with no client), PIPE_ERROR_INVALID_ARG, or PIPE_ERROR_NOT_CONNECTED
  * when the channel is not created. */
 int pipe_server_write(int ch, const void* data, int bytes);
 /* Clients currently connected, or a negative result as for pipe_server_write. */
 int pipe_server_get_num_clients(int ch);
-/* Messages dropped on this channel because a client could not keep up. */
+/* Messages dropped on this channel because a client could not keep up
+ * (one count per client and message; reset by pipe_server_create). */
 uint64_t pipe_server_get_dropped(int ch);
 /* The channel's info object, owned by the library until the channel closes; edit
  * it, then publish it with pipe_server_update_info (atomic replace of the file). */
