@@ -92,6 +92,7 @@ bool parse_fault(const std::string& text, FaultSpec* fault, std::string* error) 
     if (action == "nak") fault->action = FaultAction::Nak;
     else if (action == "enxio") fault->action = FaultAction::Enxio;
     else if (action == "short") fault->action = FaultAction::Short;
+    else if (action == "hang") fault->action = FaultAction::Hang;
     else return false;
     if (fault->action == FaultAction::Short && (fault->kind & (FK_SELECT | FK_SMBUS))) {
         *error = "bad fault '" + text + "': select and smbus transactions cannot be short";

@@ -27,7 +27,7 @@ enum FaultKind : uint32_t {
     FK_TEMP_READ = 1u << 12,
 };
 
-enum class FaultAction { Nak, Enxio, Short };
+enum class FaultAction { Nak, Enxio, Short, Hang };
 enum class FaultWhen { Always, At, From, Every, Rate };
 
 struct FaultSpec {

@@ -28,13 +28,16 @@ constexpr uint8_t REG_DOUT_FORMAT_CFG = 0x28;
 constexpr uint8_t WKEY_VALUE = 0x0A;
 constexpr uint8_t OPMODE_AUTONOMOUS = 0x06;
 
-enum class Outcome { Ok, Short, Nak, Enxio };
+enum class Outcome { Ok, Short, Nak, Enxio, Hang };
+
+constexpr long HANG_SECONDS = 10;
 
 const char* outcome_text(Outcome o) {
     switch (o) {
         case Outcome::Ok: return "ok";
         case Outcome::Short: return "short";
         case Outcome::Nak: return "nak";
+        case Outcome::Hang: return "hang";
         default: return "enxio";
     }
 }
@@ -84,12 +87,23 @@ Outcome check_faults(SimBoard* b, uint32_t kinds, int addr) {
         ++b->fault_injected[i];
         result = f.action == FaultAction::Nak     ? Outcome::Nak
                  : f.action == FaultAction::Enxio ? Outcome::Enxio
+                 : f.action == FaultAction::Hang  ? Outcome::Hang
                                                   : Outcome::Short;
     }
     return result;
 }
 
 int outcome_errno(Outcome o) { return o == Outcome::Nak ? EREMOTEIO : ENXIO; }
+
+// A stuck bus: the transfer blocks in real time (a signal ends it early),
+// with the board released meanwhile, then times out.
+int hang_transfer(SimBoard* b, int bus, const char* op, int addr, const char* detail) {
+    log_line(b, bus, op, addr, detail, Outcome::Hang);
+    unlock_board(b->state);
+    timespec ts{HANG_SECONDS, 0};
+    syscall(SYS_nanosleep, &ts, nullptr);
+    return -ETIMEDOUT;
+}
 
 void fill_buffer(SimBoard* b, SimAdcState* adc) {
     int chen = adc->regs[REG_AUTO_SEQ_CHEN] & 0x03;
@@ -204,6 +218,7 @@ bool bus_device_present(const SimBoard& board, int bus, int addr) {
 int bus_select(SimBoard* b, int bus, int addr) {
     lock_board(b->state);
     Outcome o = check_faults(b, FK_ANY | FK_SELECT, addr);
+    if (o == Outcome::Hang) return hang_transfer(b, bus, "select", addr, "");
     if (o == Outcome::Ok && b->cfg.select_absent_fails && !bus_device_present(*b, bus, addr))
         o = Outcome::Enxio;
     log_line(b, bus, "select", addr, "", o);
@@ -220,6 +235,7 @@ ssize_t bus_write(SimBoard* b, int bus, int addr, const uint8_t* data, size_t n)
 
     lock_board(b->state);
     Outcome o = check_faults(b, kinds, addr);
+    if (o == Outcome::Hang) return hang_transfer(b, bus, "write", addr, detail);
     if (!bus_device_present(*b, bus, addr)) o = Outcome::Enxio;
     ssize_t result = 0;
     if (o == Outcome::Nak || o == Outcome::Enxio) {
@@ -251,6 +267,7 @@ ssize_t bus_read(SimBoard* b, int bus, int addr, uint8_t* data, size_t n) {
 
     lock_board(b->state);
     Outcome o = check_faults(b, kinds, addr);
+    if (o == Outcome::Hang) return hang_transfer(b, bus, "read", addr, detail);
     if (!bus_device_present(*b, bus, addr)) o = Outcome::Enxio;
     ssize_t result = 0;
     if (o == Outcome::Nak || o == Outcome::Enxio) {
@@ -285,6 +302,7 @@ int bus_smbus(SimBoard* b, int bus, int addr, int read_write, uint8_t command, u
 
     lock_board(b->state);
     Outcome o = check_faults(b, FK_ANY | FK_SMBUS, addr);
+    if (o == Outcome::Hang) return hang_transfer(b, bus, op, addr, "");
     if (!bus_device_present(*b, bus, addr)) o = Outcome::Enxio;
     if (o != Outcome::Ok) {
         log_line(b, bus, op, addr, "", o);

@@ -716,3 +716,16 @@ TEST(SimBoard, ABusClosedBehindTheBoardsBackLeavesItsNumberToPlainFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimBoard, AHangingBusIsCutOffByTheScansTimeLimit) {
+    // The scan's time limit is the only way out of a stuck bus.
+    ProcessResult r = shell_on_board({"--fault", "smbus@0x30:hang"},
+                                     "timeout 1.5 i2cdetect -r -y 1 >/dev/null; echo status $?;"
+                                     " timeout 1.5 i2cdetect -r -y 0 >/dev/null; echo status $?",
+                                     20000);
+    EXPECT_EQ(r.out, "status 124\nstatus 124\n") << r.err;
+}
+
+}  // namespace
