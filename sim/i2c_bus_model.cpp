@@ -219,7 +219,9 @@ int bus_select(SimBoard* b, int bus, int addr) {
     lock_board(b->state);
     Outcome o = check_faults(b, FK_ANY | FK_SELECT, addr);
     if (o == Outcome::Hang) return hang_transfer(b, bus, "select", addr, "");
-    if (o == Outcome::Ok && b->cfg.select_absent_fails && !bus_device_present(*b, bus, addr))
+    // Only the board's own addresses: i2cdetect gives up at the first address it cannot select.
+    if (o == Outcome::Ok && b->cfg.select_absent_fails && (addr == ADC_ADDR || addr == TEMP_ADDR) &&
+        !bus_device_present(*b, bus, addr))
         o = Outcome::Enxio;
     log_line(b, bus, "select", addr, "", o);
     unlock_board(b->state);

@@ -122,6 +122,7 @@ TEST(SimBoard, RealI2cdetectSeesTheDevicesOnlyWhereConfigured) {
         {"split", {"--buses", "", "--adc-buses", "3", "--temp-buses", "4", "--vtx-buses", ""},
          {{0, {-1}}, {3, {0x1d}}, {4, {0x48}}}},
         {"no sensor", {"--no-temp-sensor"}, {{1, {0x1d}}}},
+        {"failing selects of absent devices", {"--select-absent-fails"}, {{1, {0x1d, 0x48}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -322,7 +323,7 @@ TEST(SimBoard, FaultsStrikeWhereAsked) {
         {"absent sensor: select succeeds, transfers fail", {"--no-temp-sensor"},
          "select 0x48 w 00 ; r 2", "select 0x48 ok\nwrite error ENXIO\nread error ENXIO\n"},
         {"absent sensor with failing select", {"--no-temp-sensor", "--select-absent-fails"},
-         "select 0x48 select 0x1d", "select error ENXIO\nselect 0x1d ok\n"},
+         "select 0x48 select 0x1d select 0x50", "select error ENXIO\nselect 0x1d ok\nselect 0x50 ok\n"},
         {"temperature spike on reads 2 and 3",
          {"--temp-spike", "80@2x2", "--temp-start", "25", "--temp-rise", "0"},
          "select 0x48 w 00 ; r 2 r 2 r 2 r 2",
