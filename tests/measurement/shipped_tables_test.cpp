@@ -1,6 +1,7 @@
 // The shipped conversion tables, as installed in /data/quillon/vtx/, against
-// the built-in reference curves: a band's reference voltage at a power level
-// converts to that level's reference power within 0.5 dB, for every MCS.
+// the built-in reference curves: a band's reference voltage at a power level,
+// and the converter code nearest to it, convert to that level's reference
+// power within 0.5 dB, for every MCS.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -68,6 +69,10 @@ TEST(ShippedTables, ReferenceVoltagesConvertToReferencePowerWithinHalfADecibel) 
                 double out_mv = 0, dbm = -100;
                 ASSERT_EQ(read_csv_data_cached(&out_mv, &dbm, mcs, band.key, mv), 0);
                 EXPECT_NEAR(dbm, 10.0 * std::log10(mw), 0.5);
+                // What the 12-bit converter reports at that voltage.
+                const double code_mv = std::floor(mv * 4096.0 / 1800.0 + 0.5) * 1800.0 / 4096.0;
+                ASSERT_EQ(read_csv_data_cached(&out_mv, &dbm, mcs, band.key, code_mv), 0);
+                EXPECT_NEAR(dbm, 10.0 * std::log10(mw), 0.5) << code_mv << " mV";
                 ++checked;
             }
         }
