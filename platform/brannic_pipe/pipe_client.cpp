@@ -91,9 +91,6 @@ public:
     void operator()() {
         tl_current = run_.get();
         buffer_.resize(std::max(run_->buffer_bytes, static_cast<size_t>(PIPE_MAX_MESSAGE_BYTES)));
-        // Creations in the pipe folders wake a waiting client at once; the
-        // retry period stays as the fallback (and for a missed event).
-        watch_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         while (!run_->stop_requested.load()) {
             watch_folders();
             const int fd = join_server();
@@ -102,6 +99,7 @@ public:
                 drain_watch();
                 continue;
             }
+            unwatch();
             run_->connected.store(true);
             bool go_on = call_connect();
             if (go_on) go_on = receive_until_lost(fd);
@@ -118,13 +116,29 @@ public:
     }
 
 private:
-    // Watches are added again before every attempt: the pipe folder comes and
-    // goes with its server, and a watch dies with the folder it was on.
+    // Creations in the pipe folders wake a waiting client at once; the retry
+    // period stays as the fallback (no inotify, or a missed event). Watches
+    // are added again before every attempt (the pipe folder comes and goes
+    // with its server, and a watch dies with its folder) and removed while
+    // connected, so that no events pile up unread. The instance is made on
+    // the first wait and kept: closing one stalls for milliseconds.
     void watch_folders() {
+        if (watch_fd_ < 0) watch_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (watch_fd_ < 0) return;
         const uint32_t events = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
-        inotify_add_watch(watch_fd_, PIPE_DIR, events);
-        inotify_add_watch(watch_fd_, run_->location.c_str(), events);
+        for (const char* folder : {PIPE_DIR, run_->location.c_str()}) {
+            const int wd = inotify_add_watch(watch_fd_, folder, events);
+            if (wd >= 0 && std::find(watches_.begin(), watches_.end(), wd) == watches_.end()) {
+                watches_.push_back(wd);
+            }
+        }
+    }
+
+    void unwatch() {
+        if (watch_fd_ < 0) return;
+        for (int wd : watches_) inotify_rm_watch(watch_fd_, wd);
+        watches_.clear();
+        drain_watch();
     }
 
     void drain_watch() {
@@ -244,6 +258,7 @@ private:
     std::shared_ptr<ClientRun> run_;
     std::vector<char> buffer_;
     int watch_fd_ = -1;
+    std::vector<int> watches_;
 };
 
 }  // namespace
