@@ -1,7 +1,10 @@
 #include "conversion_tables.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -32,19 +35,58 @@ void table_path(char (&path)[PATH_BYTES], const char* band) {
     std::snprintf(path, sizeof path, "/data/quillon/vtx/%s_mv_to_dbm.csv", token);
 }
 
-// Opens a table and consumes its header line; null (message printed) on failure.
-FILE* open_table(const char* path, char (&line)[LINE_BYTES]) {
-    FILE* file = std::fopen(path, "r");
-    if (!file) {
+// A table file read line by line as fgets would with a LINE_BYTES buffer (a
+// longer line comes in pieces of LINE_BYTES - 1 characters), without the
+// allocations of stdio.
+struct table_file_t {
+    int fd;
+    size_t start;
+    size_t end;
+    bool at_end;
+    char buffer[4096];
+};
+
+bool next_line(table_file_t* file, char (&line)[LINE_BYTES]) {
+    size_t n = 0;
+    while (n < LINE_BYTES - 1) {
+        if (file->start == file->end) {
+            if (file->at_end)
+                break;
+            ssize_t got;
+            do {
+                got = read(file->fd, file->buffer, sizeof file->buffer);
+            } while (got < 0 && errno == EINTR);
+            if (got <= 0) {
+                file->at_end = true;
+                break;
+            }
+            file->start = 0;
+            file->end = static_cast<size_t>(got);
+        }
+        const char c = file->buffer[file->start++];
+        line[n++] = c;
+        if (c == '\n')
+            break;
+    }
+    line[n] = '\0';
+    return n > 0;
+}
+
+// Opens a table and consumes its header line; false (message printed) on failure.
+bool open_table(table_file_t* file, const char* path, char (&line)[LINE_BYTES]) {
+    file->start = file->end = 0;
+    file->at_end = false;
+    file->fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (file->fd < 0) {
         perror("Error opening csv dbm conversion file");
-        return nullptr;
+        return false;
     }
-    if (!std::fgets(line, sizeof line, file)) {
+    if (!next_line(file, line)) {
         std::fprintf(stderr, "Error reading CSV header\n");
-        std::fclose(file);
-        return nullptr;
+        close(file->fd);
+        return false;
     }
-    return file;
+    return true;
 }
 
 // Running state of the nearest-key search with its midpoint rule.
@@ -89,11 +131,11 @@ int load_csv_cache(csv_cache_t* cache, const char* path) {
     if (cache->is_loaded)
         return 0;
     char line[LINE_BYTES];
-    FILE* file = open_table(path, line);
-    if (!file)
+    table_file_t file;
+    if (!open_table(&file, path, line))
         return -1;
     cache->row_count = 0;
-    while (cache->row_count < CSV_CACHE_MAX_ROWS && std::fgets(line, sizeof line, file)) {
+    while (cache->row_count < CSV_CACHE_MAX_ROWS && next_line(&file, line)) {
         char* state = nullptr;
         char* field = strtok_r(line, ",", &state);
         if (!field)
@@ -106,7 +148,7 @@ int load_csv_cache(csv_cache_t* cache, const char* path) {
         }
         ++cache->row_count;
     }
-    std::fclose(file);
+    close(file.fd);
     cache->is_loaded = true;
     return 0;
 }
@@ -162,13 +204,13 @@ int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, do
     char path[PATH_BYTES];
     table_path(path, printable(band));
     char line[LINE_BYTES];
-    FILE* file = open_table(path, line);
-    if (!file)
+    table_file_t file;
+    if (!open_table(&file, path, line))
         return -1;
     // Field index of the value, 0-based; any negative MCS lands on the key.
     const long long wanted = mcs < 0 ? 0 : static_cast<long long>(mcs) + 1;
     nearest_search_t search = start_search(mv);
-    while (std::fgets(line, sizeof line, file)) {
+    while (next_line(&file, line)) {
         char* state = nullptr;
         char* field = strtok_r(line, ",", &state);
         if (!field)
@@ -183,7 +225,7 @@ int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, do
             continue;  // no value for this MCS: not even a neighbour
         consider_row(&search, key, std::strtod(field, nullptr));
     }
-    std::fclose(file);
+    close(file.fd);
     *dbm_out = search.best_value;
     *mv_out = mv;
     return 0;
