@@ -99,7 +99,7 @@ std::string fixed2(double v) {
 }
 
 struct BoardRun {
-    ProcessResult process;  // orvi-rfmon's output; the board state line is last on stdout
+    ProcessResult process;  // the board wrapper; its stdout ends with the board state line
     std::string out;        // orvi-rfmon's stdout alone
     std::string err;        // and its stderr
     std::string tools_log;
