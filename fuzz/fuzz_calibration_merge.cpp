@@ -44,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stored_table_t back;
     if (parse_stored_table(merged, "merged", &back) != 0) std::abort();
     std::string stored_header = stored.header;
-    while (!stored_header.empty() && stored_header.back() == '\n') stored_header.pop_back();
+    while (!stored_header.empty() && (stored_header.back() == '\n' || stored_header.back() == '\r')) {
+        stored_header.pop_back();  // the line end, "\r\n" included
+    }
     if (back.header.compare(0, stored_header.size(), stored_header) != 0) std::abort();
     if (back.rows.size() < stored.rows.size()) std::abort();
     std::set<int> levels;

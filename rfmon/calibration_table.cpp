@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -129,6 +130,16 @@ int parse_stored_table(const std::string& text, const char* path, stored_table_t
     // Lines that do not fit the line buffer would be read in pieces, each
     // piece becoming a line of its own: refuse them instead.
     const size_t longest = CALIBRATION_LINE_BUFFER - 2;
+    // A NUL byte would end the text early for the line-based parts of the
+    // merge while the rest still saw it: a corrupt table, left as it is.
+    const size_t nul = text.find('\0');
+    if (nul != std::string::npos) {
+        const long line = 1 + std::count(text.begin(), text.begin() + nul, '\n');
+        std::fprintf(stderr,
+                     "Error: line %ld of %s holds a NUL byte; the file is left unchanged\n",
+                     line, path);
+        return -1;
+    }
     size_t start = 0;
     int line_number = 0;
     while (start < text.size()) {
@@ -255,6 +266,13 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
         }
         std::vector<std::string> fields = split_fields(row);
         const size_t count = fields.size();
+        // Fields keep their places here, so a line whose first field is empty
+        // has its level in a data column, where a new cell would overwrite it.
+        if (fields.empty() || fields[0].empty()) {
+            errno = EINVAL;
+            std::perror("Failed to parse power level from data row");
+            return -1;
+        }
         if (r) {
             level_cells(*r, "-1", &mv_cell, &mw_cell);
             if (static_cast<size_t>(mv_pos) < count) fields[mv_pos] = mv_cell;
@@ -278,6 +296,21 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
         fields[mv_pos] = mv_cell;
         fields[mw_pos] = mw_cell;
         text += join_fields(fields) + "\n";
+    }
+    // Every line must read back through the line buffer, or the next sweep
+    // could not merge into this table.
+    const size_t longest = CALIBRATION_LINE_BUFFER - 2;
+    size_t line_start = 0;
+    for (int line = 1; line_start < text.size(); ++line) {
+        const size_t end = text.find('\n', line_start);
+        if (end - line_start > longest) {
+            std::fprintf(stderr,
+                         "Error: merging into %s would write line %d longer than %zu characters; "
+                         "the file is left unchanged\n",
+                         path, line, longest);
+            return -1;
+        }
+        line_start = end + 1;
     }
     *merged = std::move(text);
     return 0;

@@ -232,6 +232,15 @@ TEST(CalibrationTable, MergeFailuresProduceNoTable) {
         {"only the mW name", "Power_Level,MCS0_mV,MCS0_mW,MCS3_mW\n" + lines(1, 63, ",1,2,3"), 3,
          "Error: the header of calibrated_test.csv names only one of MCS3_mV and MCS3_mW; the "
          "file is left unchanged\n"},
+        // The new cells would make the stored line too long to be read back.
+        {"line too long after the update", "Power_Level,MCS3_mV,MCS3_mW\n1,1,2," +
+                                               std::string(1016, 'x') + "\n",
+         3,
+         "Error: merging into calibrated_test.csv would write line 2 longer than 1022 "
+         "characters; the file is left unchanged\n"},
+        // An update would write the new cell over the level that this line keeps in field 1.
+        {"level after an empty first field", "Power_Level,MCS3_mV,MCS3_mW\n,46,1,2\n", 3,
+         "Failed to parse power level from data row: Invalid argument\n"},
         {"target name in the level column", "MCS3_mV,MCS3_mW\n" + lines(1, 63, ",1"), 3,
          "Error: the header of calibrated_test.csv has MCS3_mV in the power level column; the "
          "file is left unchanged\n"},
@@ -283,6 +292,8 @@ TEST(CalibrationTable, StoredTableRejectsEmptyFilesAndOverlongLines) {
          "Error: line 1 of t.csv is longer than 1022 characters; the file is left unchanged\n"},
         {"H\n1,2\n" + std::string(1023, '3'),
          "Error: line 3 of t.csv is longer than 1022 characters; the file is left unchanged\n"},
+        {std::string("Power_Level,MCS0_mV\n1,2\n3,\0\n", 28),
+         "Error: line 3 of t.csv holds a NUL byte; the file is left unchanged\n"},
     };
     for (const auto& c : cases) {
         stored_table_t table;
