@@ -27,5 +27,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 
-# Test programs (and gtest discovery) run under user-mode emulation.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+# Test programs (and gtest discovery) run under user-mode emulation, with the
+# arm64 loader and C library that the multiarch -dev packages bring
+# (/lib/ld-linux-aarch64.so.1). Not "-L /usr/aarch64-linux-gnu": that loader
+# comes from the cross C library, which is a different build from the
+# multiarch libc.so.6 it then finds through /etc/ld.so.cache, and the pair
+# hangs in the first pthread_create.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
