@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     if (!log_tool_call(board, kTool, argc, argv)) return 1;
 
     long frequency = -1, mcs = -1, power = -1;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; i += 2) {  // option, value
         const char* opt = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         long* target = nullptr;
@@ -47,7 +47,6 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: %s needs a value in %ld..%ld\n", kTool, opt, lo, hi);
             return 1;
         }
-        ++i;
     }
     if (board.cfg.configure_status != 0) return board.cfg.configure_status;
 
