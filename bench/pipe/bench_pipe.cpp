@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "brannic_pipe.h"
+#include "hermetic_runner.h"
 
 namespace {
 
@@ -211,19 +212,7 @@ Stats reconnect_delay(int restarts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (getenv("ORVI_SIM_INSIDE") == nullptr) {
-        std::vector<std::string> args{ORVI_SOURCE_DIR "/sim/orvi-sim-run", "--", "/proc/self/exe"};
-        char self[4096];
-        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n > 0) args[2] = std::string(self, static_cast<size_t>(n));
-        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-        std::vector<char*> cargv;
-        for (auto& a : args) cargv.push_back(&a[0]);
-        cargv.push_back(nullptr);
-        execv(cargv[0], cargv.data());
-        perror("bench_pipe: cannot start sim/orvi-sim-run");
-        return 1;
-    }
+    if (reexec_inside_hermetic_runner(argc, argv, "bench_pipe") != 0) return 1;
     const int samples = argc > 1 ? atoi(argv[1]) : 20000;
     const int writes = argc > 2 ? atoi(argv[2]) : 200000;
     if (samples <= 0 || writes <= 0) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "brannic_pipe.h"
+#include "hermetic_runner.h"
 #include "run_process.h"
 #include "test_records.h"
 
@@ -870,20 +871,7 @@ TEST_F(Pipe, ClientMayCloseItsOwnChannelFromItsCallback) {
 
 int main(int argc, char** argv) {
     // Never touch the machine's real pipe folder: run inside the board runner.
-    if (getenv("ORVI_SIM_INSIDE") == nullptr) {
-        std::string runner = source_path("sim/orvi-sim-run");
-        std::vector<std::string> args{runner, "--", "/proc/self/exe"};
-        char self[4096];
-        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n > 0) args[2] = std::string(self, static_cast<size_t>(n));
-        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-        std::vector<char*> cargv;
-        for (auto& a : args) cargv.push_back(&a[0]);
-        cargv.push_back(nullptr);
-        execv(cargv[0], cargv.data());
-        perror("pipe_tests: cannot start sim/orvi-sim-run");
-        return 1;
-    }
+    if (reexec_inside_hermetic_runner(argc, argv, "pipe_tests") != 0) return 1;
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
