@@ -228,32 +228,46 @@ int bus_select(SimBoard* b, int bus, int addr) {
     return o == Outcome::Ok ? 0 : -outcome_errno(o);
 }
 
-ssize_t bus_write(SimBoard* b, int bus, int addr, const uint8_t* data, size_t n) {
-    uint32_t kinds = FK_ANY | FK_WRITE;
-    if (addr == ADC_ADDR) kinds = adc_write_kinds(data, n);
-    if (addr == TEMP_ADDR) kinds |= FK_TEMP_WRITE;
-    char detail[128];
-    hex_bytes(data, n, detail, sizeof detail);
+namespace {
 
+// One plain transfer: faults, device presence and the log, around `move`,
+// which carries the bytes that get through (all of them, or one less for a
+// short transfer).
+template <typename Move>
+ssize_t plain_transfer(SimBoard* b, int bus, int addr, uint32_t kinds, const char* op,
+                       const char* detail, size_t n, Move move) {
     lock_board(b->state);
     Outcome o = check_faults(b, kinds, addr);
-    if (o == Outcome::Hang) return hang_transfer(b, bus, "write", addr, detail);
+    if (o == Outcome::Hang) return hang_transfer(b, bus, op, addr, detail);
     if (!bus_device_present(*b, bus, addr)) o = Outcome::Enxio;
     ssize_t result = 0;
     if (o == Outcome::Nak || o == Outcome::Enxio) {
         result = -outcome_errno(o);
     } else {
         size_t moved = o == Outcome::Short && n > 0 ? n - 1 : n;
+        move(moved);
+        result = static_cast<ssize_t>(moved);
+    }
+    log_line(b, bus, op, addr, detail, o);
+    unlock_board(b->state);
+    return result;
+}
+
+}  // namespace
+
+ssize_t bus_write(SimBoard* b, int bus, int addr, const uint8_t* data, size_t n) {
+    uint32_t kinds = FK_ANY | FK_WRITE;
+    if (addr == ADC_ADDR) kinds = adc_write_kinds(data, n);
+    if (addr == TEMP_ADDR) kinds |= FK_TEMP_WRITE;
+    char detail[128];
+    hex_bytes(data, n, detail, sizeof detail);
+    return plain_transfer(b, bus, addr, kinds, "write", detail, n, [&](size_t moved) {
         if (addr == ADC_ADDR) {
             adc_write(b, &b->state->adc[bus], data, moved);
         } else if (moved >= 1) {
             b->state->temp[bus].pointer = data[0] & 0x03;
         }
-        result = static_cast<ssize_t>(moved);
-    }
-    log_line(b, bus, "write", addr, detail, o);
-    unlock_board(b->state);
-    return result;
+    });
 }
 
 ssize_t bus_read(SimBoard* b, int bus, int addr, uint8_t* data, size_t n) {
@@ -266,16 +280,7 @@ ssize_t bus_read(SimBoard* b, int bus, int addr, uint8_t* data, size_t n) {
     if (addr == TEMP_ADDR) kinds |= FK_TEMP_READ;
     char detail[32];
     std::snprintf(detail, sizeof detail, "%zu", n);
-
-    lock_board(b->state);
-    Outcome o = check_faults(b, kinds, addr);
-    if (o == Outcome::Hang) return hang_transfer(b, bus, "read", addr, detail);
-    if (!bus_device_present(*b, bus, addr)) o = Outcome::Enxio;
-    ssize_t result = 0;
-    if (o == Outcome::Nak || o == Outcome::Enxio) {
-        result = -outcome_errno(o);
-    } else {
-        size_t moved = o == Outcome::Short && n > 0 ? n - 1 : n;
+    return plain_transfer(b, bus, addr, kinds, "read", detail, n, [&](size_t moved) {
         if (addr == ADC_ADDR) {
             adc_read(&b->state->adc[bus], data, moved);
         } else {
@@ -283,11 +288,7 @@ ssize_t bus_read(SimBoard* b, int bus, int addr, uint8_t* data, size_t n) {
             for (size_t i = 0; i < moved; ++i)
                 data[i] = static_cast<uint8_t>(i % 2 == 0 ? word >> 8 : word & 0xFF);
         }
-        result = static_cast<ssize_t>(moved);
-    }
-    log_line(b, bus, "read", addr, detail, o);
-    unlock_board(b->state);
-    return result;
+    });
 }
 
 int bus_smbus(SimBoard* b, int bus, int addr, int read_write, uint8_t command, uint32_t size,

@@ -228,6 +228,15 @@ int dup_result(int oldfd, int newfd) {
     return newfd;
 }
 
+// A simulated bus opens on the board; -2 (a simulated path that does not
+// exist) fails as the kernel would; anything else opens for real.
+template <typename RealOpen>
+int open_simulated_or_real(int bus, int flags, RealOpen real_open_call) {
+    if (bus == -2) return -1;
+    if (bus >= 0) return open_bus(bus, flags);
+    return fresh_fd(real_open_call());
+}
+
 }  // namespace
 
 extern "C" {
@@ -244,10 +253,8 @@ int open(const char* path, int flags, ...) {
         va_end(ap);
     }
     SimBoard* board = nullptr;
-    int bus = sim_path(path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real_open(path, flags, mode));
+    return open_simulated_or_real(sim_path(path, &board), flags,
+                                  [&] { return real_open(path, flags, mode); });
 }
 
 int open64(const char* path, int flags, ...) {
@@ -260,10 +267,8 @@ int open64(const char* path, int flags, ...) {
         va_end(ap);
     }
     SimBoard* board = nullptr;
-    int bus = sim_path(path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real_open64(path, flags, mode));
+    return open_simulated_or_real(sim_path(path, &board), flags,
+                                  [&] { return real_open64(path, flags, mode); });
 }
 
 int openat(int dirfd, const char* path, int flags, ...) {
@@ -276,10 +281,8 @@ int openat(int dirfd, const char* path, int flags, ...) {
         va_end(ap);
     }
     SimBoard* board = nullptr;
-    int bus = sim_path_at(dirfd, path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real_openat(dirfd, path, flags, mode));
+    return open_simulated_or_real(sim_path_at(dirfd, path, &board), flags,
+                                  [&] { return real_openat(dirfd, path, flags, mode); });
 }
 
 int openat64(int dirfd, const char* path, int flags, ...) {
@@ -292,46 +295,36 @@ int openat64(int dirfd, const char* path, int flags, ...) {
         va_end(ap);
     }
     SimBoard* board = nullptr;
-    int bus = sim_path_at(dirfd, path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real_openat64(dirfd, path, flags, mode));
+    return open_simulated_or_real(sim_path_at(dirfd, path, &board), flags,
+                                  [&] { return real_openat64(dirfd, path, flags, mode); });
 }
 
 int __open_2(const char* path, int flags) {
     SIM_REAL(__open_2);
     SimBoard* board = nullptr;
-    int bus = sim_path(path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real___open_2(path, flags));
+    return open_simulated_or_real(sim_path(path, &board), flags,
+                                  [&] { return real___open_2(path, flags); });
 }
 
 int __open64_2(const char* path, int flags) {
     SIM_REAL(__open64_2);
     SimBoard* board = nullptr;
-    int bus = sim_path(path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real___open64_2(path, flags));
+    return open_simulated_or_real(sim_path(path, &board), flags,
+                                  [&] { return real___open64_2(path, flags); });
 }
 
 int __openat_2(int dirfd, const char* path, int flags) {
     SIM_REAL(__openat_2);
     SimBoard* board = nullptr;
-    int bus = sim_path_at(dirfd, path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real___openat_2(dirfd, path, flags));
+    return open_simulated_or_real(sim_path_at(dirfd, path, &board), flags,
+                                  [&] { return real___openat_2(dirfd, path, flags); });
 }
 
 int __openat64_2(int dirfd, const char* path, int flags) {
     SIM_REAL(__openat64_2);
     SimBoard* board = nullptr;
-    int bus = sim_path_at(dirfd, path, &board);
-    if (bus == -2) return -1;
-    if (bus >= 0) return open_bus(bus, flags);
-    return fresh_fd(real___openat64_2(dirfd, path, flags));
+    return open_simulated_or_real(sim_path_at(dirfd, path, &board), flags,
+                                  [&] { return real___openat64_2(dirfd, path, flags); });
 }
 
 // ---- descriptors ----
