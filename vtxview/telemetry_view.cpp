@@ -231,7 +231,6 @@ void view_handle_delivery(telemetry_view_t& view, char* data, int bytes) {
             if (record.input_mbps > 0 && record.output_mbps > 0) view.test_passed = true;
             if (view.json_mode && view.running != nullptr && view.running->load() != 0) {
                 view_print_json(view, record);
-                view.json_reported = true;
             }
             view.test_done = true;
             if (view.running != nullptr) view.running->store(0);

@@ -46,6 +46,14 @@ const std::string USAGE =
     "-j, --json                  format test output as json\n"
     "-k, --json_human            format test output as human readable json\n";
 
+// What a failed JSON test prints last.
+const std::string NO_RECORD_JSON =
+    "{\"result\":\"FAILED\",\"id\":-1,\"input_mbps\":0,\"output_mbps\":0,"
+    "\"vtx_latency_ms\":0,\"frame_latency_ms\":0,\"fec_latency_ms\":0,"
+    "\"exposure_ms\":0,\"temperature_c\":0,\"power_dbm\":0,\"power_idx\":0,"
+    "\"packets_per_second\":0,\"fragments\":0,\"fec\":0,\"mcs\":0,"
+    "\"frame_type\":\"H265 (?) 0\"}\n";
+
 // Record k of a scenario: every field moves with k so a misplaced column shows.
 vtx_data_t record(int32_t id, int32_t frame_type, float latency, int32_t fec, int k) {
     vtx_data_t r;
@@ -461,13 +469,26 @@ TEST_F(Board, TestModeVerdicts) {
     // was the record, not the 5 s limit, that ended the run.
     EXPECT_EQ(file("silent.out"), WRAP_OFF + ROW + "FAILED" + WRAP_ON);
     EXPECT_EQ(rc("silent"), 1);
+    // The failing record, then the closing FAILED object with id -1.
     EXPECT_EQ(file("silent_json.out"),
               "{\"result\":\"FAILED\",\"id\":6,\"input_mbps\":8.25,\"output_mbps\":0,"
               "\"vtx_latency_ms\":1,\"frame_latency_ms\":17,\"fec_latency_ms\":1.2,"
               "\"exposure_ms\":8.012345,\"temperature_c\":36.5,\"power_dbm\":19.25,"
               "\"power_idx\":21,\"packets_per_second\":901,\"fragments\":7,\"fec\":25,\"mcs\":1,"
-              "\"frame_type\":\"H265 (I)\"}\n");
+              "\"frame_type\":\"H265 (I)\"}\n" + NO_RECORD_JSON);
     EXPECT_EQ(rc("silent_json"), 0);
+    std::istringstream lines(file("silent_json.out"));
+    const int ids[] = {6, -1};
+    size_t n = 0;
+    for (std::string line; std::getline(lines, line); ++n) {
+        cJSON* obj = cJSON_Parse(line.c_str());
+        ASSERT_NE(obj, nullptr) << line;
+        ASSERT_LT(n, 2u);
+        EXPECT_STREQ(cJSON_GetObjectItem(obj, "result")->valuestring, "FAILED");
+        EXPECT_EQ(cJSON_GetObjectItem(obj, "id")->valueint, ids[n]);
+        cJSON_Delete(obj);
+    }
+    EXPECT_EQ(n, 2u);
     cJSON* good = cJSON_Parse(file("good_json.out").c_str());
     ASSERT_NE(good, nullptr) << file("good_json.out");
     EXPECT_STREQ(good->child->string, "result");
@@ -485,12 +506,7 @@ TEST_F(Board, TestModeWithoutPublisherFailsAfterItsLimit) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(file("plain.out"), WRAP_OFF + "FAILED" + WRAP_ON);
     EXPECT_EQ(rc("plain"), 1);
-    EXPECT_EQ(file("json.out"),
-              "{\"result\":\"FAILED\",\"id\":-1,\"input_mbps\":0,\"output_mbps\":0,"
-              "\"vtx_latency_ms\":0,\"frame_latency_ms\":0,\"fec_latency_ms\":0,"
-              "\"exposure_ms\":0,\"temperature_c\":0,\"power_dbm\":0,\"power_idx\":0,"
-              "\"packets_per_second\":0,\"fragments\":0,\"fec\":0,\"mcs\":0,"
-              "\"frame_type\":\"H265 (?) 0\"}\n");
+    EXPECT_EQ(file("json.out"), NO_RECORD_JSON);
     EXPECT_EQ(rc("json"), 0);
 }
 
