@@ -1,8 +1,11 @@
 #include "board_state.h"
 
 #include <fcntl.h>
+#include <linux/futex.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,12 +25,7 @@ int sys_close(int fd) { return static_cast<int>(syscall(SYS_close, fd)); }
 
 void init_shared(BoardShared* s, const BoardConfig& cfg) {
     std::memset(static_cast<void*>(s), 0, sizeof *s);
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&s->lock, &attr);
-    pthread_mutexattr_destroy(&attr);
+    new (&s->lock) std::atomic<uint32_t>(0);
     new (&s->virtual_ns) std::atomic<int64_t>(0);
     new (&s->frequency) std::atomic<int32_t>(cfg.frequency);
     new (&s->mcs) std::atomic<int32_t>(cfg.mcs);
@@ -95,13 +93,58 @@ BoardShared* attach_board_state(const BoardConfig& cfg) {
     return s;
 }
 
-void lock_board(BoardShared* s) {
-    // A process killed while holding the lock leaves it to the next one; the
-    // guarded data is only ever half-way through a register update.
-    if (pthread_mutex_lock(&s->lock) == EOWNERDEAD) pthread_mutex_consistent(&s->lock);
+namespace {
+
+// How long a waiter sleeps before it looks whether the holder still lives.
+constexpr long LOCK_CHECK_NS = 20 * 1000 * 1000;
+
+bool holder_gone(uint32_t word) {
+    auto pid = static_cast<pid_t>(word & ~BOARD_LOCK_WAITERS);
+    return pid > 0 && syscall(SYS_kill, pid, 0) != 0 && errno == ESRCH;
 }
 
-void unlock_board(BoardShared* s) { pthread_mutex_unlock(&s->lock); }
+}  // namespace
+
+// A futex lock on a 32-bit word, the same on every architecture (a
+// process-shared pthread mutex is not: its size and its robust list belong
+// to one C library, and an emulator cannot run a foreign robust list). The
+// word names the holding process, so a waiter can see that it died.
+void lock_board(BoardShared* s) {
+    const auto self = static_cast<uint32_t>(getpid());
+    uint32_t word = 0;
+    if (s->lock.compare_exchange_strong(word, self, std::memory_order_acquire)) return;
+    for (;;) {
+        if (word == 0) {
+            // Taken after a wait: others may still sleep on it.
+            if (s->lock.compare_exchange_weak(word, self | BOARD_LOCK_WAITERS,
+                                              std::memory_order_acquire))
+                return;
+            continue;
+        }
+        if (!(word & BOARD_LOCK_WAITERS)) {
+            if (!s->lock.compare_exchange_weak(word, word | BOARD_LOCK_WAITERS,
+                                               std::memory_order_relaxed))
+                continue;
+            word |= BOARD_LOCK_WAITERS;
+        }
+        timespec wait{0, LOCK_CHECK_NS};
+        long r = syscall(SYS_futex, reinterpret_cast<uint32_t*>(&s->lock), FUTEX_WAIT, word, &wait,
+                         nullptr, 0);
+        if (r != 0 && errno == ETIMEDOUT && holder_gone(word)) {
+            // A process killed while holding the lock leaves it to the next one.
+            if (s->lock.compare_exchange_strong(word, self | BOARD_LOCK_WAITERS,
+                                                std::memory_order_acquire))
+                return;
+            continue;
+        }
+        word = s->lock.load(std::memory_order_relaxed);
+    }
+}
+
+void unlock_board(BoardShared* s) {
+    if (s->lock.exchange(0, std::memory_order_release) & BOARD_LOCK_WAITERS)
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&s->lock), FUTEX_WAKE, 1, nullptr, nullptr, 0);
+}
 
 int64_t board_now_ns(const BoardShared* s, int64_t real_now_ns) {
     return real_now_ns + s->virtual_ns.load(std::memory_order_relaxed);

@@ -2,18 +2,22 @@
 // registers and the virtual clock offset. It lives in a file mapped by every
 // process on the board, so the fake tools, the program under test, its
 // children and the publisher all see one board.
+//
+// The record is shared between processes of different architectures (an
+// emulated aarch64 program and the native tools), so it holds only
+// fixed-size integers, doubles and lock-free atomics of them: no type whose
+// layout belongs to one C library's ABI. The static_asserts below pin it.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "board_config.h"
 
 constexpr uint32_t SIM_STATE_MAGIC = 0x4D495342;  // "BSIM"
-constexpr uint32_t SIM_STATE_VERSION = 1;
+constexpr uint32_t SIM_STATE_VERSION = 2;
 
 enum AdcReadMode : uint8_t { ADC_READ_NONE = 0, ADC_READ_REGISTER = 1, ADC_READ_BUFFER = 2 };
 
@@ -32,7 +36,10 @@ struct SimTempSensorState {
 struct BoardShared {
     uint32_t magic;
     uint32_t version;
-    pthread_mutex_t lock;  // robust, process-shared: guards everything not atomic
+    // Guards everything not atomic: 0 when free, else the holder's process id,
+    // with BOARD_LOCK_WAITERS set while someone sleeps on it (futex word).
+    std::atomic<uint32_t> lock;
+    uint32_t reserved;
     std::atomic<int64_t> virtual_ns;
     std::atomic<int32_t> frequency;
     std::atomic<int32_t> mcs;
@@ -44,6 +51,23 @@ struct BoardShared {
     SimTempSensorState temp[SIM_MAX_DEVICE_BUS + 1];
 };
 
+constexpr uint32_t BOARD_LOCK_WAITERS = 0x80000000u;
+
+static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<int32_t>::is_always_lock_free &&
+                  std::atomic<int64_t>::is_always_lock_free,
+              "the board's atomics must be plain words that another process can share");
+static_assert(sizeof(std::atomic<int64_t>) == 8 && alignof(std::atomic<int64_t>) == 8 &&
+                  sizeof(double) == 8 && alignof(double) == 8,
+              "8-byte fields must have one size and alignment on every board architecture");
+static_assert(sizeof(SimAdcState) == 291 && sizeof(SimTempSensorState) == 1,
+              "device state is plain bytes");
+static_assert(offsetof(BoardShared, lock) == 8 && offsetof(BoardShared, virtual_ns) == 16 &&
+                  offsetof(BoardShared, frequency) == 24 && offsetof(BoardShared, stop_test) == 36 &&
+                  offsetof(BoardShared, temperature_c) == 40 &&
+                  offsetof(BoardShared, temperature_at_ns) == 48 && offsetof(BoardShared, adc) == 56 &&
+                  offsetof(BoardShared, temp) == 56 + 32 * 291 && sizeof(BoardShared) == 9400,
+              "the shared board record must have the same layout on every architecture");
+
 // Creates (or replaces) the state file for a fresh board.
 bool create_board_state(const BoardConfig& cfg, std::string* error);
 
@@ -51,6 +75,9 @@ bool create_board_state(const BoardConfig& cfg, std::string* error);
 // from cfg stands in, so a lone process still behaves like a board.
 BoardShared* attach_board_state(const BoardConfig& cfg);
 
+// The board lock. A holder that dies (killed in the middle of a transfer)
+// does not wedge the board: a waiter finds the holder gone and takes the
+// lock over; the guarded data is at worst half-way through one update.
 void lock_board(BoardShared* s);
 void unlock_board(BoardShared* s);
 

@@ -747,3 +747,15 @@ TEST(SimBoard, AHangingBusIsCutOffByTheScansTimeLimit) {
 }
 
 }  // namespace
+
+TEST(SimBoard, BoardLockExcludesAcrossProcessesAndOutlivesAHolderThatDies) {
+    // Three processes add to one unguarded counter under the board lock; then
+    // a holder is killed inside the lock, and the next process still gets it.
+    const std::string probe = binary_path("tests/sim/sim_lock_probe");
+    ProcessResult r = shell_on_board({}, probe + " add 20000 & " + probe + " add 20000 & " + probe +
+                                             " add 20000 & wait; " + probe + " die; " + probe +
+                                             " add 1; " + probe + " read",
+                                     60000);
+    ASSERT_FALSE(r.timed_out) << r.err;
+    EXPECT_EQ(r.out, "60001\n") << r.err;
+}
