@@ -1,62 +1,28 @@
 #include "calibration_sweep.h"
 
-#include <time.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <new>
 #include <string>
 
 #include "calibration_table.h"
 #include "conversion_tables.h"
 #include "fast_estimation.h"
-#include "monitor_state.h"
+#include "frequency_bands.h"
 #include "sensor_processing.h"
+#include "sleeping.h"
+#include "tool_runner.h"
+
+bool g_temp_test_flag = false;
 
 namespace {
 
-constexpr long FREQUENCY_SETTLE_US = 7000000;
-constexpr long LEVEL_SETTLE_US = 650000;
-constexpr long READING_GAP_US = 100000;
+constexpr long long FREQUENCY_SETTLE_US = 7000000;
+constexpr long long LEVEL_SETTLE_US = 650000;
+constexpr long long READING_GAP_US = 100000;
 constexpr int READINGS_PER_LEVEL = 4;  // the first one is discarded
 constexpr int FULL_SWEEP_LEVELS = 60;
 constexpr double POWER_LIMIT_DBM = 31.5;
-
-struct band_t {
-    const char* token;  // calibration tables
-    const char* key;    // conversion tables
-    int channel;        // detector channel read
-};
-
-// Waits the whole time, also when a signal interrupts the sleep.
-void wait_us(long us) {
-    timespec left{us / 1000000, (us % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
-bool band_of_frequency(int frequency, band_t* band) {
-    int number = frequency / 100;
-    if (number >= 23 && number <= 25) {
-        *band = {"2_4", "2.4", 0};
-    } else if (number >= 50 && number <= 55) {
-        *band = {"5_1", "5.1", 1};
-    } else if (number >= 56 && number <= 59) {
-        *band = {"5_8", "5.8", 1};
-    } else {
-        return false;
-    }
-    return true;
-}
-
-// Runs one transmitter command; only a shell that did not start is a failure.
-bool run_command(const char* format, int value) {
-    char command[256];
-    std::snprintf(command, sizeof command, format, value);
-    std::fflush(stdout);  // keep our lines ahead of the tool's own output
-    return std::system(command) != -1;
-}
 
 struct mv_to_dbm_context_t {
     const char* band_key;
@@ -93,19 +59,19 @@ int read_stored_table(const char* path, stored_table_t* table) {
     return parse_stored_table(text, path, table) == 0 ? 0 : -1;
 }
 
-int sweep_level(int fd, int frequency, int mcs, const band_t& band, int level,
+int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int level,
                 sensor_data_t* record, double* average, int* stored_count) {
     double sum = 0.0;
     int stored = 0;
     for (int r = 1; r <= READINGS_PER_LEVEL; ++r) {
         std::printf("Taking reading %d of %d for power level %d...\n", r, READINGS_PER_LEVEL,
                     level);
-        if (r >= 2) wait_us(READING_GAP_US);
+        if (r >= 2) sleep_us(READING_GAP_US);
         int status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
                                          ADJUST_SAMPLE_PAUSE_S);
         if (status < 0) {
             std::printf("Reading %d failed, retrying...\n", r);
-            wait_us(READING_GAP_US);
+            sleep_us(READING_GAP_US);
             status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
                                          ADJUST_SAMPLE_PAUSE_S);
             if (status < 0) {
@@ -131,17 +97,17 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
                                  int level_count, bool fast) {
     std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
                 frequency, mcs);
-    if (!run_command("orvi-configure-vtx -F %d", frequency)) {
+    if (!configure_vtx("-F", frequency)) {
         std::perror("Failed to set frequency");
         return -1;
     }
     std::printf("Set frequency to %d MHz\n", frequency);
     std::printf("Sleeping 7 seconds while frequency changes...\n");
     std::fflush(stdout);
-    wait_us(FREQUENCY_SETTLE_US);
+    sleep_us(FREQUENCY_SETTLE_US);
 
-    band_t band;
-    if (!band_of_frequency(frequency, &band)) {
+    sweep_band_t band;
+    if (!sweep_band(frequency, &band)) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
         return -1;
     }
@@ -164,11 +130,11 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
         for (int i = 1; i <= count; ++i) {
             const int level = level_count == 0 ? i : levels[i - 1];
             std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
-            if (!run_command("orvi-configure-vtx -p %d", level)) {
+            if (!configure_vtx("-p", level)) {
                 std::perror("Failed to set power level");
                 return -1;
             }
-            wait_us(LEVEL_SETTLE_US);
+            sleep_us(LEVEL_SETTLE_US);
 
             double average = 0.0;
             int stored_count = 0;
@@ -185,6 +151,8 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
                 dbm = 0.0;
             }
             level_result_t& result = results.level[level];
+            // g_temp_test_flag is the command line's -temp_test; the record
+            // says whether the sensor answered.
             if (g_temp_test_flag && record.temp_valid &&
                 record.temperature_c > TEMPERATURE_LIMIT_C) {
                 std::printf(
@@ -222,7 +190,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
 
         if (fast) {
             if (report_failed_anchors(results, stop_level) > 0) {
-                if (!run_command("orvi-configure-vtx -p %d", 1)) {
+                if (!configure_vtx("-p", 1)) {
                     std::perror(
                         "Failed to set power level to 1 after fast calibration anchor failure");
                 } else {
@@ -253,7 +221,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
     }
 
     std::printf("Calibration complete! Data saved to %s\n", path);
-    if (!run_command("orvi-configure-vtx -p %d", 1)) {
+    if (!configure_vtx("-p", 1)) {
         std::perror("Failed to set power level to 1 after calibration");
         std::printf("Warning: Could not set power to minimum level after calibration\n");
     } else {

@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
         close(fd);
         return 1;
     }
+    const monitor_settings_t settings = monitor_settings();
     if (mode == MODE_FULL_CALIBRATION || mode == MODE_FAST_CALIBRATION) {
-        return run_calibration(fd, mode);
+        return run_calibration(fd, mode, settings);
     }
-    return run_monitoring(fd, &record);
+    return run_monitoring(fd, &record, settings);
 }

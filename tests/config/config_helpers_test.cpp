@@ -21,25 +21,25 @@ using OpenJson = ConfigFiles;
 TEST_F(OpenJson, MissingExistingAndUncreatable) {
     const std::string p = "/etc/quillon/some.conf";
     cJSON* root = nullptr;
-    Output o = capture([&] { root = open_json(p.c_str(), false); });
+    Captured o = capture_output([&] { root = open_json(p.c_str(), false); });
     EXPECT_EQ(root, nullptr);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, "");
     EXPECT_FALSE(file_exists(p));
 
-    o = capture([&] { root = open_json(p.c_str(), true); });
+    o = capture_output([&] { root = open_json(p.c_str(), true); });
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(compact(root), "{}");
     EXPECT_EQ(o.out, kCreated + p + "\n");
     cJSON_Delete(root);
 
     // Existing now: no message the second time.
-    o = capture([&] { root = open_json(p.c_str(), true); });
+    o = capture_output([&] { root = open_json(p.c_str(), true); });
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(o.out, "");
     cJSON_Delete(root);
 
-    o = capture([&] { root = open_json("/etc/quillon/no/dir.conf", true); });
+    o = capture_output([&] { root = open_json("/etc/quillon/no/dir.conf", true); });
     EXPECT_EQ(root, nullptr);
     EXPECT_EQ(o.out, "Error creating config file\n");
 }
@@ -85,8 +85,8 @@ TEST_F(OpenJson, UpdateOneKeyTable) {
     };
     for (const auto& c : cases) {
         clear_dir("/etc/quillon");
-        if (c.initial != nullptr) write_text(c.path, c.initial);
-        Output o = capture([&] {
+        if (c.initial != nullptr) write_file(c.path, c.initial);
+        Captured o = capture_output([&] {
             if (c.is_string) {
                 config_update_string(c.path.c_str(), c.key, c.string_value);
             } else {
@@ -96,7 +96,7 @@ TEST_F(OpenJson, UpdateOneKeyTable) {
         EXPECT_EQ(o.out, c.expect_created_message ? kCreated + c.path + "\n" : "") << c.label;
         EXPECT_EQ(o.err, "") << c.label;
 
-        const std::string text = read_text(c.path);
+        const std::string text = read_file(c.path);
         const char* header = c.header == Header::kVtx   ? VTX_CONFIG_FILE_HEADER
                              : c.header == Header::kVrx ? VRX_CONFIG_FILE_HEADER
                                                         : "";
@@ -109,23 +109,23 @@ TEST_F(OpenJson, UpdateOneKeyTable) {
 }
 
 TEST_F(OpenJson, UpdateTwiceKeepsOneHeader) {
-    write_text(kVtx, "{\"mcs\": 1}");
+    write_file(kVtx, "{\"mcs\": 1}");
     config_update_number(kVtx.c_str(), "mcs", 2, false);
     config_update_number(kVtx.c_str(), "mcs", 3, false);
-    const std::string text = read_text(kVtx);
+    const std::string text = read_file(kVtx);
     EXPECT_EQ(text.find("orvi-vtx Configuration File"), text.rfind("orvi-vtx Configuration File"));
     EXPECT_EQ(text, std::string(VTX_CONFIG_FILE_HEADER) + "{\n\t\"mcs\":\t3\n}\n");
 }
 
 TEST_F(OpenJson, UpdateFailuresLeaveFileAlone) {
     const std::string broken = "{\"mcs\": 1,,}";
-    write_text(kVtx, broken);
-    Output o = capture([&] { config_update_number(kVtx.c_str(), "mcs", 2, false); });
+    write_file(kVtx, broken);
+    Captured o = capture_output([&] { config_update_number(kVtx.c_str(), "mcs", 2, false); });
     EXPECT_EQ(o.out, "Parent JSON is NULL\n");
     EXPECT_EQ(o.err, "json_read_file: " + kVtx + ": invalid JSON at line 1, column 12\n");
-    EXPECT_EQ(read_text(kVtx), broken);
+    EXPECT_EQ(read_file(kVtx), broken);
 
-    o = capture([&] { config_update_string("/etc/quillon/no/dir.conf", "card", "x"); });
+    o = capture_output([&] { config_update_string("/etc/quillon/no/dir.conf", "card", "x"); });
     EXPECT_EQ(o.out, "Error creating config file\nParent JSON is NULL\n");
 }
 

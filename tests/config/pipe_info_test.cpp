@@ -50,7 +50,7 @@ TEST_F(RunningPipes, CameraStatusBits) {
 }
 
 TEST_F(RunningPipes, UpdatePipeJson) {
-    Output o = capture([] { EXPECT_EQ(UpdatePipeJson(3, IMAGE_FORMAT_H264, 1, 1, 1, false), -1); });
+    Captured o = capture_output([] { EXPECT_EQ(UpdatePipeJson(3, IMAGE_FORMAT_H264, 1, 1, 1, false), -1); });
     EXPECT_EQ(o.out, "ERROR: got NULL pointer in UpdatePipeJson\n");
 
     ASSERT_EQ(pipe_server_create(3, "hires_misp_encoded", "camera_image_metadata_t", "cam"), 0);

@@ -23,7 +23,7 @@ struct Loaded {
     int rc = 0;
     vtx_config_t config;
     std::vector<int> powers;
-    Output output;
+    Captured output;
 };
 
 Loaded load(const std::string& json, int bandwidth = 20, std::vector<int> powers = {}) {
@@ -32,7 +32,7 @@ Loaded load(const std::string& json, int bandwidth = 20, std::vector<int> powers
     l.powers = std::move(powers);
     cJSON* root = cJSON_Parse(json.c_str());
     EXPECT_NE(root, nullptr) << json;
-    l.output = capture([&] { l.rc = load_vtx_profiles(&l.config, l.powers, root); });
+    l.output = capture_output([&] { l.rc = load_vtx_profiles(&l.config, l.powers, root); });
     cJSON_Delete(root);
     return l;
 }
@@ -275,7 +275,7 @@ TEST_F(Profiles, LoadingTwiceAppends) {
     vtx_config_t config;
     std::vector<int> powers;
     cJSON* root = cJSON_Parse(R"({"profiles": [{"source": "h265_cam"}]})");
-    capture([&] {
+    capture_output([&] {
         load_vtx_profiles(&config, powers, root);
         load_vtx_profiles(&config, powers, root);
     });

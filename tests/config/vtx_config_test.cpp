@@ -65,7 +65,7 @@ TEST(UdpLists, VtxTable) {
         ASSERT_NE(root, nullptr) << c.label;
         vtx_config_t config;
         int rc = 0;
-        Output o = capture([&] { rc = load_vtx_udp_configs(&config, root); });
+        Captured o = capture_output([&] { rc = load_vtx_udp_configs(&config, root); });
         EXPECT_EQ(rc, c.rc) << c.label;
         EXPECT_EQ(endpoints_text(config.udp_receiver_configs), c.endpoints) << c.label;
         EXPECT_EQ(o.out, c.out) << c.label;
@@ -88,7 +88,7 @@ TEST(UdpLists, VrxTable) {
         cJSON* root = cJSON_Parse(c.json);
         vrx_config_t config;
         int rc = 0;
-        Output o = capture([&] { rc = load_vrx_udp_configs(&config, root); });
+        Captured o = capture_output([&] { rc = load_vrx_udp_configs(&config, root); });
         EXPECT_EQ(rc, c.rc) << c.label;
         EXPECT_EQ(endpoints_text(config.udp_receiver_configs), c.endpoints) << c.label;
         EXPECT_EQ(o.out, c.out) << c.label;
@@ -100,7 +100,7 @@ TEST(UdpLists, VrxTable) {
 TEST(UdpLists, LoadingTwiceAppends) {
     cJSON* root = cJSON_Parse(R"({"udp_receiver_configs": [{"ip": "a", "port": 1}]})");
     vtx_config_t config;
-    capture([&] {
+    capture_output([&] {
         load_vtx_udp_configs(&config, root);
         load_vtx_udp_configs(&config, root);
     });
@@ -134,11 +134,11 @@ TEST_F(EndpointFiles, WriteTable) {
     };
     for (const auto& c : cases) {
         clear_dir("/etc/quillon");
-        if (c.initial != nullptr) write_text(c.path, c.initial);
-        Output o = capture([&] { config_update_udp_endpoints(c.path.c_str(), list); });
+        if (c.initial != nullptr) write_file(c.path, c.initial);
+        Captured o = capture_output([&] { config_update_udp_endpoints(c.path.c_str(), list); });
         EXPECT_EQ(o.out, c.created ? kCreated + c.path + "\n" : "") << c.path;
         EXPECT_EQ(o.err, "") << c.path;
-        const std::string text = read_text(c.path);
+        const std::string text = read_file(c.path);
         EXPECT_EQ(text.rfind(std::string(c.header) + "{", 0), 0u) << c.path << "\n" << text;
         cJSON* back = json_read_file(c.path.c_str());
         ASSERT_NE(back, nullptr) << c.path;
@@ -146,22 +146,22 @@ TEST_F(EndpointFiles, WriteTable) {
 
         // And it loads back as the same two endpoints.
         vtx_config_t config;
-        capture([&] { EXPECT_EQ(load_vtx_udp_configs(&config, back), 2); });
+        capture_output([&] { EXPECT_EQ(load_vtx_udp_configs(&config, back), 2); });
         EXPECT_EQ(endpoints_text(config.udp_receiver_configs), "10.0.0.1:5600 10.0.0.2:5601 ");
         cJSON_Delete(back);
     }
 }
 
 TEST_F(EndpointFiles, UnusableFiles) {
-    Output o = capture([&] { config_update_udp_endpoints("/etc/quillon/no/such.conf", {}); });
+    Captured o = capture_output([&] { config_update_udp_endpoints("/etc/quillon/no/such.conf", {}); });
     EXPECT_EQ(o.out, "Error creating config file\n");
     EXPECT_EQ(o.err, "config_update_udp_endpoints: parent JSON is NULL\n");
 
     const std::string p = "/etc/quillon/array.conf";
-    write_text(p, "[1, 2]");
-    o = capture([&] { config_update_udp_endpoints(p.c_str(), {}); });
+    write_file(p, "[1, 2]");
+    o = capture_output([&] { config_update_udp_endpoints(p.c_str(), {}); });
     EXPECT_EQ(o.err, "config_update_udp_endpoints: " + p + " does not hold a JSON object\n");
-    EXPECT_EQ(read_text(p), "[1, 2]");
+    EXPECT_EQ(read_file(p), "[1, 2]");
 }
 
 // The header's layout, and that a file written with it reads back.
@@ -271,9 +271,9 @@ TEST(ConfigHeaders, FormAndSections) {
 
 TEST_F(EndpointFiles, HeaderReadsBack) {
     for (const char* path : {VTX_CONFIG_PATH, VRX_CONFIG_PATH}) {
-        write_text(path, R"({"frequency": 5805, "card": "wlan0", "profiles": [{"mcs": 2}]})");
+        write_file(path, R"({"frequency": 5805, "card": "wlan0", "profiles": [{"mcs": 2}]})");
         config_update_number(path, "frequency", 5745, false);
-        EXPECT_EQ(read_text(path).rfind("/**\n", 0), 0u);
+        EXPECT_EQ(read_file(path).rfind("/**\n", 0), 0u);
         cJSON* back = json_read_file(path);
         ASSERT_NE(back, nullptr) << path;
         EXPECT_EQ(compact(back), R"({"frequency":5745,"card":"wlan0","profiles":[{"mcs":2}]})");
@@ -321,9 +321,9 @@ TEST_F(CameraLookups, StreamCodecTable) {
     };
     for (const auto& c : cases) {
         clear_dir("/etc/quillon");
-        if (c.cameras != nullptr) write_text(CAMERA_SERVER_CONFIG_PATH, c.cameras);
+        if (c.cameras != nullptr) write_file(CAMERA_SERVER_CONFIG_PATH, c.cameras);
         venc_mode_t codec = VENC_H264;
-        Output o = capture([&] { codec = get_stream_codec(c.source); });
+        Captured o = capture_output([&] { codec = get_stream_codec(c.source); });
         EXPECT_EQ(codec, c.codec) << c.label;
         if (c.out != nullptr) {
             EXPECT_EQ(o.out, c.out) << c.label;
@@ -332,15 +332,15 @@ TEST_F(CameraLookups, StreamCodecTable) {
                                  "Failed to find camera: hires_misp_encoded. Defaulting to h265 "
                                  "encoding format.\n")
                 << c.label;
-            EXPECT_EQ(read_text(CAMERA_SERVER_CONFIG_PATH), "{\n}\n");
+            EXPECT_EQ(read_file(CAMERA_SERVER_CONFIG_PATH), "{\n}\n");
         }
     }
 }
 
 TEST_F(CameraLookups, StreamCodecUnreadableFile) {
-    write_text(CAMERA_SERVER_CONFIG_PATH, "{ not json");
+    write_file(CAMERA_SERVER_CONFIG_PATH, "{ not json");
     venc_mode_t codec = VENC_H264;
-    Output o = capture([&] { codec = get_stream_codec("hires_misp_encoded"); });
+    Captured o = capture_output([&] { codec = get_stream_codec("hires_misp_encoded"); });
     EXPECT_EQ(codec, VENC_H265);
     EXPECT_EQ(o.out, "Parent JSON is NULL\n");
 }
@@ -373,7 +373,7 @@ TEST_F(CameraLookups, CameraBitrate) {
     };
     for (const auto& c : cases) {
         int bps = 0;
-        Output o = capture([&] { bps = fetch_camera_bitrate(c.pipe); });
+        Captured o = capture_output([&] { bps = fetch_camera_bitrate(c.pipe); });
         EXPECT_EQ(bps, c.bps) << c.pipe;
         EXPECT_EQ(o.out, c.out) << c.pipe;
     }

@@ -7,14 +7,13 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "pipe_records.h"
-#include "run_process.h"
+#include "test_support.h"
 
 namespace {
 
@@ -107,42 +106,20 @@ std::vector<vtx_data_t> row_records() {
 }
 const char* const ROW_BATCHES = "1,1,1,2,2,1";
 
-std::string shell_quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 class Board : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/inspector-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        ASSERT_TRUE(std::filesystem::exists(binary_path("vtxview/orvi-vtxview")));
-        ASSERT_TRUE(std::filesystem::exists(binary_path("sim/vtx-telemetry-publisher")))
+        ASSERT_TRUE(file_exists(binary_path("vtxview/orvi-vtxview")));
+        ASSERT_TRUE(file_exists(binary_path("sim/vtx-telemetry-publisher")))
             << "the simulated board's telemetry publisher is not built";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     void write_records(const std::string& name, const std::vector<vtx_data_t>& records) {
-        std::ofstream f(dir_ + "/" + name, std::ios::binary);
+        std::ofstream f(dir_ / name, std::ios::binary);
         for (const vtx_data_t& r : records)
             f.write(reinterpret_cast<const char*>(&r), sizeof r);
     }
-    void write_file(const std::string& name, const std::string& text) {
-        std::ofstream f(dir_ + "/" + name, std::ios::binary);
-        f << text;
-    }
-    std::string file(const std::string& name) const {
-        std::ifstream f(dir_ + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
+    std::string file(const std::string& name) const { return read_file(dir_ / name); }
     int rc(const std::string& tag) const {
         const std::string text = file(tag + ".rc");
         return text.empty() ? -1000 : std::atoi(text.c_str());
@@ -158,7 +135,7 @@ protected:
     ProcessResult board(const std::string& body, bool virtual_time = false) {
         std::string script =
             "set -u\n"
-            "T=" + shell_quote(dir_) + "\n"
+            "T=" + shell_quote(dir_.path()) + "\n"
             "VIEW=" + shell_quote(binary_path("vtxview/orvi-vtxview")) + "\n"
             "PUB=" + shell_quote(binary_path("sim/vtx-telemetry-publisher")) + "\n"
             "wait_for() {\n"
@@ -183,19 +160,15 @@ protected:
             "h265_board() { vtx_config '{\"profiles\":[{\"source\":\"cam\"}]}';\n"
             "  pipe_info cam '{\"string_format\":\"H265\"}'; }\n" +
             body + "\n";
-        write_file("script.sh", script);
+        write_file(dir_ / "script.sh", script);
         RunOptions options;
         options.timeout_ms = 90000;
-        if (virtual_time) {
-            return run_process({source_path("sim/orvi-sim-board"), "--build", binary_path(""),
-                                "--no-tables", "--virtual-time", "--", "sh", dir_ + "/script.sh"},
-                               options);
-        }
-        return run_process({source_path("sim/orvi-sim-run"), "--", "sh", dir_ + "/script.sh"},
-                           options);
+        if (virtual_time)
+            return run_on_board({"--no-tables", "--virtual-time"}, {"sh", dir_ / "script.sh"}, options);
+        return run_in_runner({"sh", dir_ / "script.sh"}, options);
     }
 
-    std::string dir_;
+    const ScratchDir dir_{"inspector-e2e"};
 };
 
 TEST_F(Board, RowsByteForByte) {

@@ -9,26 +9,13 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "brannic_json.h"
+#include "test_support.h"
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void spit(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 std::vector<std::string> list_dir(const std::string& dir) {
     std::vector<std::string> names;
@@ -52,17 +39,9 @@ std::string compact(cJSON* root) {
 
 class JsonFile : public testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/json_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
-    }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string dir_;
+    std::string path(const std::string& name) const { return scratch_ / name; }
+    const ScratchDir scratch_{"json_test"};
+    const std::string& dir_ = scratch_.path();
 };
 
 struct ReadCase {
@@ -94,7 +73,7 @@ TEST_F(JsonFile, ReadTable) {
     };
     for (const auto& c : cases) {
         const std::string p = path("read.conf");
-        spit(p, c.text);
+        write_file(p, c.text);
         testing::internal::CaptureStderr();
         cJSON* root = json_read_file(p.c_str());
         const std::string err = testing::internal::GetCapturedStderr();
@@ -121,7 +100,7 @@ TEST_F(JsonFile, MissingIsSilentUnreadableIsNot) {
               "json_read_file: cannot read " + dir_ + ": Is a directory\n");
 
     const std::string under_file = path("plain") + "/x.conf";
-    spit(path("plain"), "{}");
+    write_file(path("plain"), "{}");
     testing::internal::CaptureStderr();
     EXPECT_EQ(json_read_file(under_file.c_str()), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -136,9 +115,9 @@ TEST_F(JsonFile, MakeEmptyFileIfMissing) {
     EXPECT_EQ(compact(root), "{}");
     cJSON_Delete(root);
 
-    spit(p, "{\"keep\": 1}");
+    write_file(p, "{\"keep\": 1}");
     EXPECT_EQ(json_make_empty_file_if_missing(p.c_str()), 0);
-    EXPECT_EQ(slurp(p), "{\"keep\": 1}");
+    EXPECT_EQ(read_file(p), "{\"keep\": 1}");
 
     EXPECT_LT(json_make_empty_file_if_missing(path("no/such/dir.conf").c_str()), 0);
     EXPECT_EQ(list_dir(dir_), std::vector<std::string>{"new.conf"});
@@ -149,7 +128,7 @@ TEST_F(JsonFile, WriteWithHeaderReadsBack) {
     cJSON* root = cJSON_Parse("{\"mcs\": 3, \"card\": \"wlan0\", \"on\": true}");
     const char* header = "/**\n * Title\n * mcs (int): the rate\n */";
     ASSERT_EQ(json_write_to_file_with_header(p.c_str(), root, header), 0);
-    const std::string text = slurp(p);
+    const std::string text = read_file(p);
     EXPECT_EQ(text.rfind(std::string(header) + "\n{", 0), 0u) << text;
     EXPECT_EQ(text.back(), '\n');
     cJSON* back = json_read_file(p.c_str());
@@ -160,7 +139,7 @@ TEST_F(JsonFile, WriteWithHeaderReadsBack) {
     // Without a header the file is the JSON text alone.
     ASSERT_EQ(json_write_to_file(p.c_str(), root), 0);
     char* printed = cJSON_Print(root);
-    EXPECT_EQ(slurp(p), std::string(printed) + "\n");
+    EXPECT_EQ(read_file(p), std::string(printed) + "\n");
     free(printed);
     cJSON_Delete(root);
 
@@ -170,7 +149,7 @@ TEST_F(JsonFile, WriteWithHeaderReadsBack) {
 TEST_F(JsonFile, WriteKeepsModeAndLink) {
     const std::string real = path("real.conf");
     const std::string link = path("link.conf");
-    spit(real, "{}");
+    write_file(real, "{}");
     ASSERT_EQ(chmod(real.c_str(), 0600), 0);
     ASSERT_EQ(symlink("real.conf", link.c_str()), 0);
     cJSON* root = cJSON_Parse("{\"a\": 2}");
@@ -188,7 +167,7 @@ TEST_F(JsonFile, WriteKeepsModeAndLink) {
 }
 
 TEST_F(JsonFile, WriteIntoAFileAsFolderFails) {
-    spit(path("blocker"), "x");
+    write_file(path("blocker"), "x");
     const std::string p = path("blocker") + "/out.conf";
     cJSON* root = cJSON_Parse("{\"a\": 1}");
     testing::internal::CaptureStderr();
@@ -196,12 +175,12 @@ TEST_F(JsonFile, WriteIntoAFileAsFolderFails) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "json_write_to_file: cannot write " + p + ": Not a directory\n");
     cJSON_Delete(root);
-    EXPECT_EQ(slurp(path("blocker")), "x");
+    EXPECT_EQ(read_file(path("blocker")), "x");
 }
 
 // A disk that fills up halfway through the write must leave the old file whole.
 TEST_F(JsonFile, FullDiskLeavesOldFileIntact) {
-    if (getenv("ORVI_SIM_INSIDE") == nullptr) {
+    if (!inside_hermetic_runner()) {
         GTEST_SKIP() << "needs the private namespace of sim/orvi-sim-run";
     }
     const std::string mnt = path("full");
@@ -210,7 +189,7 @@ TEST_F(JsonFile, FullDiskLeavesOldFileIntact) {
 
     const std::string p = mnt + "/orvi.conf";
     const std::string old_text = "{\n\t\"old\":\t1\n}\n";
-    spit(p, old_text);
+    write_file(p, old_text);
     // Fill what is left.
     {
         FILE* f = fopen((mnt + "/filler").c_str(), "w");
@@ -228,7 +207,7 @@ TEST_F(JsonFile, FullDiskLeavesOldFileIntact) {
               "json_write_to_file: cannot write " + p + ": No space left on device\n");
     cJSON_Delete(root);
 
-    EXPECT_EQ(slurp(p), old_text);
+    EXPECT_EQ(read_file(p), old_text);
     EXPECT_EQ(list_dir(mnt), (std::vector<std::string>{"filler", "orvi.conf"}));
     ASSERT_EQ(umount(mnt.c_str()), 0);
 }

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fake_i2c_bus.h"
-#include "monitor_state.h"
+#include "power_search.h"
 #include "test_files.h"
 
 namespace {

@@ -23,9 +23,8 @@
 #include <vector>
 
 #include "brannic_pipe.h"
-#include "hermetic_runner.h"
-#include "run_process.h"
 #include "test_records.h"
+#include "test_support.h"
 
 namespace {
 
@@ -220,13 +219,6 @@ std::string wait_for_clients(Peer& server, int n) {
         got = server.expect("clients");
     }
     return got;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 class Pipe : public ::testing::Test {

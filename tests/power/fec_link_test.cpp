@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "fake_tools.h"
+#include "test_support.h"
 #include "fec_sizing.h"
 #include "link_rates.h"
 #include "vtx_config.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_tools.h"
+#include "test_support.h"
 #include "power_feedback.h"
 
 namespace {

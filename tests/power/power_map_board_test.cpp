@@ -1,18 +1,15 @@
 // Calibration tables written by real sweeps of orvi-rfmon on the simulated
 // board, read back as power maps.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "fake_tools.h"
 #include "power_map.h"
-#include "run_process.h"
+#include "test_support.h"
 
 namespace {
 
@@ -52,32 +49,20 @@ std::vector<Measured> measured_rows(const std::string& table, int mcs) {
 
 class PowerMapOnBoard : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orvi-power-board-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-
     // Runs one calibration and returns the table it wrote for `token`.
-    std::string calibrate(const std::vector<std::string>& board, int frequency, int mcs, const std::string& token) {
-        std::vector<std::string> argv = {source_path("sim/orvi-sim-board"), "--build", binary_path(""),
-                                         "--virtual-time", "--noise-mv", "0", "--log", dir_ + "/tools.log"};
-        argv.insert(argv.end(), board.begin(), board.end());
-        argv.insert(argv.end(), {"--", "/bin/sh", "-c",
-                                 "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_ + "/'; exit $s",
-                                 binary_path("rfmon/orvi-rfmon"), "-d", "1", "-calibrate", "-f",
-                                 std::to_string(frequency), "-m", std::to_string(mcs)});
-        ProcessResult r = run_process(argv);
+    std::string calibrate(std::vector<std::string> board, int frequency, int mcs, const std::string& token) {
+        board.insert(board.end(), {"--virtual-time", "--noise-mv", "0", "--log", dir_ / "tools.log"});
+        ProcessResult r = run_on_board(
+            board, {"/bin/sh", "-c",
+                    "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_.path() + "/'; exit $s",
+                    binary_path("rfmon/orvi-rfmon"), "-d", "1", "-calibrate", "-f", std::to_string(frequency),
+                    "-m", std::to_string(mcs)});
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        path_ = dir_ + "/calibrated_" + token + ".csv";
+        path_ = dir_ / "calibrated_" + token + ".csv";
         return read_file(path_);
     }
 
-    std::string dir_;
+    const ScratchDir dir_{"orvi-power-board"};
     std::string path_;
 };
 

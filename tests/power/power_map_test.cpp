@@ -2,12 +2,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "default_power_calibration.h"
-#include "fake_tools.h"
+#include "test_support.h"
 #include "power_map.h"
 
 namespace {
@@ -60,12 +59,10 @@ TEST(PowerMapParse, CsvBecomesMcsToMilliwattToIndex) {
 }
 
 TEST(PowerMapParse, FilesAndTheDefaultFallback) {
-    char templ[] = "/tmp/orvi-power-map-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    const std::string dir = templ;
-    const std::string table = dir + "/calibrated_5_8.csv";
-    const std::string empty = dir + "/calibrated_5_1.csv";
-    const std::string missing = dir + "/calibrated_2_4.csv";
+    const ScratchDir dir("orvi-power-map");
+    const std::string table = dir / "calibrated_5_8.csv";
+    const std::string empty = dir / "calibrated_5_1.csv";
+    const std::string missing = dir / "calibrated_2_4.csv";
     write_file(table, "Power_Level,MCS1_mV,MCS1_mW\n10,500,20\n20,600,40\n");
     write_file(empty, "Power_Level,MCS0_mV,MCS0_mW\n");
     const std::string fallback = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n1,1,5,1,6\n";
@@ -86,7 +83,6 @@ TEST(PowerMapParse, FilesAndTheDefaultFallback) {
         EXPECT_EQ(c.err, "Calibration file " + path + " missing or empty, using embedded default for 2.4.\n");
         EXPECT_EQ(map, from_default) << path;
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST(PowerMapParse, BuiltInTablesCoverEveryMcs) {

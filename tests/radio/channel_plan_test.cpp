@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "channel_plan.h"
-#include "fake_tools.h"
+#include "test_support.h"
 
 namespace {
 

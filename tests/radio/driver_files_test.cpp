@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_tools.h"
+#include "test_support.h"
 #include "radio_control.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "brannic_pipe.h"
-#include "fake_tools.h"
+#include "test_support.h"
 #include "radio_control.h"
 
 namespace {
@@ -324,7 +324,7 @@ void record_control(int, char* text, int bytes, void* context) {
 
 TEST(SystemHelpers, PerfModeAsksTheCpuMonitor) {
     // Pipes live under /run/zpx: only on the runner's private, fresh one.
-    if (!std::getenv("ORVI_SIM_INSIDE")) GTEST_SKIP() << "needs sim/orvi-sim-run";
+    if (!inside_hermetic_runner()) GTEST_SKIP() << "needs sim/orvi-sim-run";
 
     int result = 0;
     capture_output([&] { result = set_perf_mode(); });

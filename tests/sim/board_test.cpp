@@ -12,19 +12,15 @@
 #include <vector>
 
 #include "pipe_records.h"
-#include "run_process.h"
+#include "test_support.h"
 
 namespace {
 
 ProcessResult on_board(const std::vector<std::string>& options,
                        const std::vector<std::string>& command, int timeout_ms = 60000) {
-    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path("")};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back("--");
-    argv.insert(argv.end(), command.begin(), command.end());
     RunOptions run;
     run.timeout_ms = timeout_ms;
-    return run_process(argv, run);
+    return run_on_board(options, command, run);
 }
 
 ProcessResult shell_on_board(const std::vector<std::string>& options, const std::string& script,
@@ -71,22 +67,6 @@ std::string i2cdetect_table(const std::vector<int>& present) {
 std::string no_bus(int bus) {
     return "Error: Could not open file `/dev/i2c-" + std::to_string(bus) + "' or `/dev/i2c/" +
            std::to_string(bus) + "': No such file or directory\n";
-}
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/orvi-sim-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 std::string words(unsigned ch0, unsigned ch1) {
@@ -389,8 +369,8 @@ TEST(SimBoard, BadBoardOptionsAreRefusedBeforeAnythingRuns) {
 // ---- the transmitter tools ----
 
 TEST(SimBoard, FakeToolsChangeTheTransmitterAndLogEveryCall) {
-    TempDir dir;
-    const std::string log = dir.path + "/tools.log";
+    const ScratchDir dir("orvi-sim-test");
+    const std::string log = dir / "tools.log";
     ProcessResult r = shell_on_board(
         {"--log", log},
         "orvi-configure-vtx -F 2412; orvi-configure-vtx -m 1 -p 33; orvi-configure-vtx -p 99;"
@@ -410,8 +390,8 @@ TEST(SimBoard, FakeToolsChangeTheTransmitterAndLogEveryCall) {
 }
 
 TEST(SimBoard, FakeToolsCanBeMadeToFail) {
-    TempDir dir;
-    const std::string log = dir.path + "/tools.log";
+    const ScratchDir dir("orvi-sim-test");
+    const std::string log = dir / "tools.log";
     ProcessResult r = shell_on_board(
         {"--log", log, "--configure-status", "3", "--send-command-status", "1"},
         "orvi-configure-vtx -p 40; echo status $?; orvi-send-command vtx_latency stop_test 1;"
@@ -565,8 +545,8 @@ TEST(SimBoard, PublisherBatchesAndBadBatches) {
 }
 
 TEST(SimBoard, PublisherPlaysARecordsFileByteForByte) {
-    TempDir dir;
-    std::string file = dir.path + "/records.bin";
+    const ScratchDir dir("orvi-sim-test");
+    std::string file = dir / "records.bin";
     std::string bytes;
     for (int id : {7, 8, 9}) {
         vtx_data_t rec;
@@ -631,12 +611,12 @@ TEST(SimBoard, OverTemperatureStopIsReachableInVirtualTime) {
 }
 
 TEST(SimBoard, OverPowerStopIsReachableWithATableThatGoesThatHigh) {
-    TempDir dir;
-    std::ofstream(dir.path + "/5_8_mv_to_dbm.csv")
+    const ScratchDir dir("orvi-sim-test");
+    std::ofstream(dir / "5_8_mv_to_dbm.csv")
         << "mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm\n"
            "0,0,0,0,0,0,0,0,0\n1000,30,30,30,30,30,30,30,30\n1300,32,32,32,32,32,32,32,32\n";
     ProcessResult r = shell_on_board(
-        {"--virtual-time", "--data", dir.path, "--over-power", "45:400"},
+        {"--virtual-time", "--data", dir.path(), "--over-power", "45:400"},
         binary_path("rfmon/orvi-rfmon") + " -calibrate -f 5805 -m 0; echo status $?", 30000);
     ASSERT_FALSE(r.timed_out);
     EXPECT_NE(r.out.find("WARNING: Measured dBm (32.00) exceeds safety threshold of 31.5 dBm at "
@@ -663,8 +643,8 @@ TEST(SimBoard, PublisherStartedByHandKeepsRealTimeOnAVirtualTimeBoard) {
 namespace {
 
 TEST(SimBoard, I2cLogRecordsEveryTransaction) {
-    TempDir dir;
-    const std::string log = dir.path + "/i2c.log";
+    const ScratchDir dir("orvi-sim-test");
+    const std::string log = dir / "i2c.log";
     ProcessResult r = on_board(
         {"--i2c-log", log, "--no-temp-sensor", "--fault", "buffer-cmd:nak:at=1"},
         client_steps("/dev/i2c-1", "select 0x1d w 08 24 5a ; w 3b ; w 10 24 ; r 1 select 0x48 w 00 ;"));
@@ -722,8 +702,8 @@ TEST(SimBoard, PublisherRefusesBadOptions) {
 namespace {
 
 TEST(SimBoard, ABusClosedBehindTheBoardsBackLeavesItsNumberToPlainFiles) {
-    TempDir dir;
-    const std::string file = dir.path + "/plain.txt";
+    const ScratchDir dir("orvi-sim-test");
+    const std::string file = dir / "plain.txt";
     std::ofstream(file) << "hello";
     for (const char* close_step : {"fclose", "closerange"}) {
         SCOPED_TRACE(close_step);

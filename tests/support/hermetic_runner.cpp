@@ -9,8 +9,10 @@
 
 #include "run_process.h"
 
+bool inside_hermetic_runner() { return std::getenv("ORVI_SIM_INSIDE") != nullptr; }
+
 int reexec_inside_hermetic_runner(int argc, char** argv, const char* program) {
-    if (std::getenv("ORVI_SIM_INSIDE") != nullptr) return 0;
+    if (inside_hermetic_runner()) return 0;
     std::vector<std::string> args{source_path("sim/orvi-sim-run"), "--", "/proc/self/exe"};
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);

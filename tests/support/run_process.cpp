@@ -144,3 +144,27 @@ std::string source_path(const std::string& relative) {
 std::string binary_path(const std::string& relative) {
     return std::string(ORVI_BINARY_DIR) + "/" + relative;
 }
+
+ProcessResult run_on_board(const std::vector<std::string>& board,
+                           const std::vector<std::string>& command, const RunOptions& options) {
+    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path("")};
+    argv.insert(argv.end(), board.begin(), board.end());
+    argv.push_back("--");
+    argv.insert(argv.end(), command.begin(), command.end());
+    return run_process(argv, options);
+}
+
+ProcessResult run_in_runner(const std::vector<std::string>& command, const RunOptions& options,
+                            const std::string& setup) {
+    std::vector<std::string> argv{source_path("sim/orvi-sim-run")};
+    if (!setup.empty()) argv.insert(argv.end(), {"--setup", setup});
+    argv.push_back("--");
+    argv.insert(argv.end(), command.begin(), command.end());
+    return run_process(argv, options);
+}
+
+std::string shell_quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}

@@ -1,4 +1,5 @@
-// Runs a program to completion and captures its output and exit status.
+// Runs a program to completion, alone, on the simulated board or inside the
+// hermetic runner, and captures its output and exit status.
 #pragma once
 
 #include <string>
@@ -25,3 +26,15 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 // Paths of this checkout and its build tree.
 std::string source_path(const std::string& relative);
 std::string binary_path(const std::string& relative);
+
+// `command` on a fresh simulated board built from this tree (sim/README.md);
+// `board` holds the board's and its wrapper's options.
+ProcessResult run_on_board(const std::vector<std::string>& board,
+                           const std::vector<std::string>& command, const RunOptions& options = {});
+// `command` inside the hermetic runner alone (private /run, /data, /etc),
+// after the shell line `setup` when one is given.
+ProcessResult run_in_runner(const std::vector<std::string>& command, const RunOptions& options = {},
+                            const std::string& setup = "");
+
+// `text` as one single-quoted shell word.
+std::string shell_quote(const std::string& text);

@@ -3,7 +3,7 @@
 #include "radio_control.h"
 #include "wifibroadcast_spdlog.h"
 
-#include "fake_tools.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -28,9 +27,6 @@ namespace {
 class ChipCacheThreads : public ::testing::Test {
 protected:
     void SetUp() override {
-        char templ[] = "/tmp/orvi-threads-XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
         write_file(dir_ + "/ls",
                    "#!/bin/sh\n"
                    "echo \"$1\" >> '" + dir_ + "/calls.log'\n"
@@ -47,13 +43,10 @@ protected:
     }
     void TearDown() override {
         setenv("PATH", saved_path_.c_str(), 1);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
     std::map<std::string, int> calls_per_card() const {
         std::map<std::string, int> calls;
-        std::istringstream log(read_file(dir_ + "/calls.log"));
-        for (std::string line; std::getline(log, line);) {
+        for (const std::string& line : lines_of(read_file(dir_ + "/calls.log"))) {
             const std::string prefix = "/sys/class/net/";
             const std::string suffix = "/device/driver/module/drivers";
             EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
@@ -64,7 +57,8 @@ protected:
         return calls;
     }
 
-    std::string dir_;
+    const ScratchDir scratch_{"orvi-threads"};
+    const std::string& dir_ = scratch_.path();
     std::string saved_path_;
 };
 
@@ -113,7 +107,7 @@ TEST_F(ChipCacheThreads, ConcurrentLookupsAgreeAndAWarmCacheRunsNothing) {
             std::set<std::string> expected;
             for (const auto& card : cards) expected.insert(card.first);
             EXPECT_EQ(looked_up, expected);
-            std::filesystem::remove(dir_ + "/calls.log");
+            std::remove((dir_ + "/calls.log").c_str());
         } else {
             // The second round is all cache hits: nothing ran.
             EXPECT_TRUE(calls.empty()) << calls.size() << " cards looked up again";

@@ -1,10 +1,11 @@
 // Fake command-line tools for tests of code that runs tools through the
-// shell, and capture of what the code itself prints.
+// shell.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "scratch_dir.h"
 
 // Shell scripts named like the tools, in a fresh folder under /tmp put first
 // on PATH for the life of the object. Each call appends one line to a log:
@@ -18,7 +19,7 @@ public:
     FakeTools(const FakeTools&) = delete;
     FakeTools& operator=(const FakeTools&) = delete;
 
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return dir_.path(); }
     void set_output(const std::string& tool, const std::string& text);  // to stdout
     void set_error(const std::string& tool, const std::string& text);   // to stderr
     void set_status(const std::string& tool, int status);
@@ -28,18 +29,6 @@ public:
     void clear_calls();
 
 private:
-    std::string dir_;
+    ScratchDir dir_{"orvi-fake-tools"};
     std::string saved_path_;
 };
-
-struct Captured {
-    std::string out;
-    std::string err;
-};
-
-// Runs `body` with the process's standard output and error (file
-// descriptors 1 and 2, C stdio and iostreams) redirected, and returns what was written.
-Captured capture_output(const std::function<void()>& body);
-
-void write_file(const std::string& path, const std::string& text);
-std::string read_file(const std::string& path);
