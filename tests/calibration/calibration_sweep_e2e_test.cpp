@@ -115,14 +115,8 @@ protected:
     BoardRun run(const std::vector<std::string>& board, const std::vector<std::string>& args,
                  const std::vector<std::string>& setup = {}, const std::string& noise_mv = "0") {
         std::remove((dir_ + "/tools.log").c_str());
-        std::vector<std::string> argv = {source_path("sim/orvi-sim-board"),
-                                         "--build",
-                                         binary_path(""),
-                                         "--virtual-time",
-                                         "--noise-mv",
-                                         noise_mv,
-                                         "--log",
-                                         dir_ + "/tools.log"};
+        std::vector<std::string> argv = board_wrapper();
+        argv.insert(argv.end(), {"--virtual-time", "--noise-mv", noise_mv, "--log", dir_ + "/tools.log"});
         argv.insert(argv.end(), board.begin(), board.end());
         if (have_stored_) {
             argv.push_back("--data");
@@ -135,8 +129,9 @@ protected:
         argv.insert(argv.end(),
                     {"--", "/bin/sh", "-c",
                      "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_ +
-                         "/out/' 2>/dev/null; exit $s",
-                     binary_path("rfmon/orvi-rfmon"), "-d", "1"});
+                         "/out/' 2>/dev/null; exit $s"});
+        for (const auto& word : program_command("rfmon/orvi-rfmon")) argv.push_back(word);
+        argv.insert(argv.end(), {"-d", "1"});
         argv.insert(argv.end(), args.begin(), args.end());
         BoardRun result;
         RunOptions options;
@@ -347,6 +342,34 @@ TEST_F(CalibrationOnBoard, FastSweepMeasuresAnchorsAndEstimatesTheRest) {
                          "orvi-configure-vtx -p 45\norvi-configure-vtx -p 50\n"
                          "orvi-configure-vtx -p 56\norvi-configure-vtx -p 60\n"
                          "orvi-configure-vtx -p 1\n"));
+}
+
+// What a fast sweep writes alone is added, column for column, to a stored
+// table of another MCS, whose own cells stay as they were.
+TEST_F(CalibrationOnBoard, FastSweepMergesItsColumnsIntoTheStoredTable) {
+    const Band band = band_of(5805);
+    BoardRun alone = run({}, {"-fast-calibrate", "-f", "5805", "-m", "3"});
+    ASSERT_EQ(alone.process.exit_code, 0) << alone.process.err;
+    std::vector<std::string> swept;
+    std::istringstream in(alone.tables["calibrated_5_8.csv"]);
+    for (std::string line; std::getline(in, line);) swept.push_back(line);
+    ASSERT_EQ(swept.size(), 64u);
+    EXPECT_EQ(swept[45], "45," + cells(measured_level(band, 3, detector_mv(band.token, 3, 45, 0))));
+
+    std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n";
+    for (int level = 1; level <= 63; ++level)
+        stored += std::to_string(level) + (level <= 60 ? ",500.5,12.25\n" : ",-1,-1\n");
+    store("calibrated_5_8.csv", stored);
+    BoardRun merged = run({}, {"-fast-calibrate", "-f", "5805", "-m", "3"});
+    ASSERT_EQ(merged.process.exit_code, 0) << merged.process.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        const std::string& row = swept[level];
+        expected += std::to_string(level) + (level <= 60 ? ",500.5,12.25" : ",-1,-1") +
+                    row.substr(row.find(',')) + "\n";
+    }
+    EXPECT_EQ(merged.tables["calibrated_5_8.csv"], expected);
+    EXPECT_TRUE(contains(merged.process.out, "Existing calibration file found. Reading contents...\n"));
 }
 
 TEST_F(CalibrationOnBoard, FastSweepTemperatureStopAtAnchor45) {

@@ -109,7 +109,7 @@ const char* const ROW_BATCHES = "1,1,1,2,2,1";
 class Board : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(file_exists(binary_path("vtxview/orvi-vtxview")));
+        ASSERT_TRUE(file_exists(program_command("vtxview/orvi-vtxview").back()));
         ASSERT_TRUE(file_exists(binary_path("sim/vtx-telemetry-publisher")))
             << "the simulated board's telemetry publisher is not built";
     }
@@ -133,10 +133,16 @@ protected:
     // With virtual_time the board's clock runs on the programs' sleeps, so
     // a 5 s limit passes at once (the shell's own sleeps return at once too).
     ProcessResult board(const std::string& body, bool virtual_time = false) {
+        // EMU: the emulator's words (split by the shell) when the program is
+        // another architecture's.
+        std::vector<std::string> view = program_command("vtxview/orvi-vtxview");
+        std::string emulator;
+        for (size_t i = 0; i + 1 < view.size(); ++i) emulator += (i ? " " : "") + view[i];
         std::string script =
             "set -u\n"
             "T=" + shell_quote(dir_.path()) + "\n"
-            "VIEW=" + shell_quote(binary_path("vtxview/orvi-vtxview")) + "\n"
+            "EMU=" + shell_quote(emulator) + "\n"
+            "VIEW=" + shell_quote(view.back()) + "\n"
             "PUB=" + shell_quote(binary_path("sim/vtx-telemetry-publisher")) + "\n"
             "wait_for() {\n"
             "  i=0\n"
@@ -146,10 +152,10 @@ protected:
             "  done\n"
             "  echo \"gave up waiting for $2 in $1\" >&2; return 1\n"
             "}\n"
-            "start_view() { tag=$1; shift; \"$VIEW\" \"$@\" >\"$T/$tag.out\" 2>\"$T/$tag.err\" &\n"
+            "start_view() { tag=$1; shift; $EMU \"$VIEW\" \"$@\" >\"$T/$tag.out\" 2>\"$T/$tag.err\" &\n"
             "  echo $! >\"$T/$tag.pid\"; }\n"
             "stop_view() { p=$(cat \"$T/$1.pid\"); kill -TERM $p; wait $p; echo $? >\"$T/$1.rc\"; }\n"
-            "run_view() { tag=$1; shift; \"$VIEW\" \"$@\" >\"$T/$tag.out\" 2>\"$T/$tag.err\";\n"
+            "run_view() { tag=$1; shift; $EMU \"$VIEW\" \"$@\" >\"$T/$tag.out\" 2>\"$T/$tag.err\";\n"
             "  echo $? >\"$T/$tag.rc\"; }\n"
             "publish() { \"$PUB\" --wait-clients 1 \"$@\" >>\"$T/publisher.log\" 2>&1; }\n"
             "publish_bg() { \"$PUB\" --wait-clients 1 --hold \"$@\" >>\"$T/publisher.log\" 2>&1 &\n"

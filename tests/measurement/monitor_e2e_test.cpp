@@ -129,27 +129,26 @@ class MonitorOnBoard : public testing::Test {
     // orvi-rfmon -d 1 ARGS for `seconds` of real time, then SIGTERM.
     BoardRun run(const std::vector<std::string>& board, const std::vector<std::string>& args,
                  double seconds = 1.0) {
-        std::vector<std::string> argv = {source_path("sim/orvi-sim-board"),
-                                         "--build",
-                                         binary_path(""),
-                                         "--noise-mv",
+        std::vector<std::string> argv = board_wrapper();
+        argv.insert(argv.end(), {"--noise-mv",
                                          "0",
                                          "--log",
                                          dir_ + "/tools.log",
-                                         "--publisher",
-                                         ""};
+                                 "--publisher",
+                                 ""});
         bool scaled = false;
         for (const auto& a : board) scaled = scaled || a == "--time-scale";
         if (!scaled)
             argv.push_back("--virtual-time");
         argv.insert(argv.end(), board.begin(), board.end());
         char limit[32];
-        std::snprintf(limit, sizeof limit, "%.2f", seconds);
+        std::snprintf(limit, sizeof limit, "%.2f", seconds * program_time_factor());
         argv.insert(argv.end(),
                     {"--", "/bin/sh", "-c",
                      std::string("timeout -s TERM ") + limit + " stdbuf -oL -eL \"$0\" \"$@\" > '" +
-                         dir_ + "/out' 2> '" + dir_ + "/err'; orvi-sim-ctl show",
-                     binary_path("rfmon/orvi-rfmon"), "-d", "1"});
+                         dir_ + "/out' 2> '" + dir_ + "/err'; orvi-sim-ctl show"});
+        for (const auto& word : program_command("rfmon/orvi-rfmon")) argv.push_back(word);
+        argv.insert(argv.end(), {"-d", "1"});
         argv.insert(argv.end(), args.begin(), args.end());
         for (const char* f : {"/tools.log", "/out", "/err"}) std::remove((dir_ + f).c_str());
         BoardRun r;

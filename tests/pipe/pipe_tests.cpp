@@ -34,13 +34,16 @@ long long now_ms() {
     return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
+// A peer's answers may take longer when it runs under an emulator.
+long long scaled(int timeout_ms) { return static_cast<long long>(timeout_ms * program_time_factor()); }
+
 // A pipe_peer process with its standard input and output in our hands.
 class Peer {
 public:
     explicit Peer(const std::vector<std::string>& args) {
         int to_child[2], from_child[2];
         if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
-        std::vector<std::string> argv{binary_path("tests/pipe/pipe_peer")};
+        std::vector<std::string> argv = program_command("tests/pipe/pipe_peer");
         argv.insert(argv.end(), args.begin(), args.end());
         pid_ = fork();
         if (pid_ == 0) {
@@ -49,7 +52,7 @@ public:
             std::vector<char*> cargv;
             for (auto& a : argv) cargv.push_back(&a[0]);
             cargv.push_back(nullptr);
-            execv(cargv[0], cargv.data());
+            execvp(cargv[0], cargv.data());
             _exit(127);
         }
         close(to_child[0]);
@@ -84,7 +87,7 @@ public:
 
     // Next output line, or "" after timeout_ms or at end of output.
     std::string line(int timeout_ms = 5000) {
-        if (lines_.empty() && !read_more(now_ms() + timeout_ms)) return std::string();
+        if (lines_.empty() && !read_more(now_ms() + scaled(timeout_ms))) return std::string();
         std::string out = lines_.front();
         lines_.erase(lines_.begin());
         return out;
@@ -94,7 +97,7 @@ public:
     // it is (its threads print in any order); the other lines stay. "" if
     // none came within timeout_ms.
     std::string expect(const std::string& prefix, int timeout_ms = 5000) {
-        const long long end = now_ms() + timeout_ms;
+        const long long end = now_ms() + scaled(timeout_ms);
         size_t scanned = 0;
         for (;;) {
             for (; scanned < lines_.size(); ++scanned) {

@@ -52,11 +52,13 @@ protected:
     // Runs one calibration and returns the table it wrote for `token`.
     std::string calibrate(std::vector<std::string> board, int frequency, int mcs, const std::string& token) {
         board.insert(board.end(), {"--virtual-time", "--noise-mv", "0", "--log", dir_ / "tools.log"});
-        ProcessResult r = run_on_board(
-            board, {"/bin/sh", "-c",
-                    "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_.path() + "/'; exit $s",
-                    binary_path("rfmon/orvi-rfmon"), "-d", "1", "-calibrate", "-f", std::to_string(frequency),
-                    "-m", std::to_string(mcs)});
+        std::vector<std::string> command{
+            "/bin/sh", "-c",
+            "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_.path() + "/'; exit $s"};
+        for (const auto& word : program_command("rfmon/orvi-rfmon")) command.push_back(word);
+        command.insert(command.end(),
+                       {"-d", "1", "-calibrate", "-f", std::to_string(frequency), "-m", std::to_string(mcs)});
+        ProcessResult r = run_on_board(board, command);
         EXPECT_EQ(r.exit_code, 0) << r.err;
         path_ = dir_ / "calibrated_" + token + ".csv";
         return read_file(path_);

@@ -18,24 +18,24 @@ RfmonRig::~RfmonRig() {
     }
 }
 
-std::string RfmonRig::program() const { return binary_path("rfmon/orvi-rfmon"); }
+std::string RfmonRig::program() const { return program_command("rfmon/orvi-rfmon").back(); }
 
 ProcessResult RfmonRig::run(const std::vector<std::string>& args, RunOptions options) const {
-    std::vector<std::string> argv{program()};
+    std::vector<std::string> argv = program_command("rfmon/orvi-rfmon");
     argv.insert(argv.end(), args.begin(), args.end());
     return run_process(argv, options);
 }
 
 ProcessResult RfmonRig::run_on_board(const BoardRun& run, RunOptions options) const {
-    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path(""),
-                                  "--log", dir_ + "/tools.log"};
+    std::vector<std::string> argv = board_wrapper();
+    argv.insert(argv.end(), {"--log", dir_ + "/tools.log"});
     argv.insert(argv.end(), run.board.begin(), run.board.end());
     argv.push_back("--");
     if (run.merge_stderr) {
         argv.insert(argv.end(), {"sh", "-c", "exec \"$0\" \"$@\" 2>&1"});
     }
     if (run.line_buffered) argv.insert(argv.end(), {"stdbuf", "-oL", "-eL"});
-    argv.push_back(program());
+    for (const auto& word : program_command("rfmon/orvi-rfmon")) argv.push_back(word);
     argv.insert(argv.end(), run.args.begin(), run.args.end());
     return run_process(argv, options);
 }

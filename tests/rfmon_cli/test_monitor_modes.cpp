@@ -67,8 +67,8 @@ std::vector<std::string> with(std::vector<std::string> a, const std::vector<std:
 
 RunOptions stop_after(int ms) {
     RunOptions options;
-    options.stop_after_ms = ms;
-    options.timeout_ms = ms + 20000;
+    options.stop_after_ms = static_cast<int>(ms * program_time_factor());
+    options.timeout_ms = options.stop_after_ms + 20000;
     return options;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <sstream>
 
 extern char** environ;
 
@@ -145,9 +146,47 @@ std::string binary_path(const std::string& relative) {
     return std::string(ORVI_BINARY_DIR) + "/" + relative;
 }
 
+namespace {
+
+std::string env_or_empty(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
+
+std::vector<std::string> program_command(const std::string& relative) {
+    std::vector<std::string> words;
+    std::istringstream emulator(env_or_empty("ORVI_TEST_EMULATOR"));
+    for (std::string word; emulator >> word;) words.push_back(word);
+    const std::string dir = env_or_empty("ORVI_TEST_PROGRAM_DIR");
+    words.push_back(dir.empty() ? binary_path(relative) : dir + "/" + relative);
+    return words;
+}
+
+std::string program_shell_words(const std::string& relative) {
+    std::string line;
+    for (const auto& word : program_command(relative))
+        line += (line.empty() ? "" : " ") + shell_quote(word);
+    return line;
+}
+
+double program_time_factor() {
+    const double factor = std::atof(env_or_empty("ORVI_TEST_TIME_FACTOR").c_str());
+    return factor >= 1 ? factor : 1;
+}
+
+std::vector<std::string> board_wrapper() {
+    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path("")};
+    const std::string dir = env_or_empty("ORVI_TEST_PROGRAM_DIR");
+    if (!dir.empty() && !env_or_empty("ORVI_TEST_EMULATOR").empty())
+        argv.insert(argv.end(), {"--emulated-build", dir});
+    return argv;
+}
+
 ProcessResult run_on_board(const std::vector<std::string>& board,
                            const std::vector<std::string>& command, const RunOptions& options) {
-    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path("")};
+    std::vector<std::string> argv = board_wrapper();
     argv.insert(argv.end(), board.begin(), board.end());
     argv.push_back("--");
     argv.insert(argv.end(), command.begin(), command.end());

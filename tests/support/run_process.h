@@ -27,6 +27,20 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 std::string source_path(const std::string& relative);
 std::string binary_path(const std::string& relative);
 
+// The first words of a command that runs one of our programs (`relative` to
+// a build tree): binary_path(relative), or, for the programs of another
+// architecture, the emulator words of ORVI_TEST_EMULATOR followed by
+// `relative` in the build tree ORVI_TEST_PROGRAM_DIR (either may be unset).
+std::vector<std::string> program_command(const std::string& relative);
+// The same as shell words, quoted and joined by spaces.
+std::string program_shell_words(const std::string& relative);
+// What the real-time limits of a run of our programs are multiplied by:
+// ORVI_TEST_TIME_FACTOR (emulated programs run several times slower), or 1.
+double program_time_factor();
+// sim/orvi-sim-board with this tree's build, plus --emulated-build for the
+// programs of ORVI_TEST_PROGRAM_DIR when they run under an emulator.
+std::vector<std::string> board_wrapper();
+
 // `command` on a fresh simulated board built from this tree (sim/README.md);
 // `board` holds the board's and its wrapper's options.
 ProcessResult run_on_board(const std::vector<std::string>& board,
