@@ -22,7 +22,6 @@ constexpr long long FREQUENCY_SETTLE_US = 7000000;
 constexpr long long LEVEL_SETTLE_US = 650000;
 constexpr long long READING_GAP_US = 100000;
 constexpr int READINGS_PER_LEVEL = 4;  // the first one is discarded
-constexpr int FULL_SWEEP_LEVELS = 60;
 constexpr double POWER_LIMIT_DBM = 31.5;
 // With temperature testing on, the sweep stops after this many consecutive
 // levels without a fresh temperature.
@@ -118,7 +117,7 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
     record.temperature_c = -9999.0;
     record.temp_valid = false;
 
-    const int count = level_count == 0 ? FULL_SWEEP_LEVELS : level_count;
+    const int count = level_count == 0 ? POWER_LEVEL_MAX : level_count;
     int stop_level = 0;
     int previous_level = 0;
     int levels_without_temperature = 0;
