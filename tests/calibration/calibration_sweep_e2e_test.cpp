@@ -290,15 +290,16 @@ TEST_F(CalibrationOnBoard, MissingLevelGetsAnNALineAndABlankLineFailsTheMerge) {
                               stored.substr(stored.find("\n30,") + 1);
     store("calibrated_5_1.csv", blank);
     BoardRun failed = run({}, {"-calibrate", "-f", "5180", "-m", "3"});
-    ASSERT_EQ(failed.process.exit_code, 0) << failed.process.err;
+    ASSERT_EQ(failed.process.exit_code, 1) << failed.process.err;
     EXPECT_EQ(failed.tables["calibrated_5_1.csv"], blank);
     EXPECT_EQ(failed.process.err,
               "Failed to parse power level from data row: Invalid argument\n"
               "Calibration failed for Frequency: 5180 MHz, MCS: 3\n");
     EXPECT_FALSE(contains(failed.process.out, "Calibration complete!"));
-    // A failed merge does not reset the power level.
+    // A failed merge still ends at the minimum power level.
     EXPECT_TRUE(contains(failed.tools_log,
-                         "orvi-configure-vtx -p 60\norvi-send-command vtx_latency stop_test 1\n"));
+                         "orvi-configure-vtx -p 60\norvi-configure-vtx -p 1\n"
+                         "orvi-send-command vtx_latency stop_test 1\n"));
 }
 
 TEST_F(CalibrationOnBoard, FailedReplacementLeavesTheOldTable) {
@@ -306,7 +307,7 @@ TEST_F(CalibrationOnBoard, FailedReplacementLeavesTheOldTable) {
     store("calibrated_5_8.csv", stored);
     BoardRun r = run({}, {"-calibrate", "-f", "5805", "-m", "0"},
                      {"mkdir /data/quillon/vtx/calibrated_5_8.csv.tmp"});
-    ASSERT_EQ(r.process.exit_code, 0);
+    ASSERT_EQ(r.process.exit_code, 1);
     EXPECT_EQ(r.tables["calibrated_5_8.csv"], stored);
     EXPECT_EQ(r.process.err,
               "Failed to open output file for calibration data: Is a directory\n"
@@ -389,7 +390,7 @@ TEST_F(CalibrationOnBoard, FastSweepWithAFailedAnchorLeavesTheTable) {
     // and their retries fail at their first one.
     BoardRun r = run({"--fault", "seq-start:nak:from=541,count=6"},
                      {"-fast-calibrate", "-f", "5805", "-m", "0"});
-    ASSERT_EQ(r.process.exit_code, 0);
+    ASSERT_EQ(r.process.exit_code, 1);
     EXPECT_EQ(r.tables["calibrated_5_8.csv"], stored);
     EXPECT_TRUE(contains(r.process.err,
                          "Error: fast calibration anchor power level 45 did not produce a valid "
@@ -408,7 +409,7 @@ TEST_F(CalibrationOnBoard, BandFollowsTheFrequency) {
     // refused after the frequency command and the wait.
     BoardRun r = run({}, {"-calibrate", "-f", "5500", "-f", "5600", "-f", "2484", "-f", "4900",
                           "-m", "0"});
-    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    ASSERT_EQ(r.process.exit_code, 1) << r.process.err;
     for (int frequency : {5500, 5600, 2484}) {
         const Band band = band_of(frequency);
         std::string expected = "Power_Level,MCS0_mV,MCS0_mW\n";
@@ -481,19 +482,21 @@ TEST_F(CalibrationOnBoard, TemperatureLimitIsStrictAndOnlyWithTesting) {
     EXPECT_FALSE(contains(hot.process.out, "exceeds safety threshold"));
     EXPECT_FALSE(contains(hot.tables["calibrated_5_8.csv"], "TEMP_ERROR"));
 
-    // Without a temperature the limit cannot apply.
+    // Without a temperature the limit cannot apply, and the second such
+    // level stops the sweep.
     BoardRun no_sensor = run({"--fault", "temp-write@0x48:nak"},
                              {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "0"});
     ASSERT_EQ(no_sensor.process.exit_code, 0) << no_sensor.process.err;
     EXPECT_TRUE(contains(no_sensor.process.out,
                          "(from 3 readings), Temperature = NA\n"));
-    EXPECT_TRUE(contains(no_sensor.process.out, "Power 2 level 60: "));
+    EXPECT_TRUE(contains(no_sensor.process.out, "Power 2 level 35: "));
+    EXPECT_FALSE(contains(no_sensor.process.out, "Power 2 level 45: "));
 }
 
 TEST_F(CalibrationOnBoard, UnreadableStoredTableIsNotReplaced) {
     BoardRun r = run({}, {"-fast-calibrate", "-f", "5805", "-m", "0"},
                      {"mkdir /data/quillon/vtx/calibrated_5_8.csv"});
-    ASSERT_EQ(r.process.exit_code, 0);
+    ASSERT_EQ(r.process.exit_code, 1);
     EXPECT_EQ(r.process.err,
               "Failed to read header from existing calibration file: Is a directory\n"
               "Calibration failed for Frequency: 5805 MHz, MCS: 0\n");
