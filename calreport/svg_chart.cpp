@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "text_report.h"
 
@@ -141,6 +142,14 @@ void column_marks(std::string& svg, const frame_t& f, const column_report_t& col
                                x - 4, f.y(y) - 4, colour);
         }
     }
+    // Missing levels as rings just above the axis, a row per column.
+    std::vector<int> gaps = column.missing_levels;
+    gaps.insert(gaps.end(), column.na_levels.begin(), column.na_levels.end());
+    for (int level : gaps) {
+        svg += fmt::format(R"(<circle cx="{:.1f}" cy="{:.1f}" r="3.5" class="missing" stroke="{}"/>)"
+                           "\n",
+                           f.x(level), f.top + f.height - 8 - 9 * order, colour);
+    }
     for (const drop_t& drop : column.drops) {
         const double y = dbm_at(column, drop.level, &found);
         svg += fmt::format(R"(<path d="M{:.1f},{:.1f} l-5,-9 h10 z" class="drop"/>)"
@@ -159,7 +168,7 @@ void column_marks(std::string& svg, const frame_t& f, const column_report_t& col
 
 void legend(std::string& svg, const frame_t& f, const table_report_t& table) {
     const double x = f.left + 10, top = f.top + 10;
-    const size_t rows = table.columns.size() + 3;
+    const size_t rows = table.columns.size() + 4;
     svg += fmt::format(R"(<rect x="{:.1f}" y="{:.1f}" width="170" height="{:.1f}" class="legend"/>)"
                        "\n",
                        x, top, rows * 16.0 + 8);
@@ -178,14 +187,19 @@ void legend(std::string& svg, const frame_t& f, const table_report_t& table) {
                        x + 20, y - 10, x + 40, y);
     y += 16;
     svg += fmt::format(R"(<line x1="{0:.1f}" y1="{1:.1f}" x2="{0:.1f}" y2="{2:.1f}" class="stop" stroke="#333"/>)"
-                       R"(<text x="{3:.1f}" y="{2:.1f}" class="tick">safety stop</text>)"
+                       R"(<text x="{3:.1f}" y="{4:.1f}" class="tick">safety stop</text>)"
                        "\n",
-                       x + 20, y - 12, y, x + 40);
+                       x + 20, y - 14, y + 2, x + 40, y);
     y += 16;
     svg += fmt::format(R"(<path d="M{:.1f},{:.1f} l-5,-9 h10 z" class="drop"/>)"
                        R"(<text x="{:.1f}" y="{:.1f}" class="tick">drop over 1 dB</text>)"
                        "\n",
                        x + 20, y, x + 40, y);
+    y += 16;
+    svg += fmt::format(R"(<circle cx="{:.1f}" cy="{:.1f}" r="3.5" class="missing" stroke="#333"/>)"
+                       R"(<text x="{:.1f}" y="{:.1f}" class="tick">missing level</text>)"
+                       "\n",
+                       x + 20, y - 4, x + 40, y);
 }
 
 void chart(std::string& svg, const table_report_t& table, double top) {
@@ -229,7 +243,7 @@ std::string svg_chart(const calibration_report_t& report) {
         ".heading {{ font-size: 14px; fill: #444; }}\n"
         ".tick {{ font-size: 11px; }}\n"
         ".label {{ font-size: 12px; fill: #444; }}\n"
-        ".note {{ font-size: 11px; }}\n"
+        ".note {{ font-size: 11px; paint-order: stroke; stroke: #fff; stroke-width: 3px; stroke-linejoin: round; }}\n"
         ".grid {{ stroke: #e4e4e4; stroke-width: 1; }}\n"
         ".axis {{ stroke: #888; stroke-width: 1; }}\n"
         ".frame {{ fill: none; stroke: #888; stroke-width: 1; }}\n"
@@ -238,6 +252,7 @@ std::string svg_chart(const calibration_report_t& report) {
         ".cross {{ fill: none; stroke-width: 2.5; }}\n"
         ".knee {{ fill: #fff; stroke-width: 2; }}\n"
         ".drop {{ fill: #c00; }}\n"
+        ".missing {{ fill: #fff; stroke-width: 1.5; }}\n"
         ".limit {{ stroke-width: 1; stroke-dasharray: 2 3; }}\n"
         ".fcc {{ stroke-width: 1.5; stroke-dasharray: 8 4; }}\n"
         ".legend {{ fill: #fff; fill-opacity: 0.9; stroke: #ccc; }}\n"
