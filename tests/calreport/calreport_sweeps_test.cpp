@@ -1,6 +1,6 @@
 // orvi-calreport on tables written by real orvi-rfmon sweeps on the
 // simulated board (virtual time): a clean sweep, a power stop, a
-// temperature stop and a merge over an older table. The board's RF model
+// temperature stop and a merge over an older table cut by the power stop. The board's RF model
 // may change, so only what does not depend on exact millivolts is checked
 // here; exact numbers are in the hand-made table tests.
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "default_power_calibration.h"
 #include "power_map.h"
 #include "run_process.h"
 
@@ -38,9 +39,12 @@ protected:
         sweep("power", {"--over-power", "40:800"}, {"-calibrate", "-f", "2412", "-m", "1"});
         // Four temperature reads a level: read 80 is level 20's last.
         sweep("temperature", {"--temp-spike", "80@80"}, {"-temp_test", "-calibrate", "-f", "5805", "-m", "3"});
+        // An update merge cut by the power stop keeps the older cells above
+        // the stop: the built-in 2.4 GHz table (MCS 0, 1 and 3) as the older one.
         fs::create_directories(root_ + "/older");
-        fs::copy_file(root_ + "/clean/calibrated_5_8.csv", root_ + "/older/calibrated_5_8.csv");
-        sweep("merged", {"--data", root_ + "/older"}, {"-calibrate", "-f", "5805", "-m", "3"});
+        std::ofstream(root_ + "/older/calibrated_2_4.csv") << default_cal::kCalibrated_2_4 << "\n";
+        sweep("merged", {"--data", root_ + "/older", "--over-power", "40:800"},
+              {"-calibrate", "-f", "2412", "-m", "1"});
     }
     static void TearDownTestSuite() {
         if (!testing::Test::HasFailure()) fs::remove_all(root_);
@@ -132,7 +136,7 @@ TEST_F(CalreportOnSweeps, ReportsStopsAndStatus) {
         {"clean", 0, "ok", "5_8", {{0, 60, 0, nullptr}}},
         {"power", 1, "defects", "2_4", {{1, 40, 40, "power"}}},
         {"temperature", 1, "defects", "5_8", {{3, 19, 20, "temperature"}}},
-        {"merged", 0, "ok", "5_8", {{0, 60, 0, nullptr}, {3, 60, 0, nullptr}}},
+        {"merged", 1, "defects", "2_4", {{0, 60, 0, nullptr}, {1, 60, 40, "power"}, {3, 60, 0, nullptr}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dir);
@@ -144,6 +148,12 @@ TEST_F(CalreportOnSweeps, ReportsStopsAndStatus) {
                   root_ + "/" + c.dir + "/calibrated_" + c.band + ".csv");
         EXPECT_STREQ(get(table, "band")->valuestring, c.band);
         expect_columns(table, c.columns);
+        if (std::string(c.dir) == "merged") {
+            // From the stop's saturated output down to the older cells.
+            cJSON* drops = get(at(get(table, "mcs"), 1), "drops");
+            ASSERT_GE(cJSON_GetArraySize(drops), 1);
+            EXPECT_EQ(get(at(drops, 0), "level")->valueint, 41);
+        }
         cJSON_Delete(json);
     }
 }
@@ -158,7 +168,7 @@ TEST_F(CalreportOnSweeps, QueriesAgreeWithTheTransmittersMap) {
         {"clean", "5_1", {5180, 5320, 5500}},
         {"clean", "5_8", {5805}},
         {"power", "2_4", {2412, 2484}},
-        {"merged", "5_8", {5745}},
+        {"merged", "2_4", {2437}},
     };
     int capped_requests = 0;
     for (const Table& t : tables) {
