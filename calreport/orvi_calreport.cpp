@@ -93,9 +93,11 @@ int main(int argc, char* argv[]) {
     int status = report.status;
     bool chart_written = false;
     if (!options.svg_path.empty() && !report.tables.empty()) {
+        // The table code's file replacement: temporary file, sync, rename.
         if (replace_file_contents(options.svg_path.c_str(), svg_chart(report)) == 0) {
             chart_written = true;
         } else {
+            std::fprintf(stderr, "orvi-calreport: the chart was not written to %s\n", options.svg_path.c_str());
             status = EXIT_USAGE;
         }
     }

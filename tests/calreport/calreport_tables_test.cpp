@@ -176,6 +176,15 @@ TEST_F(CalreportTables, UsageErrorsAndHelp) {
     EXPECT_EQ(none.exit_code, 2);
     EXPECT_EQ(none.out, "{\n\t\"status\":\t\"error\",\n\t\"tables\":\t[]\n}\n");
 
+    // A chart that cannot be written: the report still comes, the status is 2.
+    write("calibrated_5_8.csv", hand_made_table());
+    ProcessResult unwritable = calreport({"--dir", dir_, "--svg", "/nonexistent/calreport/chart.svg"});
+    EXPECT_EQ(unwritable.exit_code, 2);
+    EXPECT_NE(unwritable.out.find("\nstatus: defects"), std::string::npos);
+    EXPECT_EQ(unwritable.err.substr(unwritable.err.find('\n', unwritable.err.find(" left out\n")) + 1),
+              "Failed to open output file for calibration data: No such file or directory\n"
+              "orvi-calreport: the chart was not written to /nonexistent/calreport/chart.svg\n");
+
     ProcessResult help = calreport({"-h"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind("orvi-calreport - ", 0), 0u);
