@@ -128,9 +128,11 @@ std::string help_text() {
            "           level has no knee there.\n"
            "  drop     a measured level whose output is more than 1 dB below that of the\n"
            "           measured level before it.\n"
-           "  requests mapped as the transmitter maps them (its loader and\n"
-           "           findClosestPowerIndex) at 2412, 5180 and 5805 MHz for the 2.4, 5.1 and\n"
-           "           5.8 GHz tables; the 5.1 GHz text also shows the FCC 200 mW cap.\n"
+           "  picks    the requests are mapped as the transmitter maps them (its loader\n"
+           "           and findClosestPowerIndex), at 2412, 5180 and 5805 MHz for the 2.4,\n"
+           "           5.1 and 5.8 GHz tables; the 5.1 GHz text also shows the FCC 200 mW cap.\n"
+           "\n"
+           "Defects:\n"
            "  A defect is a drop, a missing level, a request whose picked index measures\n"
            "  more than 3 dB from the request (after the cap) or has no measured output,\n"
            "  a line that cannot be read, or a table file that cannot be read. A line that\n"
@@ -156,6 +158,8 @@ std::string help_text() {
            "\n"
            "Examples:\n"
            "  orvi-calreport --svg /tmp/calibration.svg\n"
+           "\n"
            "  orvi-calreport --json > report.json || echo \"calibration not fit to deploy\"\n"
+           "\n"
            "  orvi-calreport --mw 200 --mcs 3 --frequency 5200 --fcc\n";
 }
