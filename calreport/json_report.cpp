@@ -10,7 +10,8 @@ namespace {
 // Two decimals, as the tables hold them; JSON has no NaN or infinity.
 cJSON* number(double value) {
     if (!std::isfinite(value)) return cJSON_CreateNull();
-    return cJSON_CreateNumber(std::round(value * 100.0) / 100.0);
+    const double rounded = std::round(value * 100.0) / 100.0;
+    return cJSON_CreateNumber(std::isfinite(rounded) ? rounded : value);
 }
 
 cJSON* level_or_null(int level) { return level ? cJSON_CreateNumber(level) : cJSON_CreateNull(); }
