@@ -147,6 +147,36 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     EXPECT_EQ(listing(), with_5_1);
 }
 
+// What merges and temperature stops leave: "NA" cells, a line a merge
+// appended with empty cells in the other columns, a TEMP_ERROR cell.
+TEST_F(CalreportTables, TemperatureStopAndMergeCells) {
+    std::string text = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        if (level == 62) continue;
+        std::string mcs0 = level <= 60 ? std::to_string(300 + level) + ".00," + std::to_string(level * 10) + ".00"
+                                       : "-1,-1";
+        std::string mcs3 = level < 30 ? std::to_string(300 + level) + ".00," + std::to_string(level * 10) + ".00"
+                                      : "-1,-1";
+        if (level == 12) mcs3 = "NA,NA";
+        if (level == 30) mcs3 = "TEMP_ERROR_76_3,TEMP_ERROR_76_3";
+        text += std::to_string(level) + "," + mcs0 + "," + mcs3 + "\n";
+    }
+    write("calibrated_5_1.csv", text + "62,,,NA,NA\n");
+    ProcessResult r = calreport({"--dir", dir_});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "");
+    const std::string mcs3 = r.out.substr(r.out.find("  MCS 3: "));
+    EXPECT_EQ(mcs3.substr(0, mcs3.find("    knee:")),
+              "  MCS 3: 28 levels measured, 10.00 to 24.62 dBm (10.00 to 290.00 mW)\n"
+              "    stop:     level 30, temperature (76.3 °C above the 75.0 °C limit)\n"
+              "    NA:       12  << defect\n");
+    EXPECT_NE(r.out.find("  MCS 0: 60 levels measured, 10.00 to 27.78 dBm (10.00 to 600.00 mW)\n"
+                         "    stop:     none\n"
+                         "    missing:  none in 1-60\n"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(CalreportTables, UsageErrorsAndHelp) {
     struct Case {
         std::vector<std::string> args;
