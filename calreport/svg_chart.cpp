@@ -259,9 +259,11 @@ std::string svg_chart(const calibration_report_t& report) {
         "</style>\n"
         R"(<rect width="100%" height="100%" fill="#fff"/>)"
         "\n"
-        R"(<text x="{3:.1f}" y="28" class="heading">Calibration tables in {2}: {4}</text>)"
+        R"(<text x="{3:.1f}" y="28" class="heading">Calibration tables in {2}, status: )"
+        R"(<tspan style="fill:{5}; font-weight:bold">{4}</tspan></text>)"
         "\n",
-        WIDTH, height, escaped(report.dir), LEFT, status_name(report.status));
+        WIDTH, height, escaped(report.dir), LEFT, status_name(report.status),
+        report.status == REPORT_OK ? "#2a7d2a" : "#c00");
     for (size_t i = 0; i < report.tables.size(); ++i) {
         chart(svg, report.tables[i], PAGE_TOP + CHART_HEIGHT * static_cast<double>(i));
     }
