@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -89,4 +90,13 @@ BENCHMARK(BM_Query)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    const std::string dir = tables_dir();
+    for (const char* band : {"2_4", "5_1", "5_8"}) std::remove((dir + "/calibrated_" + band + ".csv").c_str());
+    std::remove((dir + ".svg").c_str());
+    rmdir(dir.c_str());
+    return 0;
+}
