@@ -442,6 +442,7 @@ TEST(SimBoard, BadBoardOptionsAreRefusedBeforeAnythingRuns) {
         {{"--fault", "bogus:nak"}, "orvi-sim-board: bad fault 'bogus:nak' (KIND[@ADDR]:ACTION[:WHEN])\n"},
         {{"--buses", "0,300"}, "orvi-sim-board: bad bus number '300' (0..255)\n"},
         {{"--power", "x"}, "orvi-sim-board: bad value 'x' for --power (0..63)\n"},
+        {{"--unit", "-1"}, "orvi-sim-board: bad value '-1' for --unit (0..1000000)\n"},
         {{"--wobble", "1"}, "orvi-sim-board: unknown board option --wobble\n"},
     };
     for (const auto& [options, message] : cases) {
