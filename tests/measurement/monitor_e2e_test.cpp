@@ -2,10 +2,10 @@
 // time: the printed powers against the board's RF model, a missing
 // temperature sensor, bus failures and their 5 s wait, and the power search.
 //
-// With the board's noise off, the detector reads the band's reference
-// voltage quantised by the 12-bit converter, so every expected figure
-// follows from the built-in reference tables and the shipped conversion
-// tables (loaded here from the checkout).
+// With the board's noise off and its temperature held, the detector reads
+// one voltage per setting; the board tells the true output power and that
+// voltage's converter code (orvi-sim-ctl truth), and the printed power must
+// land within kTruthBoundDb of the truth.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,12 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "conversion_tables.h"
-#include "default_power_calibration.h"
 #include "run_process.h"
 
 namespace {
@@ -54,42 +53,26 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
-struct Band {
-    const char* token;  // the board's curve
-    const char* key;    // the table that converts channel 1
+// How far the monitor's reading may be from the typical unit's true power:
+// its detector law departs from the reference curves by up to 0.6 dB and the
+// conversion table rounds to 0.5 dB between its rows.
+constexpr double kTruthBoundDb = 1.0;
+
+// The board's truth at the end of a run ("orvi-sim-ctl truth").
+struct Truth {
+    double dbm = -1000;
+    double mv = 0;  // the converter's voltage: the code times 1800 / 4096
 };
 
-// The board's detector voltage: the reference curve, plus an offset, at the
-// nearest converter code.
-double board_mv(const char* token, int mcs, int level, double offset_mv = 0) {
-    double mv = default_cal_get_mv(token, mcs, level) + offset_mv;
-    double code = std::floor(mv * 4096.0 / 1800.0 + 0.5);
-    code = std::min(std::max(code, 0.0), 4095.0);
-    return code * 1800.0 / 4096.0;
-}
-
-// 10 log10 of the reference mW of a level, read from the built-in text.
-double reference_dbm(const char* token, int mcs, int level) {
-    std::string_view table = token[0] == '2'   ? default_cal::kCalibrated_2_4
-                             : token[2] == '1' ? default_cal::kCalibrated_5_1
-                                               : default_cal::kCalibrated_5_8;
-    const int column_mcs = mcs == 2 ? 1 : mcs >= 4 ? 3 : mcs;
-    const std::vector<std::string> rows = lines_of(std::string(table));
-    const std::string name = "MCS" + std::to_string(column_mcs) + "_mW";
-    std::vector<std::string> header;
-    std::stringstream h(rows.at(0));
-    for (std::string cell; std::getline(h, cell, ',');) header.push_back(cell);
-    const size_t column = std::find(header.begin(), header.end(), name) - header.begin();
-    std::stringstream row(rows.at(level));
-    std::string cell;
-    for (size_t i = 0; i <= column; ++i) std::getline(row, cell, ',');
-    return 10.0 * std::log10(std::strtod(cell.c_str(), nullptr));
-}
-
-double table_dbm(const char* key, int mcs, double mv) {
-    double mv_out = 0, dbm = -100;
-    EXPECT_EQ(read_csv_data_cached(&mv_out, &dbm, mcs, key, mv), 0);
-    return dbm;
+Truth truth_of(const std::string& board_out) {
+    Truth t;
+    const auto dbm = numbers_after(board_out, " dbm=");
+    const auto code = numbers_after(board_out, " code=");
+    if (!dbm.empty() && !code.empty()) {
+        t.dbm = dbm.back();
+        t.mv = code.back() * 1800.0 / 4096.0;
+    }
+    return t;
 }
 
 std::string fixed2(double v) {
@@ -99,23 +82,16 @@ std::string fixed2(double v) {
 }
 
 struct BoardRun {
-    ProcessResult process;  // the board wrapper; its stdout ends with the board state line
+    ProcessResult process;  // the board wrapper; its stdout ends with the board state and truth
     std::string out;        // orvi-rfmon's stdout alone
     std::string err;        // and its stderr
     std::string tools_log;
     double virtual_ns = 0;
+    Truth truth;
 };
 
 class MonitorOnBoard : public testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        for (const char* token : {"2_4", "5_1", "5_8"}) {
-            std::string key = token;
-            key[1] = '.';
-            const std::string path = source_path("data/" + std::string(token) + "_mv_to_dbm.csv");
-            ASSERT_EQ(load_csv_cache(get_csv_cache_for_freq(key.c_str()), path.c_str()), 0) << path;
-        }
-    }
     void SetUp() override {
         char pattern[] = "/tmp/measurement-e2e-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -148,7 +124,7 @@ class MonitorOnBoard : public testing::Test {
         argv.insert(argv.end(),
                     {"--", "/bin/sh", "-c",
                      std::string("timeout -s TERM ") + limit + " stdbuf -oL -eL \"$0\" \"$@\" > '" +
-                         dir_ + "/out' 2> '" + dir_ + "/err'; orvi-sim-ctl show",
+                         dir_ + "/out' 2> '" + dir_ + "/err'; orvi-sim-ctl show; orvi-sim-ctl truth",
                      binary_path("rfmon/orvi-rfmon"), "-d", "1"});
         argv.insert(argv.end(), args.begin(), args.end());
         for (const char* f : {"/tools.log", "/out", "/err"}) std::remove((dir_ + f).c_str());
@@ -162,6 +138,7 @@ class MonitorOnBoard : public testing::Test {
         const auto ns = numbers_after(r.process.out, "virtual_ns=");
         if (!ns.empty())
             r.virtual_ns = ns.back();
+        r.truth = truth_of(r.process.out);
         return r;
     }
 
@@ -192,40 +169,45 @@ std::vector<std::string> monitoring_lines(const std::string& out, int frequency,
 TEST_F(MonitorOnBoard, PrintsThePowerOfTheBoardsModel) {
     struct Case {
         int frequency, mcs, power;
-        Band ch1;           // curve answering on channel 1, table converting it
+        bool channel0;      // the 2.4 GHz detector answers
         const char* label;  // channel 1 label of the line
     };
     const std::vector<Case> cases = {
-        {5805, 3, 20, {"5_8", "5.8"}, "5.8"},
-        {5180, 1, 45, {"5_1", "5.1"}, "5.1"},
-        {5500, 3, 20, {"5_1", "5.1"}, "5.8"},  // read with "5.1", labelled 5.8
-        {5745, 7, 56, {"5_8", "5.8"}, "5.8"},
-        {2412, 0, 35, {nullptr, "2.4"}, "5.1"},  // channel 0 answers
+        {5805, 3, 20, false, "5.8"},
+        {5180, 1, 45, false, "5.1"},
+        {5500, 3, 20, false, "5.8"},  // read with "5.1", labelled 5.8
+        {5745, 7, 56, false, "5.8"},
+        {2412, 0, 35, true, "5.1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.frequency);
-        const BoardRun r = run({"--frequency", std::to_string(c.frequency), "--mcs",
-                                std::to_string(c.mcs), "--power", std::to_string(c.power)},
+        const BoardRun r = run({"--temp-rise", "0", "--frequency", std::to_string(c.frequency),
+                                "--mcs", std::to_string(c.mcs), "--power", std::to_string(c.power)},
                                {}, 0.6);
-        const std::string idle_mv = "2.20";  // the board's 2 mV idle channel, quantised
-        double ch0_mv = 2.197265625, ch1_mv = 2.197265625;
-        if (c.ch1.token) {
-            ch1_mv = board_mv(c.ch1.token, c.mcs, c.power);
-            EXPECT_NEAR(table_dbm(c.ch1.key, c.mcs, ch1_mv),
-                        reference_dbm(c.ch1.token, c.mcs, c.power), 0.5);
-        } else {
-            ch0_mv = board_mv("2_4", c.mcs, c.power);
-            EXPECT_NEAR(table_dbm("2.4", c.mcs, ch0_mv), reference_dbm("2_4", c.mcs, c.power), 0.5);
-        }
-        const std::string expected =
-            "2.4 GHz (CH0): " + fixed2(table_dbm("2.4", c.mcs, ch0_mv)) + " dBm (" +
-            fixed2(ch0_mv) + " mV)   " + c.label +
-            " GHz (CH1): " + fixed2(table_dbm(c.ch1.key, c.mcs, ch1_mv)) + " dBm (" +
-            fixed2(ch1_mv) + " mV)   Temperature (C): T   Freq: " + std::to_string(c.frequency) +
-            " MHz   MCS: " + std::to_string(c.mcs) + "   Power: " + std::to_string(c.power);
+        ASSERT_GT(r.truth.dbm, 0) << r.process.out;
         const auto lines = monitoring_lines(r.out, c.frequency, c.mcs, c.power);
         ASSERT_GE(lines.size(), 5u) << r.out.substr(0, 2000);
-        for (const auto& line : lines) EXPECT_EQ(line, expected);
+        for (const auto& line : lines) EXPECT_EQ(line, lines.front());
+        // The channel that does not answer reads the board's 2 mV idle level,
+        // which the tables' 0 mV row turns into 0 dBm.
+        const std::string idle = "0.00 dBm (2.20 mV)";
+        const std::string ch0 = "2.4 GHz (CH0): ", ch1 = std::string(c.label) + " GHz (CH1): ";
+        const size_t at = lines.front().find(c.channel0 ? ch0 : ch1);
+        ASSERT_NE(at, std::string::npos) << lines.front();
+        double dbm = 0, mv = 0;
+        ASSERT_EQ(std::sscanf(lines.front().c_str() + at + (c.channel0 ? ch0 : ch1).size(),
+                              "%lf dBm (%lf mV)", &dbm, &mv),
+                  2)
+            << lines.front();
+        EXPECT_EQ(fixed2(mv), fixed2(r.truth.mv));
+        EXPECT_NEAR(dbm, r.truth.dbm, kTruthBoundDb);
+        const std::string answering = fixed2(dbm) + " dBm (" + fixed2(mv) + " mV)";
+        const std::string expected = ch0 + (c.channel0 ? answering : idle) + "   " + ch1 +
+                                     (c.channel0 ? idle : answering) +
+                                     "   Temperature (C): T   Freq: " + std::to_string(c.frequency) +
+                                     " MHz   MCS: " + std::to_string(c.mcs) +
+                                     "   Power: " + std::to_string(c.power);
+        EXPECT_EQ(lines.front(), expected);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.tools_log, "");  // monitoring alone never touches the transmitter
     }
@@ -335,19 +317,31 @@ int chosen_level(const std::string& out) {
 const std::vector<std::string> kTelemetryFirst = {"--fault", "buffer-read:nak:at=1", "--time-scale",
                                                   "40"};
 
+// What the search printed for each index it tried ("Testing power level N -> X dBm").
+std::map<int, double> tried_levels(const std::string& out) {
+    std::map<int, double> tried;
+    const std::string key = "Testing power level ";
+    for (size_t at = out.find(key); at != std::string::npos; at = out.find(key, at + 1)) {
+        int level = 0;
+        double dbm = 0;
+        if (std::sscanf(out.c_str() + at + key.size(), "%d -> %lf dBm", &level, &dbm) == 2)
+            tried[level] = dbm;
+    }
+    return tried;
+}
+
 TEST_F(MonitorOnBoard, SearchSettlesOnTheModelsPower) {
     struct Case {
         int frequency, mcs;
-        const char* token;
         const char* key;
         double target;
         bool reachable;  // some index on the search's path lands within 0.25 dB
     };
     const std::vector<Case> cases = {
-        {5805, 3, "5_8", "5.8", 20, true},
-        {5180, 0, "5_1", "5.1", 17.75, true},
-        {2412, 1, "2_4", "2.4", 21, true},
-        {5180, 0, "5_1", "5.1", 18, false},  // index 25 gives 18.26 dBm: the closest
+        {5805, 3, "5.8", 20, true},
+        {5180, 0, "5.1", 17.75, true},
+        {2412, 1, "2.4", 21, true},
+        {5180, 0, "5.1", 30, false},  // above the unit's reach: the top index is closest
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.frequency);
@@ -359,22 +353,22 @@ TEST_F(MonitorOnBoard, SearchSettlesOnTheModelsPower) {
         const BoardRun r = run(board, {"-adjust-dbm", target}, 2.0);
         const int level = chosen_level(r.out);
         ASSERT_GT(level, 0) << r.out.substr(0, 4000);
-        const double measured = table_dbm(c.key, c.mcs, board_mv(c.token, c.mcs, level));
-        EXPECT_LE(std::fabs(reference_dbm(c.token, c.mcs, level) - measured), 0.5);
+        const auto tried = tried_levels(r.out);
+        ASSERT_EQ(tried.count(level), 1u) << r.out.substr(0, 4000);
+        const double measured = tried.at(level);
+        // The transmitter stays at the chosen index, where the board tells its truth.
+        EXPECT_NEAR(measured, r.truth.dbm, kTruthBoundDb);
         if (c.reachable) {
-            EXPECT_LE(std::fabs(measured - c.target), 0.25);
+            EXPECT_LE(std::fabs(measured - c.target), 0.25 + 0.05);  // printed with one decimal
             EXPECT_EQ(count(r.out, "Found power level within tolerance!\n"), 1u);
         } else {
             // Every index tried is farther from the target than the chosen one.
             EXPECT_EQ(count(r.out, "Binary search complete. Best power level found: " +
                                        std::to_string(level) + "\n"),
                       1u);
-            const auto tried = numbers_after(r.out, "Testing power level ");
-            for (double other : tried) {
-                const double m =
-                    table_dbm(c.key, c.mcs, board_mv(c.token, c.mcs, static_cast<int>(other)));
-                EXPECT_GE(std::fabs(m - c.target), std::fabs(measured - c.target)) << other;
-            }
+            for (const auto& [other, dbm] : tried)
+                EXPECT_GE(std::fabs(dbm - c.target), std::fabs(measured - c.target)) << other;
+            EXPECT_GT(std::fabs(measured - c.target), 0.25);
             EXPECT_GE(tried.size(), 5u);
         }
         // Every index it tried was applied, then the chosen one, and nothing after.
@@ -410,7 +404,7 @@ TEST_F(MonitorOnBoard, ZeroReadingAtIndexThirtySelectsTheMinimum) {
 
 TEST_F(MonitorOnBoard, FiveFiveHundredIsReadButNotSearched) {
     std::vector<std::string> board = kTelemetryFirst;
-    board.insert(board.end(), {"--frequency", "5500", "--mcs", "3"});
+    board.insert(board.end(), {"--frequency", "5500", "--mcs", "3", "--temp-rise", "0"});
     const BoardRun r = run(board, {"-adjust-dbm", "20"}, 1.0);
     EXPECT_EQ(r.tools_log, "orvi-configure-vtx -p 1\n");  // the initial index, no search
     EXPECT_EQ(r.err,
@@ -418,13 +412,15 @@ TEST_F(MonitorOnBoard, FiveFiveHundredIsReadButNotSearched) {
               "Error processing sensor data\n"
               "Error: Invalid frequency band. Must be 2.4, 5.1, or 5.8 GHz band.\n");
     EXPECT_EQ(count(r.out, "Searching for optimal power level"), 0u);
-    const double mv = board_mv("5_1", 3, 1);
     const auto lines = monitoring_lines(r.out, 5500, 3, 1);
     ASSERT_GE(lines.size(), 3u) << r.out.substr(0, 3000);
-    EXPECT_NE(lines.front().find("5.8 GHz (CH1): " + fixed2(table_dbm("5.1", 3, mv)) + " dBm (" +
-                                 fixed2(mv) + " mV)"),
-              std::string::npos)
-        << lines.front();
+    const std::string ch1 = "5.8 GHz (CH1): ";
+    const size_t at = lines.front().find(ch1);
+    ASSERT_NE(at, std::string::npos) << lines.front();
+    double dbm = 0, mv = 0;
+    ASSERT_EQ(std::sscanf(lines.front().c_str() + at + ch1.size(), "%lf dBm (%lf mV)", &dbm, &mv), 2);
+    EXPECT_EQ(fixed2(mv), fixed2(r.truth.mv));
+    EXPECT_NEAR(dbm, r.truth.dbm, kTruthBoundDb);
 }
 
 }  // namespace
