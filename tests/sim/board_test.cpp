@@ -259,8 +259,8 @@ TEST(SimBoard, TruthFollowsTemperatureRippleAndBackOff) {
 }
 
 TEST(SimBoard, TruthLogHoldsWhatEachSequenceUsed) {
-    TempDir dir;
-    const std::string log = dir.path + "/truth.log";
+    const ScratchDir dir("orvi-sim-test");
+    const std::string log = dir / "truth.log";
     ProcessResult r = on_board({"--truth-log", log, "--temp-rise", "0", "--noise-mv", "0"},
                                client_steps("/dev/i2c-1", std::string(kConfigureAdc) +
                                                               " w 08 1e 01 ; w 08 1e 01 ;"));
