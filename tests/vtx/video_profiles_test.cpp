@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
+#include "config_files.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "brannic_pipe.h"
-#include "test_records.h"
+#include "pipe_test_records.h"
 
 namespace {
 

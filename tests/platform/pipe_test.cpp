@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "brannic_pipe.h"
-#include "test_records.h"
+#include "pipe_test_records.h"
 #include "test_support.h"
 
 namespace {
@@ -40,7 +40,7 @@ public:
     explicit Peer(const std::vector<std::string>& args) {
         int to_child[2], from_child[2];
         if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
-        std::vector<std::string> argv{binary_path("tests/pipe/pipe_peer")};
+        std::vector<std::string> argv{binary_path("tests/platform/pipe_peer")};
         argv.insert(argv.end(), args.begin(), args.end());
         pid_ = fork();
         if (pid_ == 0) {
@@ -242,6 +242,10 @@ protected:
     Recorder r, a, b;
 };
 
+// Cases that talk to pipe_peer processes (CTest runs them apart: a foreign
+// build cannot start its own programs without binfmt_misc).
+class PipeWithPeers : public Pipe {};
+
 TEST(PipeLocation, ExpandsNamesAndRefusesBadOnes) {
     struct Case {
         std::string input;
@@ -354,7 +358,7 @@ TEST_F(Pipe, OpenRefusesOnlyBadArguments) {
     EXPECT_EQ(r.deliveries[0], "3 - - bad");
 }
 
-TEST_F(Pipe, ClientBeforeServerThenReconnectsAfterRestart) {
+TEST_F(PipeWithPeers, ClientBeforeServerThenReconnectsAfterRestart) {
     ASSERT_EQ(open_recorded(0, "/run/zpx/restart", r, "orvi-rfmon"), 0);
     poll(nullptr, 0, 100);  // the client looks for its server a few times first
     EXPECT_EQ(r.n_connects(), 0);
@@ -392,7 +396,7 @@ TEST_F(Pipe, ClientBeforeServerThenReconnectsAfterRestart) {
     EXPECT_EQ(r.disconnects, 2);
 }
 
-TEST_F(Pipe, BatchesOfRecordsArriveWholeAndInOrder) {
+TEST_F(PipeWithPeers, BatchesOfRecordsArriveWholeAndInOrder) {
     Peer server({"server", "batches", "telemetry", "vtx"});
     ASSERT_EQ(server.expect("created"), "created 0");
     ASSERT_EQ(open_recorded(0, "batches", r), 0);
@@ -412,7 +416,7 @@ TEST_F(Pipe, BatchesOfRecordsArriveWholeAndInOrder) {
     EXPECT_EQ(server.expect("dropped"), "dropped 0");
 }
 
-TEST_F(Pipe, SeveralClientsEachGetEveryWriteAndSurviveAPeerDying) {
+TEST_F(PipeWithPeers, SeveralClientsEachGetEveryWriteAndSurviveAPeerDying) {
     Peer server({"server", "fanout", "telemetry", "vtx"});
     ASSERT_EQ(server.expect("created"), "created 0");
     ASSERT_EQ(open_recorded(0, "fanout", a, "client-a"), 0);
@@ -445,7 +449,7 @@ TEST_F(Pipe, SeveralClientsEachGetEveryWriteAndSurviveAPeerDying) {
     for (int i = 0; i < 100; ++i) EXPECT_EQ(remote.line(), "data " + expected[static_cast<size_t>(i)]);
 }
 
-TEST_F(Pipe, StalledClientLosesOnlyItsOwnMessages) {
+TEST_F(PipeWithPeers, StalledClientLosesOnlyItsOwnMessages) {
     Peer server({"server", "stall", "telemetry", "vtx"});
     ASSERT_EQ(server.expect("created"), "created 0");
     Peer stalled({"client", "stall", "slowpoke", "stall"});
@@ -519,7 +523,7 @@ void busy_data(int, char*, int, void*) {
     g_busy = 0;
 }
 
-TEST_F(Pipe, CloseAllJoinsAndNoCallbackRunsAfter) {
+TEST_F(PipeWithPeers, CloseAllJoinsAndNoCallbackRunsAfter) {
     Peer server({"server", "closeall", "telemetry", "vtx"});
     ASSERT_EQ(server.expect("created"), "created 0");
     g_calls = 0;
@@ -552,7 +556,7 @@ void closing_data(int, char*, int, void*) {
     g_close_returned.fetch_add(1);
 }
 
-TEST_F(Pipe, CloseAllFromCallbacksOfTwoChannelsAtOnceDoesNotDeadlock) {
+TEST_F(PipeWithPeers, CloseAllFromCallbacksOfTwoChannelsAtOnceDoesNotDeadlock) {
     Peer server({"server", "selfclose", "telemetry", "vtx"});
     ASSERT_EQ(server.expect("created"), "created 0");
     g_close_returned = 0;
@@ -585,7 +589,7 @@ void on_control(int, char* text, int bytes, void* ctx) {
     r->cv.notify_all();
 }
 
-TEST_F(Pipe, ControlCommandsReachTheServer) {
+TEST_F(PipeWithPeers, ControlCommandsReachTheServer) {
     EXPECT_EQ(pipe_send_control_cmd("cpu_stats2", "set_cpu_mode_perf_with_pitmode"), PIPE_ERROR_NOT_CONNECTED);
     EXPECT_EQ(pipe_send_control_cmd("../x", "a"), PIPE_ERROR_INVALID_PATH);
     EXPECT_EQ(pipe_send_control_cmd(nullptr, "a"), PIPE_ERROR_INVALID_ARG);
@@ -609,7 +613,7 @@ TEST_F(Pipe, ControlCommandsReachTheServer) {
     EXPECT_EQ(r.deliveries[0], "hello world|11");
 }
 
-TEST_F(Pipe, ExistsOnlyWhileAServerAnswers) {
+TEST_F(PipeWithPeers, ExistsOnlyWhileAServerAnswers) {
     EXPECT_EQ(pipe_exists("exists"), 0);
     EXPECT_EQ(pipe_exists("../etc"), 0);
     auto server = std::make_unique<Peer>(std::vector<std::string>{"server", "exists", "t", "s"});
@@ -629,7 +633,7 @@ TEST_F(Pipe, ExistsOnlyWhileAServerAnswers) {
     EXPECT_EQ(pipe_exists("exists"), 0);
 }
 
-TEST_F(Pipe, CrashedServerIsReplacedButALiveOneIsNot) {
+TEST_F(PipeWithPeers, CrashedServerIsReplacedButALiveOneIsNot) {
     ASSERT_EQ(open_recorded(0, "crash", r), 0);
     auto first = std::make_unique<Peer>(std::vector<std::string>{"server", "crash", "telemetry", "vtx"});
     ASSERT_EQ(first->expect("created"), "created 0");
@@ -655,7 +659,7 @@ TEST_F(Pipe, CrashedServerIsReplacedButALiveOneIsNot) {
     EXPECT_NE(info.find("\"server_name\":\t\"vtx2\""), std::string::npos) << info;
 }
 
-TEST_F(Pipe, InfoFileDescribesTheServerAndFollowsUpdates) {
+TEST_F(PipeWithPeers, InfoFileDescribesTheServerAndFollowsUpdates) {
     Peer server({"server", "hires_small_encoded", "camera_image_metadata_t", "orvi-camera"});
     ASSERT_EQ(server.expect("created"), "created 0");
     cJSON* info = cJSON_Parse(read_file("/run/zpx/hires_small_encoded/info").c_str());

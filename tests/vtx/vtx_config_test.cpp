@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "brannic_json.h"
+#include "brannic_pipe.h"
 #include "config_file_headers.h"
 #include "config_helpers.h"
-#include "test_files.h"
+#include "config_files.h"
 
 namespace {
 
@@ -410,6 +411,43 @@ TEST(Constants, Values) {
     EXPECT_EQ(max_bitrates_40mhz.at(7), 135000000);
     EXPECT_EQ(max_bitrates_20mhz.size(), 8u);
     EXPECT_EQ(max_bitrates_40mhz_2g.size(), 8u);
+}
+
+// Camera presence: which camera pipes have a live server.
+class RunningPipes : public ConfigFiles {
+protected:
+    void TearDown() override { pipe_server_close_all(); }
+};
+
+TEST_F(RunningPipes, CameraStatusBits) {
+    struct Case {
+        std::vector<const char*> pipes;
+        uint8_t mask;
+    };
+    const Case cases[] = {
+        {{}, 0},
+        {{"lepton0_raw"}, 16},
+        {{"lepton_raw"}, 16},
+        {{"lepton_raw", "lepton0_raw"}, 16},
+        {{"hires_misp_encoded"}, 1},
+        {{"boson_misp_encoded", "tracking_down_misp_encoded"}, 2 | 8},
+        {{"hires_misp_encoded", "boson_misp_encoded", "tracking_front_misp_encoded",
+          "tracking_down_misp_encoded", "lepton0_raw", "hires_large_encoded"},
+         31},
+    };
+    for (const auto& c : cases) {
+        int ch = 0;
+        for (const char* name : c.pipes) {
+            ASSERT_EQ(pipe_server_create(ch++, name, "camera_image_metadata_t", "config_tests"),
+                      0)
+                << name;
+        }
+        EXPECT_EQ(check_cameras_status(), c.mask) << c.pipes.size();
+        pipe_server_close_all();
+    }
+    // A folder left behind without a server does not count.
+    write_pipe_info("lepton0_raw", "{}");
+    EXPECT_EQ(check_cameras_status(), 0);
 }
 
 }  // namespace

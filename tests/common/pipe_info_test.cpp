@@ -1,5 +1,4 @@
-// Lookups that need running pipe servers: camera presence and the image
-// description of a server's info record.
+// The image description a pipe server publishes in its info record.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,8 +7,7 @@
 #include "brannic_json.h"
 #include "brannic_pipe.h"
 #include "config_helpers.h"
-#include "test_files.h"
-#include "vtx_config.h"
+#include "config_files.h"
 
 namespace {
 
@@ -17,37 +15,6 @@ class RunningPipes : public ConfigFiles {
 protected:
     void TearDown() override { pipe_server_close_all(); }
 };
-
-TEST_F(RunningPipes, CameraStatusBits) {
-    struct Case {
-        std::vector<const char*> pipes;
-        uint8_t mask;
-    };
-    const Case cases[] = {
-        {{}, 0},
-        {{"lepton0_raw"}, 16},
-        {{"lepton_raw"}, 16},
-        {{"lepton_raw", "lepton0_raw"}, 16},
-        {{"hires_misp_encoded"}, 1},
-        {{"boson_misp_encoded", "tracking_down_misp_encoded"}, 2 | 8},
-        {{"hires_misp_encoded", "boson_misp_encoded", "tracking_front_misp_encoded",
-          "tracking_down_misp_encoded", "lepton0_raw", "hires_large_encoded"},
-         31},
-    };
-    for (const auto& c : cases) {
-        int ch = 0;
-        for (const char* name : c.pipes) {
-            ASSERT_EQ(pipe_server_create(ch++, name, "camera_image_metadata_t", "config_tests"),
-                      0)
-                << name;
-        }
-        EXPECT_EQ(check_cameras_status(), c.mask) << c.pipes.size();
-        pipe_server_close_all();
-    }
-    // A folder left behind without a server does not count.
-    write_pipe_info("lepton0_raw", "{}");
-    EXPECT_EQ(check_cameras_status(), 0);
-}
 
 TEST_F(RunningPipes, UpdatePipeJson) {
     Captured o = capture_output([] { EXPECT_EQ(UpdatePipeJson(3, IMAGE_FORMAT_H264, 1, 1, 1, false), -1); });

@@ -7,7 +7,7 @@
 
 #include "brannic_json.h"
 #include "config_file_headers.h"
-#include "test_files.h"
+#include "config_files.h"
 
 namespace {
 
