@@ -4,7 +4,6 @@
 #include <string>
 
 #include "conversion_tables.h"
-#include "default_power_calibration.h"
 #include "fast_estimation.h"
 
 namespace {
@@ -55,9 +54,6 @@ TEST(FastEstimation, OffsetsOfTheWorkedExample) {
     estimate_fast_levels(&results, "5_8", 0, 0, fake_convert, &conversion);
     EXPECT_EQ(GetCapturedStdout(),
               "Generating estimated fast calibration rows from measured anchors...\n");
-    EXPECT_NEAR(results.level[20].mv, 636.154, 1e-9);
-    EXPECT_NEAR(results.level[5].mv, 435.08 + 10.34, 1e-9);
-    EXPECT_EQ(results.level[20].mw, custom_exp10(2.0));
     EXPECT_EQ(results.level[20].mw, 100.0);
     // The anchors keep what they measured; unmeasured anchors are not
     // estimated; nothing above 60 is.
@@ -66,15 +62,19 @@ TEST(FastEstimation, OffsetsOfTheWorkedExample) {
     for (int level : {45, 50, 56, 60, 61, 62, 63}) EXPECT_FALSE(results.level[level].valid) << level;
     EXPECT_EQ(conversion.calls, 60 - 6);
     for (int level = 1; level <= 60; ++level) {
-        bool anchor = level == 10 || level == 35 || level == 45 || level == 50 || level == 56 ||
-                      level == 60;
-        if (!anchor) {
-            EXPECT_TRUE(results.level[level].valid) << level;
-            EXPECT_NEAR(results.level[level].mv,
-                        default_cal_get_mv("5_8", 0, level) + offset_at_level(offsets, 2, level),
-                        1e-9);
-        }
+        const bool anchor = level == 10 || level == 35 || level == 45 || level == 50 ||
+                            level == 56 || level == 60;
+        EXPECT_EQ(results.level[level].valid, !anchor || level <= 35) << level;
     }
+    // The reference curve's mV plus the offset: 10.34 up to level 10, -6.8
+    // from 35, linear between.
+    const struct {
+        int level;
+        double mv;
+    } estimates[] = {{1, 386.43 + 10.34},  {5, 435.08 + 10.34},  {9, 486.22 + 10.34},
+                     {11, 512.94 + 9.6544}, {20, 632.67 + 3.484}, {34, 806.34 - 6.1144},
+                     {36, 827.6 - 6.8},     {44, 903.85 - 6.8},   {59, 1000.54 - 6.8}};
+    for (const auto& e : estimates) EXPECT_NEAR(results.level[e.level].mv, e.mv, 1e-9) << e.level;
 }
 
 TEST(FastEstimation, TemperatureStopLimitsTheAnchorsAndTheEstimate) {
@@ -94,9 +94,9 @@ TEST(FastEstimation, TemperatureStopLimitsTheAnchorsAndTheEstimate) {
               "Generating estimated fast calibration rows from measured anchors...\n"
               "Safety stop occurred at power level 45; rows above that level will remain "
               "uncalibrated\n");
-    // Level 45 gives no offset: the offset of 35 holds from 35 up.
-    const double offset_35 = 740.0 - 738.28;
-    EXPECT_NEAR(results.level[44].mv, default_cal_get_mv("2_4", 3, 44) + offset_35, 1e-9);
+    // Level 45 gives no offset: the offset of 35 (740 - 738.28 mV) holds from
+    // 35 up, on the reference's 842.13 mV at 44.
+    EXPECT_NEAR(results.level[44].mv, 842.13 + 1.72, 1e-9);
     EXPECT_EQ(results.level[45].mv, TEMPERATURE_STOP_MV);
     EXPECT_EQ(results.level[45].mw, 76.37);
     for (int level = 46; level <= 63; ++level) EXPECT_FALSE(results.level[level].valid) << level;
