@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "monitor_state.h"
+#include "tool_runner.h"
 
 namespace {
 
@@ -34,13 +35,6 @@ double decimal_value(const char* text) { return std::strtod(text, nullptr); }
 
 // Range tests written so that NaN ("nan" parses) is out of every range.
 bool within(double value, double low, double high) { return value >= low && value <= high; }
-
-int run_shell(const char* command) {
-    // Our buffered output must come out before the child's.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    return std::system(command);
-}
 
 int fail_with_usage(const char* message, const char* program_name) {
     std::fputs(message, stderr);
@@ -115,13 +109,13 @@ int detect_i2c_bus() {
         std::snprintf(device, sizeof device, "/dev/i2c-%d", bus);
         struct stat info;
         if (stat(device, &info) != 0) continue;
-        char command[256];
+        char command[SHELL_COMMAND_BYTES];
         std::snprintf(command, sizeof command,
                       "timeout 1.5 i2cdetect -r -y %d | grep -E \" 48 | 1d \" | wc -l | awk "
                       "'{if($1==2) {print \"0\"; exit 0} else {print \"9\"; exit 9}}' > /dev/null "
                       "2>&1",
                       bus);
-        if (shell_succeeded(run_shell(command))) {
+        if (shell_succeeded(run_tool(command))) {
             std::printf("Found VTX on I2C bus %d\n", bus);
             return bus;
         }
@@ -133,12 +127,12 @@ int detect_i2c_bus() {
 bool vtx_present_on_bus(const char* bus) {
     // Never let anything but a plain number reach the shell.
     if (!is_valid_bus_text(bus)) return false;
-    char command[256];
+    char command[SHELL_COMMAND_BYTES];
     std::snprintf(command, sizeof command,
                   "i2cdetect -r -y %s | grep -E \" 48 | 1d \" | wc -l | awk '{if($1==2) {print "
                   "\"0\"; exit 0} else {print \"9\"; exit 9}}' > /dev/null 2>&1",
                   bus);
-    return shell_succeeded(run_shell(command));
+    return shell_succeeded(run_tool(command));
 }
 
 int parse_arguments(int argc, char** argv) {

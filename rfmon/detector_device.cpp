@@ -27,6 +27,8 @@ double code_to_mv(uint8_t high, uint8_t low) {
 
 }  // namespace
 
+int select_device(int fd, int address) { return ioctl(fd, I2C_SLAVE, address) < 0 ? -1 : 0; }
+
 int write_register(int fd, uint8_t reg, uint8_t value) {
     const uint8_t frame[3] = {ADS7142_OP_SINGLE_WRITE, reg, value};
     if (!transferred(write(fd, frame, sizeof frame), sizeof frame)) {
@@ -123,7 +125,7 @@ int check_i2c_device(int bus, int address) {
     const int fd = open(path, O_RDWR);
     if (fd < 0)
         return -1;
-    if (ioctl(fd, I2C_SLAVE, address) < 0) {
+    if (select_device(fd, address) != 0) {
         close(fd);
         return -1;
     }

@@ -1,5 +1,6 @@
 // Byte-level access to the ADS7142 detector ADC (0x1D) and the temperature
-// sensor (0x48) over a Linux I2C character device.
+// sensor (0x48) over a Linux I2C character device. Every I2C transaction of
+// orvi-rfmon goes through these functions; a short transfer is a failure.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,9 @@ constexpr double ADC_FULL_SCALE_MV = 1800.0;
 constexpr double ADC_CODES = 4096.0;
 constexpr uint8_t TEMP_POINTER_REGISTER = 0x00;
 
+// Points the descriptor at `address` (I2C_SLAVE); 0, or -1 with errno set
+// and nothing printed (the callers word the failure).
+int select_device(int fd, int address);
 int write_register(int fd, uint8_t reg, uint8_t value);
 int read_register(int fd, uint8_t reg);
 int read_word_data(int fd, uint8_t reg);

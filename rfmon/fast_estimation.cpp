@@ -4,10 +4,7 @@
 
 #include "conversion_tables.h"
 #include "default_power_calibration.h"
-#include "sensor_processing.h"
-
-// The anchor levels belong to the estimation; the sweep measures them.
-const int FAST_CALIBRATION_LEVELS[FAST_CALIBRATION_LEVEL_COUNT] = {10, 35, 45, 50, 56, 60};
+#include "power_levels.h"
 
 namespace {
 

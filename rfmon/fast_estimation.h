@@ -3,8 +3,11 @@
 // measured at the anchors.
 #pragma once
 
-#include "calibration_sweep.h"
 #include "calibration_table.h"
+
+// The levels a fast sweep measures, in this order; the others are estimated.
+constexpr int FAST_CALIBRATION_LEVEL_COUNT = 6;
+inline constexpr int FAST_CALIBRATION_LEVELS[FAST_CALIBRATION_LEVEL_COUNT] = {10, 35, 45, 50, 56, 60};
 
 constexpr double ESTIMATE_MIN_MV = 1.0;
 

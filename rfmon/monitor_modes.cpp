@@ -3,28 +3,23 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "brannic_pipe.h"
 #include "calibration_sweep.h"
 #include "command_line.h"
-#include "monitor_state.h"
+#include "frequency_bands.h"
+#include "power_search.h"
 #include "sensor_processing.h"
+#include "sleeping.h"
+#include "tool_runner.h"
 
 namespace {
 
-constexpr unsigned CYCLE_PAUSE_US = 500000;
-constexpr unsigned FAILED_READING_PAUSE_S = 5;
-constexpr unsigned SETTLE_AFTER_TUNING_S = 4;
-constexpr unsigned PAUSE_AFTER_SWEEP_S = 1;
+constexpr long long CYCLE_PAUSE_US = 500000;
+constexpr long long FAILED_READING_PAUSE_US = 5000000;
+constexpr long long SETTLE_AFTER_TUNING_US = 4000000;
+constexpr long long PAUSE_AFTER_SWEEP_US = 1000000;
 constexpr int INITIAL_POWER_INDEX = 1;
-
-int run_shell(const char* command) {
-    // The tool's output must follow ours, not overtake it.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    return std::system(command);
-}
 
 }  // namespace
 
@@ -35,14 +30,10 @@ bool is_fast_combination(bool fast_mode, int frequency, int mcs) {
     return anchor_frequency && anchor_mcs;
 }
 
-const char* channel1_label(int frequency) { return frequency < 5500 ? "5.1" : "5.8"; }
-
-int run_monitoring(int fd, sensor_data_t* record) {
-    if (adjust_power) {
+int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
+    if (settings.adjust_power) {
         std::puts("Setting initial power to 1...");
-        char command[256];
-        std::snprintf(command, sizeof command, "orvi-configure-vtx -p %d", INITIAL_POWER_INDEX);
-        if (run_shell(command) == -1) {
+        if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
             std::perror("Failed to set initial power using orvi-configure-vtx");
             close(fd);
             return 1;
@@ -53,12 +44,12 @@ int run_monitoring(int fd, sensor_data_t* record) {
         int frequency = 0;
         int power_idx = 0;
         get_vtx_config(&mcs, &frequency, &power_idx);
-        if (adjust_power) current_power = power_idx;
+        if (settings.adjust_power) settings.current_power = power_idx;
 
-        if (process_sensor_data(record, fd, mcs, frequency, Average_Sampling,
-                                PAUSE_BETWEEN_PRINTS) < 0) {
+        if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
+                                settings.pause_between_prints) < 0) {
             std::fputs("Error processing sensor data\n", stderr);
-            sleep(FAILED_READING_PAUSE_S);
+            sleep_us(FAILED_READING_PAUSE_US);
             continue;
         }
         std::printf(
@@ -66,19 +57,19 @@ int run_monitoring(int fd, sensor_data_t* record) {
             "(C): %.2f   Freq: %d MHz   MCS: %d   Power: %d\n",
             record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
             record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
-        if (adjust_power) {
+        if (settings.adjust_power) {
             // The search's own readings must not disturb the monitoring record.
             sensor_data_t scratch = *record;
-            set_dBm(fd, &scratch, &adjust_power, &current_power, desired_dBm,
-                    static_cast<double>(frequency));
+            set_dBm(fd, &scratch, &settings.adjust_power, &settings.current_power,
+                    settings.desired_dbm, static_cast<double>(frequency));
         }
-        usleep(CYCLE_PAUSE_US);
+        sleep_us(CYCLE_PAUSE_US);
     }
 }
 
-int run_calibration(int fd, int mode) {
+int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
     const bool fast_mode = mode == MODE_FAST_CALIBRATION;
-    const calibration_params_t& params = g_calib_params;
+    const calibration_params_t& params = settings.calibration;
 
     std::printf("Running in calibration mode with %d frequencies and %d MCS values\n",
                 params.frequency_count, params.mcs_count);
@@ -97,6 +88,9 @@ int run_calibration(int fd, int mode) {
         }
     }
 
+    // A script must be able to tell a run that wrote every table from one
+    // that did not; a safety stop still writes its table and counts as done.
+    bool any_failed = false;
     for (int fi = 0; fi < params.frequency_count; fi++) {
         for (int mi = 0; mi < params.mcs_count; mi++) {
             const int frequency = params.frequencies[fi];
@@ -109,7 +103,6 @@ int run_calibration(int fd, int mode) {
                             frequency, mcs);
             } else {
                 if (fast_mode) {
-                    std::fflush(stdout);
                     std::fprintf(stderr,
                                  "Warning: Fast calibration is not supported for %d MHz MCS %d; "
                                  "using full calibration instead.\n",
@@ -120,37 +113,36 @@ int run_calibration(int fd, int mode) {
             }
             std::puts("========================================");
 
-            char command[256];
             std::printf("Setting frequency to %d MHz...\n", frequency);
-            std::snprintf(command, sizeof command, "orvi-configure-vtx -F %d", frequency);
-            if (run_shell(command) == -1) {
+            if (!configure_vtx("-F", frequency)) {
                 std::perror("Failed to set frequency using orvi-configure-vtx");
+                any_failed = true;
                 continue;
             }
             std::printf("Setting MCS to %d...\n", mcs);
-            std::snprintf(command, sizeof command, "orvi-configure-vtx -m %d", mcs);
-            if (run_shell(command) == -1) {
+            if (!configure_vtx("-m", mcs)) {
                 std::perror("Failed to set MCS using orvi-configure-vtx");
+                any_failed = true;
                 continue;
             }
-            sleep(SETTLE_AFTER_TUNING_S);
+            sleep_us(SETTLE_AFTER_TUNING_US);
 
             int result = fast ? perform_fast_calibration(fd, frequency, mcs)
                               : perform_calibration(fd, frequency, mcs);
             if (result != 0) {
-                std::fflush(stdout);
+                any_failed = true;
                 std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n",
                              frequency, mcs);
             }
-            sleep(PAUSE_AFTER_SWEEP_S);
+            sleep_us(PAUSE_AFTER_SWEEP_US);
         }
     }
 
-    if (run_shell("orvi-send-command vtx_latency stop_test 1") != 0) {
+    if (run_tool("orvi-send-command vtx_latency stop_test 1") != 0) {
         std::fputs("Warning: Failed to stop vtx_latency test\n", stderr);
     }
     pipe_client_close_all();
     close(fd);
     std::puts("All calibrations completed!");
-    return 0;
+    return any_failed ? 1 : 0;
 }

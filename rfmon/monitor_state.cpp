@@ -12,12 +12,18 @@ std::atomic<int> g_frequency{5800};
 std::atomic<int> g_mcs{0};
 std::atomic<int> g_power_idx{1};
 
-int g_global_frequency = 5800;
-int g_global_mcs = 0;
-int g_global_power_idx = 1;
-
-bool g_temp_test_flag = false;
 calibration_params_t g_calib_params = {};
+
+monitor_settings_t monitor_settings() {
+    monitor_settings_t settings{};
+    settings.average_sampling = Average_Sampling;
+    settings.pause_between_prints = PAUSE_BETWEEN_PRINTS;
+    settings.adjust_power = adjust_power;
+    settings.desired_dbm = desired_dBm;
+    settings.current_power = current_power;
+    settings.calibration = g_calib_params;
+    return settings;
+}
 
 void get_vtx_config(int* mcs, int* frequency, int* power_idx) {
     *mcs = g_mcs.load(std::memory_order_relaxed);

@@ -1,16 +1,21 @@
 // Process-wide settings and telemetry state of orvi-rfmon.
 //
-// The telemetry integers are written by the pipe callback thread and read
-// once per monitoring cycle by the main thread; each is read and written
-// whole (relaxed atomics). Everything else belongs to the main thread.
+// parse_arguments fills the settings; main gathers them once into a
+// monitor_settings_t that travels into the mode, so the modes read no
+// setting from here. The telemetry integers are written by the pipe callback
+// thread and read once per monitoring cycle by the main thread; each is read
+// and written whole (relaxed atomics). Everything else belongs to the main
+// thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "calibration_sweep.h"  // g_temp_test_flag, set by -temp_test
+#include "power_search.h"       // g_global_*, the per-cycle snapshot the search reads
+
 constexpr int MAX_CALIBRATION_FREQUENCIES = 10;
 constexpr int MAX_CALIBRATION_MCS_VALUES = 10;
-constexpr double TEMPERATURE_LIMIT_C = 75.0;
 
 typedef struct calibration_params_t {
     int32_t frequencies[MAX_CALIBRATION_FREQUENCIES];
@@ -33,12 +38,22 @@ extern std::atomic<int> g_frequency;
 extern std::atomic<int> g_mcs;
 extern std::atomic<int> g_power_idx;
 
-extern int g_global_frequency;
-extern int g_global_mcs;
-extern int g_global_power_idx;
-
-extern bool g_temp_test_flag;
 extern calibration_params_t g_calib_params;
+
+// What the command line asked for, as one record. `adjust_power` and
+// `current_power` start as parsed and are then the monitoring loop's own:
+// the search clears the one and sets the other.
+typedef struct monitor_settings_t {
+    int average_sampling;         // samples per monitoring reading (-s)
+    double pause_between_prints;  // pause after each sample, seconds (-p)
+    bool adjust_power;            // a power search is pending (-adjust-dbm, -adjust-mW)
+    double desired_dbm;
+    int current_power;
+    calibration_params_t calibration;  // frequencies and MCS values (-f, -m)
+} monitor_settings_t;
+
+// The settings as parse_arguments left them.
+monitor_settings_t monitor_settings();
 
 // Snapshot of the telemetry into the out-parameters and the g_global_* values.
 void get_vtx_config(int* mcs, int* frequency, int* power_idx);

@@ -12,6 +12,11 @@
 #include "telemetry_subscription.h"
 
 int main(int argc, char** argv) {
+    // The monitor ends only by a signal and often writes into a pipe or a
+    // log file: each line must be out when it is printed, not in a block
+    // that the signal throws away. Standard error stays unbuffered, so the
+    // two streams keep their order in a shared file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int mode = parse_arguments(argc, argv);
     if (mode == PARSE_FAILED) return 1;
     if (mode == PARSE_HELP_SHOWN) return 0;
@@ -37,8 +42,9 @@ int main(int argc, char** argv) {
         close(fd);
         return 1;
     }
+    const monitor_settings_t settings = monitor_settings();
     if (mode == MODE_FULL_CALIBRATION || mode == MODE_FAST_CALIBRATION) {
-        return run_calibration(fd, mode);
+        return run_calibration(fd, mode, settings);
     }
-    return run_monitoring(fd, &record);
+    return run_monitoring(fd, &record, settings);
 }

@@ -1,17 +1,17 @@
-// One detector reading, and the search for the power index that meets a target.
+// One detector reading: configure the ADS7142, read the temperature, keep
+// each channel's peak over a number of conversion sequences, convert both
+// peaks to dBm.
 #pragma once
 
 #include "sensor_data.h"
 
-constexpr int POWER_LEVEL_MIN = 1;
-constexpr int POWER_LEVEL_MAX = 60;
-constexpr int ADJUST_SAMPLES = 60;          // samples per reading of the search and sweeps
+// Samples per reading, and the pause after each, of the power search and
+// the calibration sweeps.
+constexpr int ADJUST_SAMPLES = 60;
 constexpr double ADJUST_SAMPLE_PAUSE_S = 0.001;
 
+// 0 on success, -1 after the failing step's message. `frequency` (MHz)
+// chooses channel 1's table, `mcs` the table column; `pause_s` is taken in
+// whole microseconds, truncated.
 int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, int samples,
                         double pause_s);
-void read_vtx_config(int* mcs, int* frequency);
-bool is_valid_power_level(int level);
-double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double band);
-void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_power,
-             double desired_dbm, double frequency);

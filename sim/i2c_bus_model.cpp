@@ -64,11 +64,14 @@ void hex_bytes(const uint8_t* data, size_t n, char* out, size_t out_size) {
 }
 
 // Every fault that matches the transaction counts it; the first that fires wins.
+// A short fault matches only transfers that move bytes: a select or an SMBus
+// call cannot be short, so it neither strikes nor counts them.
 Outcome check_faults(SimBoard* b, uint32_t kinds, int addr) {
     Outcome result = Outcome::Ok;
     for (int i = 0; i < b->cfg.fault_count; ++i) {
         const FaultSpec& f = b->cfg.faults[i];
         if (!(f.kind & kinds)) continue;
+        if (f.action == FaultAction::Short && (kinds & (FK_SELECT | FK_SMBUS))) continue;
         if (f.address >= 0 && f.address != addr) continue;
         long seen = ++b->fault_seen[i];
         bool fire = false;

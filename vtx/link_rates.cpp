@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "channel_plan.h"
-#include "vtx_config.h"
+#include "vtx_constants.h"
 
 namespace {
 constexpr size_t kRingSlots = 60;

@@ -1,15 +1,13 @@
 // Every constant of the support library lives in this one file: within a
 // translation unit they are built in the order they are defined, before
 // main, and destroyed in the reverse order at exit.
-#include <cstdint>
-#include <memory>
-#include <string>
-#include <unordered_map>
-#include <vector>
+#include "vtx_constants.h"
 
-#include "vtx_config.h"
-
-// Paths.
+// Paths (the three configuration paths are constant-initialised, so they are
+// usable at any time, even from other libraries' start-up code).
+const char* const VTX_CONFIG_PATH = "/etc/quillon/orvi-vtx.conf";
+const char* const VRX_CONFIG_PATH = "/etc/quillon/orvi-vrx.conf";
+const char* const CAMERA_SERVER_CONFIG_PATH = "/etc/quillon/orvi-camera-server.conf";
 const std::string ENCRYPTION_KEY_PATH = "/data/quillon/vtx.key";
 const std::string TRACKING_DOWN_INTRINSICS_FILE =
     "/data/quillon/opencv_tracking_down_intrinsics.yml";

@@ -8,8 +8,7 @@
 #include <cjson/cJSON.h>
 
 #include "config_helpers.h"
-
-const char* const VTX_CONFIG_PATH = "/etc/quillon/orvi-vtx.conf";
+#include "vtx_constants.h"
 
 namespace {
 constexpr int kNameBytes = 256;

@@ -3,8 +3,6 @@
 
 #include "video_codec.h"
 
-extern const char* const VTX_CONFIG_PATH;
-
 // The codec named by the active profile's source pipe info, read from the
 // transmitter configuration. Where that cannot be learnt, a message says so
 // and the codec is H.265 (current is kept where nothing was learnt).

@@ -131,8 +131,8 @@ int main(int argc, char* argv[]) {
         return g_view.test_passed ? 0 : 1;
     }
     if (g_view.test_mode) {
-        // One verdict per run: the FAILED object only when no record was reported.
-        if (!g_view.test_passed && !g_view.json_reported) {
+        // A failed test ends with the FAILED object, after the failing record if one came.
+        if (!g_view.test_passed) {
             vtx_data_t none;
             std::memset(&none, 0, sizeof none);
             none.id = -1;

@@ -1,6 +1,7 @@
 #include "telemetry_view.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,28 +74,24 @@ void write_text(FILE* stream, const std::string& text) {
 }
 
 // The CSV log of one delivery: opened at the start (the header goes first
-// the first time this process writes), written and closed when it ends.
+// the first time this process writes), written in one append and closed when
+// it ends. The log only ever holds whole lines: when the disk fills part-way,
+// the file is cut back to the last line that got out whole, so the next run's
+// first line does not glue onto a torn one.
 class CsvAppend {
 public:
-    explicit CsvAppend(telemetry_view_t& view) {
+    explicit CsvAppend(telemetry_view_t& view) : view_(view) {
         if (!view.save_to_file) return;
         fd_ = open(view.csv_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
         if (fd_ >= 0 && !view.header_written) {
             text_ = VTXVIEW_CSV_HEADER;
-            view.header_written = true;
+            header_size_ = text_.size();
         }
     }
     ~CsvAppend() {
         if (fd_ < 0) return;
-        const char* p = text_.data();
-        size_t left = text_.size();
-        while (left > 0) {
-            const ssize_t n = write(fd_, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            p += n;
-            left -= static_cast<size_t>(n);
-        }
+        const size_t kept = append_whole_lines();
+        if (header_size_ > 0 && kept >= header_size_) view_.header_written = true;
         close(fd_);
     }
     CsvAppend(const CsvAppend&) = delete;
@@ -104,8 +101,30 @@ public:
     void add(const std::string& line) { text_ += line; }
 
 private:
+    // Bytes of text_ that are in the file afterwards, always whole lines.
+    size_t append_whole_lines() {
+        if (text_.empty()) return 0;
+        struct stat before;
+        // Without the old length a torn line could not be taken back.
+        if (fstat(fd_, &before) != 0) return 0;
+        size_t done = 0;
+        while (done < text_.size()) {
+            const ssize_t n = write(fd_, text_.data() + done, text_.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        if (done == text_.size()) return done;
+        const size_t last_newline = done == 0 ? std::string::npos : text_.rfind('\n', done - 1);
+        const size_t kept = last_newline == std::string::npos ? 0 : last_newline + 1;
+        if (ftruncate(fd_, before.st_size + static_cast<off_t>(kept)) != 0) return 0;
+        return kept;
+    }
+
+    telemetry_view_t& view_;
     int fd_ = -1;
     std::string text_;
+    size_t header_size_ = 0;
 };
 
 }  // namespace
@@ -212,7 +231,6 @@ void view_handle_delivery(telemetry_view_t& view, char* data, int bytes) {
             if (record.input_mbps > 0 && record.output_mbps > 0) view.test_passed = true;
             if (view.json_mode && view.running != nullptr && view.running->load() != 0) {
                 view_print_json(view, record);
-                view.json_reported = true;
             }
             view.test_done = true;
             if (view.running != nullptr) view.running->store(0);

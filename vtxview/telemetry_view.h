@@ -32,8 +32,6 @@ struct telemetry_view_t {
 
     // The test ends at its first record: later deliveries must not change the verdict.
     bool test_done = false;
-    // A test record was already printed as JSON, so main need not print the FAILED object.
-    bool json_reported = false;
 
     std::string csv_path = VTXVIEW_CSV_PATH;
     FILE* out = stdout;

@@ -18,6 +18,7 @@
 #include "calibration_sweep.h"
 #include "calibration_table.h"
 #include "default_power_calibration.h"
+#include "fast_estimation.h"
 
 namespace {
 

@@ -317,6 +317,23 @@ TEST(SimBoard, FaultsStrikeWhereAsked) {
     }
 }
 
+// Only reads and writes can be short: a short fault of kind any leaves the
+// selects and the SMBus probes of i2cdetect alone, and does not count them.
+TEST(SimBoard, ShortFaultsStrikeOnlyReadsAndWrites) {
+    const std::string script = "'" + client() + "' /dev/i2c-1 select 0x48 w 00 ';' r 2 r 2;"
+                               " i2cdetect -r -y 1 2>&1; echo status $?";
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"any:short", "select 0x48 ok\nwrite 0\nread 1 23\nread 1 23\n"},
+        {"any:short:at=2", "select 0x48 ok\nwrite 1\nread 1 23\nread 2 23 00\n"},
+    };
+    for (const auto& [fault, transfers] : cases) {
+        SCOPED_TRACE(fault);
+        ProcessResult r = shell_on_board({"--fault", fault, "--temp-rise", "0"}, script);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out, transfers + i2cdetect_table({0x1d, 0x48}) + "status 0\n");
+    }
+}
+
 TEST(SimBoard, RateFaultsAreReproducibleFromTheSeed) {
     std::string steps = "select 0x1d";
     for (int i = 0; i < 40; ++i) steps += " w 3b ;";

@@ -45,6 +45,14 @@ const std::string USAGE =
     "-j, --json                  format test output as json\n"
     "-k, --json_human            format test output as human readable json\n";
 
+// What a failed JSON test prints last.
+const std::string NO_RECORD_JSON =
+    "{\"result\":\"FAILED\",\"id\":-1,\"input_mbps\":0,\"output_mbps\":0,"
+    "\"vtx_latency_ms\":0,\"frame_latency_ms\":0,\"fec_latency_ms\":0,"
+    "\"exposure_ms\":0,\"temperature_c\":0,\"power_dbm\":0,\"power_idx\":0,"
+    "\"packets_per_second\":0,\"fragments\":0,\"fec\":0,\"mcs\":0,"
+    "\"frame_type\":\"H265 (?) 0\"}\n";
+
 // Record k of a scenario: every field moves with k so a misplaced column shows.
 vtx_data_t record(int32_t id, int32_t frame_type, float latency, int32_t fec, int k) {
     vtx_data_t r;
@@ -288,6 +296,60 @@ TEST_F(Board, SaveAppendsOneHeaderPerRun) {
     }
 }
 
+// /data is a tiny tmpfs, half taken by a filler: the first run fills it, the
+// filler goes, the second run fills it again. Every line of the log must be
+// the header or one whole row, each run's rows numbered on from 1.
+TEST_F(Board, FullDiskLeavesOnlyWholeLinesInTheLog) {
+    std::vector<vtx_data_t> many;
+    for (int id = 1; id <= 120; ++id) many.push_back(record(id, 1, 2.0f, 25, 0));
+    write_records("many.rec", many);
+    auto r = board("mount -t tmpfs -o size=8k orvi-full-data /data || exit 3\n"
+                   "head -c 4096 /dev/zero >/data/filler\n"
+                   "h265_board\n"
+                   "start_view a -s\n"
+                   "publish --rate 1000 --records $T/many.rec --batches 1,3,2\n"
+                   "wait_for $T/a.out '|     120 |'\n"
+                   "stop_view a\n"
+                   "rm /data/filler\n"
+                   "start_view b -s\n"
+                   "publish --rate 1000 --records $T/many.rec --batches 2,1,3\n"
+                   "wait_for $T/b.out '|     120 |'\n"
+                   "stop_view b\n"
+                   "cp /data/orvi-vtxview.csv $T/log.csv\n");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(rc("a"), 0);
+    EXPECT_EQ(rc("b"), 0);
+
+    const std::string log_text = file("log.csv");
+    ASSERT_FALSE(log_text.empty());
+    EXPECT_EQ(log_text.back(), '\n');
+    std::istringstream log(log_text);
+    std::vector<int> rows_per_run;
+    for (std::string line; std::getline(log, line);) {
+        if (line + "\n" == CSV_HEADER) {
+            rows_per_run.push_back(0);
+            continue;
+        }
+        ASSERT_FALSE(rows_per_run.empty()) << "a row before the first header: " << line;
+        const size_t comma = line.find(',');
+        ASSERT_NE(comma, std::string::npos) << line;
+        const std::string time = line.substr(0, comma);
+        EXPECT_TRUE(!time.empty() && time.size() <= 19 &&
+                    time.find_first_not_of("0123456789") == std::string::npos)
+            << line;
+        const int id = ++rows_per_run.back();
+        EXPECT_EQ(line.substr(comma + 1),
+                  std::to_string(id) +
+                      ",8.0,10.0,2.000,2.000,16.000,1.200,8.00,35.50,20.25,900,6,25,0,H265 (P)");
+    }
+    ASSERT_EQ(rows_per_run.size(), 2u) << log_text;
+    // Both runs met the full disk, and both logged rows before it.
+    for (int rows : rows_per_run) {
+        EXPECT_GT(rows, 0);
+        EXPECT_LT(rows, 120);
+    }
+}
+
 TEST_F(Board, JsonLinesAndIndentedJsonParseBack) {
     write_records("json.rec", {record(1, 19, 1.0f, 0, 1), record(2, 1, 2.5f, 25, 2),
                                record(99999, 1, 20.0f, 25, 6)});
@@ -380,13 +442,26 @@ TEST_F(Board, TestModeVerdicts) {
     // was the record, not the 5 s limit, that ended the run.
     EXPECT_EQ(file("silent.out"), WRAP_OFF + ROW + "FAILED" + WRAP_ON);
     EXPECT_EQ(rc("silent"), 1);
+    // The failing record, then the closing FAILED object with id -1.
     EXPECT_EQ(file("silent_json.out"),
               "{\"result\":\"FAILED\",\"id\":6,\"input_mbps\":8.25,\"output_mbps\":0,"
               "\"vtx_latency_ms\":1,\"frame_latency_ms\":17,\"fec_latency_ms\":1.2,"
               "\"exposure_ms\":8.012345,\"temperature_c\":36.5,\"power_dbm\":19.25,"
               "\"power_idx\":21,\"packets_per_second\":901,\"fragments\":7,\"fec\":25,\"mcs\":1,"
-              "\"frame_type\":\"H265 (I)\"}\n");
+              "\"frame_type\":\"H265 (I)\"}\n" + NO_RECORD_JSON);
     EXPECT_EQ(rc("silent_json"), 0);
+    std::istringstream lines(file("silent_json.out"));
+    const int ids[] = {6, -1};
+    size_t n = 0;
+    for (std::string line; std::getline(lines, line); ++n) {
+        cJSON* obj = cJSON_Parse(line.c_str());
+        ASSERT_NE(obj, nullptr) << line;
+        ASSERT_LT(n, 2u);
+        EXPECT_STREQ(cJSON_GetObjectItem(obj, "result")->valuestring, "FAILED");
+        EXPECT_EQ(cJSON_GetObjectItem(obj, "id")->valueint, ids[n]);
+        cJSON_Delete(obj);
+    }
+    EXPECT_EQ(n, 2u);
     cJSON* good = cJSON_Parse(file("good_json.out").c_str());
     ASSERT_NE(good, nullptr) << file("good_json.out");
     EXPECT_STREQ(good->child->string, "result");
@@ -404,12 +479,7 @@ TEST_F(Board, TestModeWithoutPublisherFailsAfterItsLimit) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(file("plain.out"), WRAP_OFF + "FAILED" + WRAP_ON);
     EXPECT_EQ(rc("plain"), 1);
-    EXPECT_EQ(file("json.out"),
-              "{\"result\":\"FAILED\",\"id\":-1,\"input_mbps\":0,\"output_mbps\":0,"
-              "\"vtx_latency_ms\":0,\"frame_latency_ms\":0,\"fec_latency_ms\":0,"
-              "\"exposure_ms\":0,\"temperature_c\":0,\"power_dbm\":0,\"power_idx\":0,"
-              "\"packets_per_second\":0,\"fragments\":0,\"fec\":0,\"mcs\":0,"
-              "\"frame_type\":\"H265 (?) 0\"}\n");
+    EXPECT_EQ(file("json.out"), NO_RECORD_JSON);
     EXPECT_EQ(rc("json"), 0);
 }
 

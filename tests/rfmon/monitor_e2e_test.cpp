@@ -19,25 +19,11 @@
 
 #include "conversion_tables.h"
 #include "default_power_calibration.h"
-#include "run_process.h"
+#include "test_support.h"
 
 namespace {
 
 constexpr double kCycleNs = (300 * 100e-6 + 0.5) * 1e9;  // samples and pause of one cycle
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
 
 // The numbers that follow each occurrence of `key` in `text`.
 std::vector<double> numbers_after(const std::string& text, const std::string& key) {
@@ -116,46 +102,30 @@ class MonitorOnBoard : public testing::Test {
             ASSERT_EQ(load_csv_cache(get_csv_cache_for_freq(key.c_str()), path.c_str()), 0) << path;
         }
     }
-    void SetUp() override {
-        char pattern[] = "/tmp/measurement-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        for (const char* f : {"/tools.log", "/out", "/err"}) std::remove((dir_ + f).c_str());
-        rmdir(dir_.c_str());
-    }
 
     // orvi-rfmon -d 1 ARGS for `seconds` of real time, then SIGTERM.
     BoardRun run(const std::vector<std::string>& board, const std::vector<std::string>& args,
                  double seconds = 1.0) {
-        std::vector<std::string> argv = {source_path("sim/orvi-sim-board"),
-                                         "--build",
-                                         binary_path(""),
-                                         "--noise-mv",
-                                         "0",
-                                         "--log",
-                                         dir_ + "/tools.log",
-                                         "--publisher",
-                                         ""};
+        std::vector<std::string> options = {"--noise-mv", "0", "--log", dir_ + "/tools.log",
+                                            "--publisher", ""};
         bool scaled = false;
         for (const auto& a : board) scaled = scaled || a == "--time-scale";
         if (!scaled)
-            argv.push_back("--virtual-time");
-        argv.insert(argv.end(), board.begin(), board.end());
+            options.push_back("--virtual-time");
+        options.insert(options.end(), board.begin(), board.end());
         char limit[32];
         std::snprintf(limit, sizeof limit, "%.2f", seconds);
-        argv.insert(argv.end(),
-                    {"--", "/bin/sh", "-c",
-                     std::string("timeout -s TERM ") + limit + " stdbuf -oL -eL \"$0\" \"$@\" > '" +
-                         dir_ + "/out' 2> '" + dir_ + "/err'; orvi-sim-ctl show",
-                     binary_path("rfmon/orvi-rfmon"), "-d", "1"});
-        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> command = {
+            "/bin/sh", "-c",
+            std::string("timeout -s TERM ") + limit + " stdbuf -oL -eL \"$0\" \"$@\" > '" + dir_ +
+                "/out' 2> '" + dir_ + "/err'; orvi-sim-ctl show",
+            binary_path("rfmon/orvi-rfmon"), "-d", "1"};
+        command.insert(command.end(), args.begin(), args.end());
         for (const char* f : {"/tools.log", "/out", "/err"}) std::remove((dir_ + f).c_str());
         BoardRun r;
-        RunOptions options;
-        options.timeout_ms = 60000;
-        r.process = run_process(argv, options);
+        RunOptions limits;
+        limits.timeout_ms = 60000;
+        r.process = run_on_board(options, command, limits);
         r.out = read_file(dir_ + "/out");
         r.err = read_file(dir_ + "/err");
         r.tools_log = read_file(dir_ + "/tools.log");
@@ -165,7 +135,8 @@ class MonitorOnBoard : public testing::Test {
         return r;
     }
 
-    std::string dir_;
+    const ScratchDir scratch_{"measurement-e2e"};
+    const std::string& dir_ = scratch_.path();
 };
 
 // The monitoring lines of one telemetry state, with the temperature cut out.

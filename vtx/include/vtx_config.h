@@ -1,26 +1,23 @@
-// The transmitter and receiver configuration model, its constants, the UDP
-// endpoint lists and the camera lookups.
+// The transmitter and receiver configuration model, the UDP endpoint lists
+// and the camera lookups. The library's constants (paths among them) come
+// with it from vtx_constants.h.
 #pragma once
 
 #include <cjson/cJSON.h>
 
-#include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "video_codec.h"
+#include "vtx_constants.h"
 
 namespace SocketHelper {
 struct UDPConfig {
     std::string ip;
     int32_t port = -1;
 };
-extern const std::string ADDRESS_LOCALHOST;  // "127.0.0.1"
-extern const std::string ADDRESS_ANY;        // "0.0.0.0"
 }  // namespace SocketHelper
 
 using UdpEndpointList = std::vector<std::optional<SocketHelper::UDPConfig>>;
@@ -85,34 +82,6 @@ struct vrx_config_t {
     std::string card;
     UdpEndpointList udp_receiver_configs;
 };
-
-// File paths.
-constexpr const char* VTX_CONFIG_PATH = "/etc/quillon/orvi-vtx.conf";
-constexpr const char* VRX_CONFIG_PATH = "/etc/quillon/orvi-vrx.conf";
-constexpr const char* CAMERA_SERVER_CONFIG_PATH = "/etc/quillon/orvi-camera-server.conf";
-
-// Constants built before main.
-extern const std::string ENCRYPTION_KEY_PATH;
-extern const std::string TRACKING_DOWN_INTRINSICS_FILE;
-extern const std::string LEPTON_INTRINSICS_FILE;
-extern const std::string red;
-extern const std::string green;
-extern const std::string yellow;
-extern const std::string blue;
-extern const std::string orange;
-extern const std::string clear;
-extern const std::shared_ptr<std::vector<uint8_t>> test_data;
-
-constexpr int CMD_STRINGS_COUNT = 22;
-constexpr int VRX_CMD_STRINGS_COUNT = 12;
-extern const std::array<std::string, CMD_STRINGS_COUNT> CmdStrings;
-extern const std::array<std::string, VRX_CMD_STRINGS_COUNT> VrxCmdStrings;
-
-// MCS to bits per second (contents and use: link-rate control).
-extern const std::unordered_map<int, int> max_bitrates_20mhz;
-extern const std::unordered_map<int, int> max_bitrates_40mhz;
-extern const std::unordered_map<int, int> max_bitrates_20mhz_2g;
-extern const std::unordered_map<int, int> max_bitrates_40mhz_2g;
 
 int load_vtx_udp_configs(vtx_config_t* config, cJSON* root);
 int load_vrx_udp_configs(vrx_config_t* config, cJSON* root);

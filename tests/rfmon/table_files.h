@@ -1,15 +1,14 @@
-// Small helpers of the measurement tests: files under the (hermetic)
-// /data/quillon/vtx/ and output captured from the code under test.
+// Conversion tables under the (hermetic) /data/quillon/vtx/ for the
+// in-process tests of orvi-rfmon.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "conversion_tables.h"
+#include "test_support.h"
 
 inline const char* kTableDir = "/data/quillon/vtx";
 
@@ -17,11 +16,10 @@ inline std::string table_path(const std::string& token) {
     return std::string(kTableDir) + "/" + token + "_mv_to_dbm.csv";
 }
 
-inline void write_text(const std::string& path, const std::string& text) {
-    mkdir("/data", 0755);
-    mkdir("/data/quillon", 0755);
-    mkdir(kTableDir, 0755);
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+// Writes a file under the table folder, which it creates first.
+inline void write_table(const std::string& path, const std::string& text) {
+    make_dirs(kTableDir);
+    write_file(path, text);
 }
 
 // A table whose rows all hold `dbm` in every MCS column.
@@ -45,19 +43,3 @@ class TableTest : public ::testing::Test {
     }
     void TearDown() override { init_csv_cache_manager(); }
 };
-
-struct Captured {
-    std::string out;
-    std::string err;
-};
-
-template <typename F>
-Captured capture(F&& body) {
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    body();
-    Captured c;
-    c.out = ::testing::internal::GetCapturedStdout();
-    c.err = ::testing::internal::GetCapturedStderr();
-    return c;
-}

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
+#include "table_files.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ TEST_F(CachedLookup, FollowsTheNearestKeyAndMidpointRule) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         init_csv_cache_manager();
-        write_text(table_path("5_8"), kHeader + c.rows);
+        write_table(table_path("5_8"), kHeader + c.rows);
         double mv = -1, dbm = -1;
         ASSERT_EQ(read_csv_data_cached(&mv, &dbm, c.mcs, "5.8", c.mv), 0);
         EXPECT_DOUBLE_EQ(dbm, c.dbm);
@@ -63,7 +63,7 @@ TEST_F(CachedLookup, FollowsTheNearestKeyAndMidpointRule) {
 }
 
 TEST_F(CachedLookup, RejectsBadMcsAndBandKeysWithoutTouchingTheOutputs) {
-    write_text(table_path("2_4"), kHeader + "400,10,10,10,10,10,10,10,10\n");
+    write_table(table_path("2_4"), kHeader + "400,10,10,10,10,10,10,10,10\n");
     struct Bad {
         int mcs;
         const char* band;
@@ -85,7 +85,7 @@ TEST_F(CachedLookup, RejectsBadMcsAndBandKeysWithoutTouchingTheOutputs) {
         double mv = 123, dbm = 456;
         int result = 0;
         const Captured got =
-            capture([&] { result = read_csv_data_cached(&mv, &dbm, c.mcs, c.band, 400); });
+            capture_output([&] { result = read_csv_data_cached(&mv, &dbm, c.mcs, c.band, 400); });
         EXPECT_EQ(result, -1);
         EXPECT_EQ(got.err, c.message);
         EXPECT_EQ(got.out, "");
@@ -95,12 +95,12 @@ TEST_F(CachedLookup, RejectsBadMcsAndBandKeysWithoutTouchingTheOutputs) {
 }
 
 TEST_F(CachedLookup, MissingTableFailsEveryTimeWhileOthersWork) {
-    write_text(table_path("2_4"), kHeader + "400,10,10,10,10,10,10,10,10\n");
+    write_table(table_path("2_4"), kHeader + "400,10,10,10,10,10,10,10,10\n");
     for (int attempt = 0; attempt < 3; ++attempt) {
         double mv = 7, dbm = 7;
         int result = 0;
         const Captured got =
-            capture([&] { result = read_csv_data_cached(&mv, &dbm, 0, "5.8", 400); });
+            capture_output([&] { result = read_csv_data_cached(&mv, &dbm, 0, "5.8", 400); });
         EXPECT_EQ(result, -1);
         EXPECT_EQ(got.err, "Error opening csv dbm conversion file: No such file or directory\n");
         EXPECT_EQ(dbm, 7);
@@ -109,17 +109,17 @@ TEST_F(CachedLookup, MissingTableFailsEveryTimeWhileOthersWork) {
         EXPECT_EQ(dbm, 10);
     }
     // Each failure was a fresh attempt: once the file exists, it is used.
-    write_text(table_path("5_8"), kHeader + "400,21,21,21,21,21,21,21,21\n");
+    write_table(table_path("5_8"), kHeader + "400,21,21,21,21,21,21,21,21\n");
     double mv = 0, dbm = 0;
     ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 0, "5.8", 400), 0);
     EXPECT_EQ(dbm, 21);
 }
 
 TEST_F(CachedLookup, EmptyFileHasNoHeader) {
-    write_text(table_path("5_1"), "");
+    write_table(table_path("5_1"), "");
     double mv = 1, dbm = 1;
     int result = 0;
-    const Captured got = capture([&] { result = read_csv_data_cached(&mv, &dbm, 0, "5.1", 400); });
+    const Captured got = capture_output([&] { result = read_csv_data_cached(&mv, &dbm, 0, "5.1", 400); });
     EXPECT_EQ(result, -1);
     EXPECT_EQ(got.err, "Error reading CSV header\n");
     EXPECT_FALSE(g_csv_cache_manager.band_5_1.is_loaded);
@@ -127,18 +127,18 @@ TEST_F(CachedLookup, EmptyFileHasNoHeader) {
 }
 
 TEST_F(CachedLookup, TableReplacedAfterFirstUseIsNotSeen) {
-    write_text(table_path("5_1"), kHeader + "400,10,10,10,10,10,10,10,10\n");
+    write_table(table_path("5_1"), kHeader + "400,10,10,10,10,10,10,10,10\n");
     double mv = 0, dbm = 0;
     ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 2, "5.1", 400), 0);
     EXPECT_EQ(dbm, 10);
-    write_text(table_path("5_1"), kHeader + "400,20,20,20,20,20,20,20,20\n");
+    write_table(table_path("5_1"), kHeader + "400,20,20,20,20,20,20,20,20\n");
     ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 2, "5.1", 400), 0);
     EXPECT_EQ(dbm, 10);
     std::remove(table_path("5_1").c_str());
     ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 2, "5.1", 400), 0);
     EXPECT_EQ(dbm, 10);
     // Only a reset of the caches reads it again.
-    write_text(table_path("5_1"), kHeader + "400,20,20,20,20,20,20,20,20\n");
+    write_table(table_path("5_1"), kHeader + "400,20,20,20,20,20,20,20,20\n");
     init_csv_cache_manager();
     ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 2, "5.1", 400), 0);
     EXPECT_EQ(dbm, 20);
@@ -149,7 +149,7 @@ TEST_F(CachedLookup, ReadsAtMostAThousandRows) {
     for (int i = 1; i <= 1200; ++i) {
         rows += std::to_string(i) + "," + std::to_string(i) + ",0,0,0,0,0,0,0\n";
     }
-    write_text(table_path("2_4"), kHeader + rows);
+    write_table(table_path("2_4"), kHeader + rows);
     double mv = 0, dbm = 0;
     ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 0, "2.4", 1100), 0);
     EXPECT_EQ(g_csv_cache_manager.band_2_4.row_count, 1000);
@@ -161,7 +161,7 @@ TEST_F(CachedLookup, LongLinesAreReadInPieces) {
     std::string line = "300,9";
     line += std::string(1023 - line.size(), ' ');
     line += "777,5\n";
-    write_text(table_path("2_4"), kHeader + line);
+    write_table(table_path("2_4"), kHeader + line);
     double mv = 0, dbm = 0;
     ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 0, "2.4", 300), 0);
     EXPECT_EQ(g_csv_cache_manager.band_2_4.row_count, 2);
@@ -184,7 +184,7 @@ TEST_F(CachedLookup, LoaderHelpers) {
     EXPECT_EQ(cache.row_count, 3);
     cache.is_loaded = false;
     const Captured got =
-        capture([&] { EXPECT_EQ(load_csv_cache(&cache, "/nonexistent/table.csv"), -1); });
+        capture_output([&] { EXPECT_EQ(load_csv_cache(&cache, "/nonexistent/table.csv"), -1); });
     EXPECT_EQ(got.err, "Error opening csv dbm conversion file: No such file or directory\n");
     EXPECT_FALSE(cache.is_loaded);
 }
@@ -211,9 +211,9 @@ TEST_F(UncachedLookup, ReadsTheFileEveryTimeWithItsOwnRules) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        write_text(table_path("5_8"), kHeader + c.rows);
-        write_text(table_path("5_2"), kHeader + c.rows);
-        write_text(std::string(kTableDir) + "/5_8xxxxxx_mv_to_dbm.csv", kHeader + c.rows);
+        write_table(table_path("5_8"), kHeader + c.rows);
+        write_table(table_path("5_2"), kHeader + c.rows);
+        write_table(std::string(kTableDir) + "/5_8xxxxxx_mv_to_dbm.csv", kHeader + c.rows);
         double mv = -1, dbm = -1;
         ASSERT_EQ(read_csv_data(&mv, &dbm, c.mcs, c.band, c.mv), 0);
         EXPECT_DOUBLE_EQ(dbm, c.dbm);
@@ -222,11 +222,11 @@ TEST_F(UncachedLookup, ReadsTheFileEveryTimeWithItsOwnRules) {
     std::remove((std::string(kTableDir) + "/5_8xxxxxx_mv_to_dbm.csv").c_str());
 
     // No cache: a replaced file is seen at once.
-    write_text(table_path("5_8"), kHeader + "400,1\n");
+    write_table(table_path("5_8"), kHeader + "400,1\n");
     double mv = 0, dbm = 0;
     ASSERT_EQ(read_csv_data(&mv, &dbm, 0, "5.8", 400), 0);
     EXPECT_EQ(dbm, 1);
-    write_text(table_path("5_8"), kHeader + "400,2\n");
+    write_table(table_path("5_8"), kHeader + "400,2\n");
     ASSERT_EQ(read_csv_data(&mv, &dbm, 0, "5.8", 400), 0);
     EXPECT_EQ(dbm, 2);
     EXPECT_FALSE(g_csv_cache_manager.band_5_8.is_loaded);
@@ -235,17 +235,17 @@ TEST_F(UncachedLookup, ReadsTheFileEveryTimeWithItsOwnRules) {
 TEST_F(UncachedLookup, HasNoRowLimitAndTheSameFileErrors) {
     std::string rows;
     for (int i = 1; i <= 1500; ++i) rows += std::to_string(i) + "," + std::to_string(i) + "\n";
-    write_text(table_path("2_4"), kHeader + rows);
+    write_table(table_path("2_4"), kHeader + rows);
     double mv = 0, dbm = 0;
     ASSERT_EQ(read_csv_data(&mv, &dbm, 0, "2.4", 1400), 0);
     EXPECT_EQ(dbm, 1400);
 
-    write_text(table_path("2_4"), "");
+    write_table(table_path("2_4"), "");
     dbm = 5;
-    Captured got = capture([&] { EXPECT_EQ(read_csv_data(&mv, &dbm, 0, "2.4", 1), -1); });
+    Captured got = capture_output([&] { EXPECT_EQ(read_csv_data(&mv, &dbm, 0, "2.4", 1), -1); });
     EXPECT_EQ(got.err, "Error reading CSV header\n");
     std::remove(table_path("2_4").c_str());
-    got = capture([&] { EXPECT_EQ(read_csv_data(&mv, &dbm, 0, "2.4", 1), -1); });
+    got = capture_output([&] { EXPECT_EQ(read_csv_data(&mv, &dbm, 0, "2.4", 1), -1); });
     EXPECT_EQ(got.err, "Error opening csv dbm conversion file: No such file or directory\n");
     EXPECT_EQ(dbm, 5);
 }

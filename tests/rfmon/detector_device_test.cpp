@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fake_i2c_bus.h"
-#include "test_files.h"
+#include "table_files.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ TEST(DataBuffer, FailedTransfersLeaveThePeaks) {
         record.ch0_mv = 5;
         record.ch1_mv = 6;
         int result = 0;
-        const Captured got = capture([&] {
+        const Captured got = capture_output([&] {
             result = read_all_data_buffer_entries_by_channel(bus.fd, &record, &record.ch1_mv);
         });
         EXPECT_EQ(result, -1);
@@ -125,7 +125,7 @@ TEST(Temperature, WordReadIsBigEndianAndDistinctFromFailure) {
         bus.fail_short = c.short_transfer;
         bus.current = 0x48;
         int result = 0;
-        const Captured got = capture([&] { result = read_word_data(bus.fd, 0x00); });
+        const Captured got = capture_output([&] { result = read_word_data(bus.fd, 0x00); });
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(got.err, c.message);
         EXPECT_EQ(bus.trace().at(0), "W 48 00");
@@ -162,7 +162,7 @@ TEST(Registers, SingleRegisterTransactions) {
         failing.fail_transfers = c.fail;
         failing.fail_short = c.short_transfer;
         int result = 0;
-        const Captured got = capture([&] {
+        const Captured got = capture_output([&] {
             result = c.which == 0 ? write_register(failing.fd, WKEY, 0x0A)
                                   : read_register(failing.fd, WKEY);
         });
@@ -198,7 +198,7 @@ TEST(Reset, SequenceAndMessages) {
         if (c.fail >= 0)
             bus.fail_transfers = {c.fail};
         int result = 0;
-        const Captured got = capture([&] { result = reset_device(bus.fd, c.verbose); });
+        const Captured got = capture_output([&] { result = reset_device(bus.fd, c.verbose); });
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(got.out, c.out);
         EXPECT_EQ(got.err, c.err);

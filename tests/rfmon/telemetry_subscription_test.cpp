@@ -20,6 +20,7 @@
 #include "monitor_state.h"
 #include "pipe_records.h"
 #include "telemetry_subscription.h"
+#include "test_support.h"
 
 namespace {
 
@@ -77,8 +78,6 @@ bool eventually(const std::function<bool()>& condition) {
 class OutputFiles {
 public:
     OutputFiles() {
-        char templ[] = "/tmp/rfmon-telemetry-XXXXXX";
-        dir_ = mkdtemp(templ);
         std::fflush(stdout);
         std::fflush(stderr);
         saved_out_ = dup(1);
@@ -97,9 +96,6 @@ public:
         dup2(saved_err_, 2);
         close(saved_out_);
         close(saved_err_);
-        std::remove((dir_ + "/out").c_str());
-        std::remove((dir_ + "/err").c_str());
-        rmdir(dir_.c_str());
     }
     std::string out() const { return read(dir_ + "/out"); }
     std::string err() const { return read(dir_ + "/err"); }
@@ -107,12 +103,10 @@ public:
 private:
     static std::string read(const std::string& path) {
         std::fflush(stdout);
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return read_file(path);
     }
-    std::string dir_;
+    const ScratchDir scratch_{"rfmon-telemetry"};
+    const std::string& dir_ = scratch_.path();
     int saved_out_ = -1;
     int saved_err_ = -1;
 };

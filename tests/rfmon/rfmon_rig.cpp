@@ -1,23 +1,5 @@
 #include "rfmon_rig.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-
-RfmonRig::RfmonRig() {
-    char templ[] = "/tmp/rfmon-rig-XXXXXX";
-    if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = templ;
-}
-
-RfmonRig::~RfmonRig() {
-    std::string command = "rm -rf '" + dir_ + "'";
-    if (std::system(command.c_str()) != 0) {
-        // Leftovers under /tmp are harmless.
-    }
-}
-
 std::string RfmonRig::program() const { return binary_path("rfmon/orvi-rfmon"); }
 
 ProcessResult RfmonRig::run(const std::vector<std::string>& args, RunOptions options) const {
@@ -27,33 +9,17 @@ ProcessResult RfmonRig::run(const std::vector<std::string>& args, RunOptions opt
 }
 
 ProcessResult RfmonRig::run_on_board(const BoardRun& run, RunOptions options) const {
-    std::vector<std::string> argv{source_path("sim/orvi-sim-board"), "--build", binary_path(""),
-                                  "--log", dir_ + "/tools.log"};
-    argv.insert(argv.end(), run.board.begin(), run.board.end());
-    argv.push_back("--");
-    if (run.merge_stderr) {
-        argv.insert(argv.end(), {"sh", "-c", "exec \"$0\" \"$@\" 2>&1"});
-    }
-    if (run.line_buffered) argv.insert(argv.end(), {"stdbuf", "-oL", "-eL"});
-    argv.push_back(program());
-    argv.insert(argv.end(), run.args.begin(), run.args.end());
-    return run_process(argv, options);
+    std::vector<std::string> board{"--log", dir_ / "tools.log"};
+    board.insert(board.end(), run.board.begin(), run.board.end());
+    std::vector<std::string> command;
+    if (run.merge_stderr) command = {"sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+    if (run.line_buffered) command.insert(command.end(), {"stdbuf", "-oL", "-eL"});
+    command.push_back(program());
+    command.insert(command.end(), run.args.begin(), run.args.end());
+    return ::run_on_board(board, command, options);
 }
 
-std::string RfmonRig::tool_log() const {
-    std::ifstream in(dir_ + "/tools.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
+std::string RfmonRig::tool_log() const { return read_file(dir_ / "tools.log"); }
 
 std::string usage(const std::string& program, int sampling, const char* pause) {
     return "Usage: " + program +

@@ -6,19 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "run_process.h"
+#include "test_support.h"
 
 class RfmonRig {
 public:
-    RfmonRig();
-    ~RfmonRig();
-    RfmonRig(const RfmonRig&) = delete;
-    RfmonRig& operator=(const RfmonRig&) = delete;
-
     // argv[0] of every run, as the usage text shows it.
     std::string program() const;
     // A scratch directory of this rig under /tmp, removed with it.
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return dir_.path(); }
 
     // orvi-rfmon with args, in the current environment.
     ProcessResult run(const std::vector<std::string>& args, RunOptions options = {}) const;
@@ -34,11 +29,8 @@ public:
     std::string tool_log() const;
 
 private:
-    std::string dir_;
+    ScratchDir dir_{"rfmon-rig"};
 };
 
 // orvi-rfmon's usage text with the given program name and defaults.
 std::string usage(const std::string& program, int sampling = 300, const char* pause = "0.000");
-
-// The lines of a text (without their newlines).
-std::vector<std::string> lines_of(const std::string& text);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "calibration_table.h"
+#include "test_support.h"
 
 namespace {
 
@@ -303,64 +304,51 @@ TEST(CalibrationTable, StoredTableRejectsEmptyFilesAndOverlongLines) {
     }
 }
 
-class ScratchDir : public testing::Test {
+// Replacing a stored table in a scratch folder.
+class TableFiles : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/calibration-table-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-    static std::string read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    static void write(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    std::string dir_;
+    const ScratchDir scratch_{"calibration-table"};
+    const std::string& dir_ = scratch_.path();
 };
 
-TEST_F(ScratchDir, ReplaceWritesTheWholeTextAndKeepsTheMode) {
+TEST_F(TableFiles, ReplaceWritesTheWholeTextAndKeepsTheMode) {
     const std::string path = dir_ + "/calibrated_5_8.csv";
     const std::string first = "Power_Level,MCS0_mV,MCS0_mW\n1,2.00,3.00\n";
     ASSERT_EQ(replace_file_contents(path.c_str(), first), 0);
-    EXPECT_EQ(read(path), first);
+    EXPECT_EQ(read_file(path), first);
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     const std::string second = "Power_Level,MCS0_mV,MCS0_mW\n1,4.00,5.00\n2,-1,-1\n";
     ASSERT_EQ(replace_file_contents(path.c_str(), second), 0);
-    EXPECT_EQ(read(path), second);
+    EXPECT_EQ(read_file(path), second);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_NE(access((path + ".tmp").c_str(), F_OK), 0);
 }
 
-TEST_F(ScratchDir, ReplaceKeepsALinkedTableInItsPlace) {
+TEST_F(TableFiles, ReplaceKeepsALinkedTableInItsPlace) {
     ASSERT_EQ(mkdir((dir_ + "/real").c_str(), 0755), 0);
     const std::string real = dir_ + "/real/calibrated_5_1.csv";
     const std::string link = dir_ + "/calibrated_5_1.csv";
-    write(real, "old\n");
+    write_file(real, "old\n");
     ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
     ASSERT_EQ(replace_file_contents(link.c_str(), "new\n"), 0);
-    EXPECT_EQ(read(real), "new\n");
+    EXPECT_EQ(read_file(real), "new\n");
     struct stat st;
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
-TEST_F(ScratchDir, FailedReplaceLeavesTheOldTable) {
+TEST_F(TableFiles, FailedReplaceLeavesTheOldTable) {
     const std::string path = dir_ + "/calibrated_2_4.csv";
     const std::string old = "Power_Level,MCS3_mV,MCS3_mW\n1,350.83,14.52\n";
-    write(path, old);
+    write_file(path, old);
     ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0);  // the temporary file cannot be made
     CaptureStderr();
     EXPECT_EQ(replace_file_contents(path.c_str(), "something else\n"), -1);
     EXPECT_EQ(GetCapturedStderr(),
               "Failed to open output file for calibration data: Is a directory\n");
-    EXPECT_EQ(read(path), old);
+    EXPECT_EQ(read_file(path), old);
 
     const std::string missing_dir = dir_ + "/absent/calibrated_2_4.csv";
     CaptureStderr();

@@ -311,12 +311,12 @@ TEST(CalibrationDriver, FailedStopCommandWarns) {
     EXPECT_EQ(r.err.find("Warning: Failed to stop"), std::string::npos) << r.err;
 }
 
-// A sweep that fails is reported and the next combination runs.
+// A sweep that fails is reported, the next combination runs, the run fails.
 TEST(CalibrationDriver, FailedSweepIsReportedAndTheRunGoesOn) {
     RfmonRig rig;
     ProcessResult r = rig.run_on_board(
         {FAST_BOARD, {"-d", "1", "-calibrate", "-f", "3000", "-f", "5180", "-m", "0"}});
-    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("Calibration failed for Frequency: 3000 MHz, MCS: 0\n"), std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("Calibration failed for Frequency: 5180"), std::string::npos) << r.err;

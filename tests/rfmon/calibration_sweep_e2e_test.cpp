@@ -22,16 +22,9 @@
 #include "conversion_tables.h"
 #include "default_power_calibration.h"
 #include "fast_estimation.h"
-#include "run_process.h"
+#include "test_support.h"
 
 namespace {
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -98,50 +91,33 @@ protected:
     }
 
     void SetUp() override {
-        char pattern[] = "/tmp/calibration-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(std::system(("mkdir -p '" + dir_ + "/in' '" + dir_ + "/out'").c_str()), 0);
-    }
-    void TearDown() override {
-        if (!HasFailure()) std::system(("rm -rf '" + dir_ + "'").c_str());
+        make_dirs(dir_ + "/in");
+        make_dirs(dir_ + "/out");
     }
 
     void store(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + "/in/" + name, std::ios::binary) << text;
+        write_file(dir_ + "/in/" + name, text);
         have_stored_ = true;
     }
 
     BoardRun run(const std::vector<std::string>& board, const std::vector<std::string>& args,
                  const std::vector<std::string>& setup = {}, const std::string& noise_mv = "0") {
         std::remove((dir_ + "/tools.log").c_str());
-        std::vector<std::string> argv = {source_path("sim/orvi-sim-board"),
-                                         "--build",
-                                         binary_path(""),
-                                         "--virtual-time",
-                                         "--noise-mv",
-                                         noise_mv,
-                                         "--log",
-                                         dir_ + "/tools.log"};
-        argv.insert(argv.end(), board.begin(), board.end());
-        if (have_stored_) {
-            argv.push_back("--data");
-            argv.push_back(dir_ + "/in");
-        }
-        for (const std::string& cmd : setup) {
-            argv.push_back("--setup");
-            argv.push_back(cmd);
-        }
-        argv.insert(argv.end(),
-                    {"--", "/bin/sh", "-c",
-                     "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_ +
-                         "/out/' 2>/dev/null; exit $s",
-                     binary_path("rfmon/orvi-rfmon"), "-d", "1"});
-        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> options = {"--virtual-time", "--noise-mv", noise_mv, "--log",
+                                            dir_ + "/tools.log"};
+        options.insert(options.end(), board.begin(), board.end());
+        if (have_stored_) options.insert(options.end(), {"--data", dir_ + "/in"});
+        for (const std::string& cmd : setup) options.insert(options.end(), {"--setup", cmd});
+        std::vector<std::string> command = {
+            "/bin/sh", "-c",
+            "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_ +
+                "/out/' 2>/dev/null; exit $s",
+            binary_path("rfmon/orvi-rfmon"), "-d", "1"};
+        command.insert(command.end(), args.begin(), args.end());
         BoardRun result;
-        RunOptions options;
-        options.timeout_ms = 120000;
-        result.process = run_process(argv, options);
+        RunOptions limits;
+        limits.timeout_ms = 120000;
+        result.process = run_on_board(options, command, limits);
         for (const char* token : {"2_4", "5_1", "5_8"}) {
             std::string name = std::string("calibrated_") + token + ".csv";
             if (file_exists(dir_ + "/out/" + name)) result.tables[name] = read_file(dir_ + "/out/" + name);
@@ -150,7 +126,8 @@ protected:
         return result;
     }
 
-    std::string dir_;
+    const ScratchDir scratch_{"calibration-e2e"};
+    const std::string& dir_ = scratch_.path();
     bool have_stored_ = false;
 };
 
@@ -290,15 +267,16 @@ TEST_F(CalibrationOnBoard, MissingLevelGetsAnNALineAndABlankLineFailsTheMerge) {
                               stored.substr(stored.find("\n30,") + 1);
     store("calibrated_5_1.csv", blank);
     BoardRun failed = run({}, {"-calibrate", "-f", "5180", "-m", "3"});
-    ASSERT_EQ(failed.process.exit_code, 0) << failed.process.err;
+    ASSERT_EQ(failed.process.exit_code, 1) << failed.process.err;
     EXPECT_EQ(failed.tables["calibrated_5_1.csv"], blank);
     EXPECT_EQ(failed.process.err,
               "Failed to parse power level from data row: Invalid argument\n"
               "Calibration failed for Frequency: 5180 MHz, MCS: 3\n");
     EXPECT_FALSE(contains(failed.process.out, "Calibration complete!"));
-    // A failed merge does not reset the power level.
+    // A failed merge still ends at the minimum power level.
     EXPECT_TRUE(contains(failed.tools_log,
-                         "orvi-configure-vtx -p 60\norvi-send-command vtx_latency stop_test 1\n"));
+                         "orvi-configure-vtx -p 60\norvi-configure-vtx -p 1\n"
+                         "orvi-send-command vtx_latency stop_test 1\n"));
 }
 
 TEST_F(CalibrationOnBoard, FailedReplacementLeavesTheOldTable) {
@@ -306,7 +284,7 @@ TEST_F(CalibrationOnBoard, FailedReplacementLeavesTheOldTable) {
     store("calibrated_5_8.csv", stored);
     BoardRun r = run({}, {"-calibrate", "-f", "5805", "-m", "0"},
                      {"mkdir /data/quillon/vtx/calibrated_5_8.csv.tmp"});
-    ASSERT_EQ(r.process.exit_code, 0);
+    ASSERT_EQ(r.process.exit_code, 1);
     EXPECT_EQ(r.tables["calibrated_5_8.csv"], stored);
     EXPECT_EQ(r.process.err,
               "Failed to open output file for calibration data: Is a directory\n"
@@ -389,7 +367,7 @@ TEST_F(CalibrationOnBoard, FastSweepWithAFailedAnchorLeavesTheTable) {
     // and their retries fail at their first one.
     BoardRun r = run({"--fault", "seq-start:nak:from=541,count=6"},
                      {"-fast-calibrate", "-f", "5805", "-m", "0"});
-    ASSERT_EQ(r.process.exit_code, 0);
+    ASSERT_EQ(r.process.exit_code, 1);
     EXPECT_EQ(r.tables["calibrated_5_8.csv"], stored);
     EXPECT_TRUE(contains(r.process.err,
                          "Error: fast calibration anchor power level 45 did not produce a valid "
@@ -408,7 +386,7 @@ TEST_F(CalibrationOnBoard, BandFollowsTheFrequency) {
     // refused after the frequency command and the wait.
     BoardRun r = run({}, {"-calibrate", "-f", "5500", "-f", "5600", "-f", "2484", "-f", "4900",
                           "-m", "0"});
-    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    ASSERT_EQ(r.process.exit_code, 1) << r.process.err;
     for (int frequency : {5500, 5600, 2484}) {
         const Band band = band_of(frequency);
         std::string expected = "Power_Level,MCS0_mV,MCS0_mW\n";
@@ -481,19 +459,21 @@ TEST_F(CalibrationOnBoard, TemperatureLimitIsStrictAndOnlyWithTesting) {
     EXPECT_FALSE(contains(hot.process.out, "exceeds safety threshold"));
     EXPECT_FALSE(contains(hot.tables["calibrated_5_8.csv"], "TEMP_ERROR"));
 
-    // Without a temperature the limit cannot apply.
+    // Without a temperature the limit cannot apply, and the second such
+    // level stops the sweep.
     BoardRun no_sensor = run({"--fault", "temp-write@0x48:nak"},
                              {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "0"});
     ASSERT_EQ(no_sensor.process.exit_code, 0) << no_sensor.process.err;
     EXPECT_TRUE(contains(no_sensor.process.out,
                          "(from 3 readings), Temperature = NA\n"));
-    EXPECT_TRUE(contains(no_sensor.process.out, "Power 2 level 60: "));
+    EXPECT_TRUE(contains(no_sensor.process.out, "Power 2 level 35: "));
+    EXPECT_FALSE(contains(no_sensor.process.out, "Power 2 level 45: "));
 }
 
 TEST_F(CalibrationOnBoard, UnreadableStoredTableIsNotReplaced) {
     BoardRun r = run({}, {"-fast-calibrate", "-f", "5805", "-m", "0"},
                      {"mkdir /data/quillon/vtx/calibrated_5_8.csv"});
-    ASSERT_EQ(r.process.exit_code, 0);
+    ASSERT_EQ(r.process.exit_code, 1);
     EXPECT_EQ(r.process.err,
               "Failed to read header from existing calibration file: Is a directory\n"
               "Calibration failed for Frequency: 5805 MHz, MCS: 0\n");

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "fake_i2c_bus.h"
-#include "monitor_state.h"
-#include "test_files.h"
+#include "power_search.h"
+#include "table_files.h"
 
 namespace {
 
@@ -25,13 +25,6 @@ using Trace = std::vector<std::string>;
 
 constexpr int kReadingTransfers = 9;  // reset, configuration, temperature
 constexpr int kSampleTransfers = 3;   // sequence start, buffer command, buffer read
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 double code_mv(int code) {
     return code * 1800.0 / 4096.0;
@@ -60,9 +53,9 @@ class Reading : public TableTest {
   protected:
     void SetUp() override {
         TableTest::SetUp();
-        write_text(table_path("2_4"), band_table(24));
-        write_text(table_path("5_1"), band_table(51));
-        write_text(table_path("5_8"), band_table(58));
+        write_table(table_path("2_4"), band_table(24));
+        write_table(table_path("5_1"), band_table(51));
+        write_table(table_path("5_8"), band_table(58));
         bus.buffer = [](int) { return words_buffer(0x8000, 0x8000); };  // 900 mV each
     }
     FakeI2cBus bus;
@@ -89,7 +82,7 @@ TEST_F(Reading, ConfiguresReadsTemperatureAndSamples) {
     record.sample_count = 77;
     record.temperature_c = -9999.0;
     Captured got =
-        capture([&] { EXPECT_EQ(process_sensor_data(&record, bus.fd, 3, 5805, 4, 0.0001), 0); });
+        capture_output([&] { EXPECT_EQ(process_sensor_data(&record, bus.fd, 3, 5805, 4, 0.0001), 0); });
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "");
     EXPECT_EQ(bus.trace(), reading_trace(4));
@@ -161,7 +154,7 @@ TEST_F(Reading, EachFailingStepReportsAndStops) {
         record.temp_valid = true;
         int result = 0;
         const Captured got =
-            capture([&] { result = process_sensor_data(&record, failing.fd, 0, 5805, 3, 0.0001); });
+            capture_output([&] { result = process_sensor_data(&record, failing.fd, 0, 5805, 3, 0.0001); });
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(got.out, c.out);
         EXPECT_EQ(got.err, c.err);
@@ -202,7 +195,7 @@ TEST_F(Reading, ChannelOneTableFollowsTheFrequency) {
         sensor_data_t record{};
         int result = 0;
         const Captured got =
-            capture([&] { result = process_sensor_data(&record, bus.fd, 1, c.frequency, 1, 0); });
+            capture_output([&] { result = process_sensor_data(&record, bus.fd, 1, c.frequency, 1, 0); });
         EXPECT_EQ(result, 0);
         EXPECT_EQ(got.err, c.err);
         EXPECT_DOUBLE_EQ(record.ch0_dbm, 24.1);
@@ -213,12 +206,12 @@ TEST_F(Reading, ChannelOneTableFollowsTheFrequency) {
 TEST_F(Reading, ConversionFailures) {
     sensor_data_t record{};
     Captured got =
-        capture([&] { EXPECT_EQ(process_sensor_data(&record, bus.fd, -9999, -9999, 1, 0), -1); });
+        capture_output([&] { EXPECT_EQ(process_sensor_data(&record, bus.fd, -9999, -9999, 1, 0), -1); });
     EXPECT_EQ(got.out, "Failed to read CSV data for channel 0\n");
     EXPECT_EQ(got.err, "Invalid MCS value: -9999. Must be 0-7\n");
 
     std::remove(table_path("5_8").c_str());
-    got = capture([&] { EXPECT_EQ(process_sensor_data(&record, bus.fd, 2, 5805, 1, 0), -1); });
+    got = capture_output([&] { EXPECT_EQ(process_sensor_data(&record, bus.fd, 2, 5805, 1, 0), -1); });
     EXPECT_EQ(got.out, "Failed to read CSV data for channel 1\n");
     EXPECT_EQ(got.err, "Error opening csv dbm conversion file: No such file or directory\n");
     EXPECT_EQ(record.ch0_dbm, 0);  // nothing stored on a failed reading
@@ -287,11 +280,8 @@ class Transmitter : public TableTest {
   protected:
     void SetUp() override {
         TableTest::SetUp();
-        char dir_template[] = "/tmp/measurement-vtx-XXXXXX";
-        ASSERT_NE(mkdtemp(dir_template), nullptr);
-        dir = dir_template;
         const std::string tool = dir + "/orvi-configure-vtx";
-        write_text(tool, "#!/bin/sh\necho \"$*\" >> \"" + dir +
+        write_file(tool, "#!/bin/sh\necho \"$*\" >> \"" + dir +
                              "/calls\"\n[ \"$1\" = -p ] && echo \"$2\" > \"" + dir +
                              "/power\"\nexit 0\n");
         chmod(tool.c_str(), 0755);
@@ -307,10 +297,6 @@ class Transmitter : public TableTest {
     }
     void TearDown() override {
         setenv("PATH", old_path.c_str(), 1);
-        std::remove((dir + "/orvi-configure-vtx").c_str());
-        std::remove((dir + "/calls").c_str());
-        std::remove((dir + "/power").c_str());
-        rmdir(dir.c_str());
         TableTest::TearDown();
     }
     std::string calls() { return read_file(dir + "/calls"); }
@@ -331,7 +317,8 @@ class Transmitter : public TableTest {
         return fail;
     }
 
-    std::string dir;
+    const ScratchDir scratch{"measurement-vtx"};
+    const std::string& dir = scratch.path();
     std::string old_path;
     std::function<int(int level, int buffer_read)> model = [](int, int) { return 0x100; };
     FakeI2cBus bus;
@@ -352,9 +339,9 @@ std::string measurement_lines(double dbm) {
 
 TEST_F(Transmitter, MeasurementTakesTheMedianOrTheMeanOfWhatSucceeded) {
     // Successful reading k (0-based) reads code 0x200 + k on both channels.
-    write_text(table_path("5_8"),
+    write_table(table_path("5_8"),
                coded_table({{0x200, 10.0}, {0x201, 14.0}, {0x202, 11.0}, {0x203, 99.0}}));
-    write_text(table_path("2_4"),
+    write_table(table_path("2_4"),
                coded_table({{0x200, 20.0}, {0x201, 24.0}, {0x202, 21.0}, {0x203, 99.0}}));
     model = [](int, int n) { return 0x200 + n / ADJUST_SAMPLES; };
     const std::string reset = "Failed to reset device, retrying in 5 seconds...\n";
@@ -417,7 +404,7 @@ TEST_F(Transmitter, MeasurementTakesTheMedianOrTheMeanOfWhatSucceeded) {
         sensor_data_t record{};
         double result = 0;
         const Captured got =
-            capture([&] { result = apply_power_and_read_dbm(b.fd, 7, &record, c.band); });
+            capture_output([&] { result = apply_power_and_read_dbm(b.fd, 7, &record, c.band); });
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(got.out, c.out);
         EXPECT_EQ(calls(), "-p 7\n");
@@ -428,10 +415,10 @@ TEST_F(Transmitter, MeasurementTakesTheMedianOrTheMeanOfWhatSucceeded) {
 
 TEST_F(Transmitter, MeasurementWaits) {
     sensor_data_t record{};
-    write_text(table_path("5_8"), coded_table({{0x100, 15.0}}));
-    write_text(table_path("2_4"), coded_table({{0x100, 15.0}}));
+    write_table(table_path("5_8"), coded_table({{0x100, 15.0}}));
+    write_table(table_path("2_4"), coded_table({{0x100, 15.0}}));
     double result = 0;
-    capture([&] { result = apply_power_and_read_dbm(bus.fd, 12, &record, 5.8); });
+    capture_output([&] { result = apply_power_and_read_dbm(bus.fd, 12, &record, 5.8); });
     EXPECT_EQ(result, 15.0);
     std::vector<long long> expected{250000};
     for (int reading = 0; reading < 3; ++reading) {
@@ -447,21 +434,21 @@ TEST_F(Transmitter, MeasurementRejectsLevelsAndUnusableSnapshots) {
         sensor_data_t record{};
         double result = 0;
         const Captured got =
-            capture([&] { result = apply_power_and_read_dbm(bus.fd, level, &record, 5.8); });
+            capture_output([&] { result = apply_power_and_read_dbm(bus.fd, level, &record, 5.8); });
         EXPECT_EQ(result, -1.0);
         EXPECT_EQ(got.err,
                   "Invalid power level " + std::to_string(level) + ". Must be between 1 and 60.\n");
         EXPECT_EQ(calls(), "");
     }
     // MCS 0 at frequency 0 is no snapshot: every conversion fails.
-    write_text(table_path("5_8"), coded_table({{0x100, 15.0}}));
-    write_text(table_path("2_4"), coded_table({{0x100, 15.0}}));
+    write_table(table_path("5_8"), coded_table({{0x100, 15.0}}));
+    write_table(table_path("2_4"), coded_table({{0x100, 15.0}}));
     g_global_mcs = 0;
     g_global_frequency = 0;
     sensor_data_t record{};
     double result = 0;
     const Captured got =
-        capture([&] { result = apply_power_and_read_dbm(bus.fd, 5, &record, 5.8); });
+        capture_output([&] { result = apply_power_and_read_dbm(bus.fd, 5, &record, 5.8); });
     EXPECT_EQ(result, -1.0);
     const std::string invalid = "Invalid MCS value: -9999. Must be 0-7\n";
     std::string six;
@@ -653,9 +640,9 @@ TEST_F(Transmitter, PowerSearch) {
         }
         table[0] = 0.0;
         init_csv_cache_manager();
-        write_text(table_path("5_8"), coded_table(table));
-        write_text(table_path("5_1"), coded_table(table));
-        write_text(table_path("2_4"), coded_table(table));
+        write_table(table_path("5_8"), coded_table(table));
+        write_table(table_path("5_1"), coded_table(table));
+        write_table(table_path("2_4"), coded_table(table));
         const std::vector<int> zeros = c.zero_levels;
         model = [zeros](int level, int) {
             for (int z : zeros) {
@@ -672,7 +659,7 @@ TEST_F(Transmitter, PowerSearch) {
         bool adjust = true;
         int current = 99;
         const Captured got =
-            capture([&] { set_dBm(b.fd, &record, &adjust, &current, c.target, c.frequency); });
+            capture_output([&] { set_dBm(b.fd, &record, &adjust, &current, c.target, c.frequency); });
         EXPECT_FALSE(adjust);
         EXPECT_EQ(calls(), c.calls);
         EXPECT_EQ(current, c.chosen < 0 ? 99 : c.chosen);
@@ -693,13 +680,13 @@ TEST_F(Transmitter, PowerSearch) {
 TEST_F(Transmitter, SearchOutputInFull) {
     std::map<int, double> table{{0, 0.0}};
     for (int level = 1; level <= 60; ++level) table[0x100 + level * 4] = level == 30 ? 20.1 : 5;
-    write_text(table_path("5_8"), coded_table(table));
-    write_text(table_path("2_4"), coded_table(table));
+    write_table(table_path("5_8"), coded_table(table));
+    write_table(table_path("2_4"), coded_table(table));
     model = [](int level, int) { return 0x100 + level * 4; };
     sensor_data_t record{};
     bool adjust = true;
     int current = 0;
-    const Captured got = capture([&] { set_dBm(bus.fd, &record, &adjust, &current, 20, 5805.0); });
+    const Captured got = capture_output([&] { set_dBm(bus.fd, &record, &adjust, &current, 20, 5805.0); });
     EXPECT_EQ(got.out,
               "Searching for optimal power level (range: 1-60) to achieve 20.00 dBm at 5.8 GHz...\n"
               "Starting binary search for power level...\n"

@@ -1,0 +1,51 @@
+#include "frequency_bands.h"
+
+#include <cmath>
+
+namespace {
+
+bool in(int number, int low, int high) { return number >= low && number <= high; }
+
+}  // namespace
+
+const char* reading_band_key(int frequency) {
+    const int number = frequency / 100;
+    if (in(number, 50, 55))
+        return "5.1";
+    if (in(number, 56, 59))
+        return "5.8";
+    if (in(number, 23, 25))
+        return "2.4";
+    return nullptr;
+}
+
+double search_band(double frequency) {
+    // Anything unrepresentable as an int has no band.
+    const int number =
+        (frequency > -1e9 && frequency < 1e9) ? static_cast<int>(frequency) / 100 : 0;
+    if (in(number, 23, 25))
+        return 2.4;
+    if (in(number, 50, 52))
+        return 5.1;
+    if (in(number, 57, 59))
+        return 5.8;
+    return 0.0;
+}
+
+bool search_band_uses_channel0(double band) { return std::fabs(band - 2.4) < 1e-9; }
+
+bool sweep_band(int frequency, sweep_band_t* band) {
+    const int number = frequency / 100;
+    if (in(number, 23, 25)) {
+        *band = {"2_4", "2.4", 0};
+    } else if (in(number, 50, 55)) {
+        *band = {"5_1", "5.1", 1};
+    } else if (in(number, 56, 59)) {
+        *band = {"5_8", "5.8", 1};
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const char* channel1_label(int frequency) { return frequency < 5500 ? "5.1" : "5.8"; }

@@ -1,0 +1,32 @@
+// Which band a transmitter frequency (MHz) belongs to. The band number is
+// the frequency / 100 (fraction dropped). Each user has its own ranges on
+// purpose, so each rule is named for what it serves.
+#pragma once
+
+// A reading's channel 1 table: 23-25 "2.4", 50-55 "5.1", 56-59 "5.8";
+// nullptr for any other band number (the reading warns and uses "5.8").
+const char* reading_band_key(int frequency);
+
+// The power search's band: 23-25 gives 2.4, 50-52 5.1, 57-59 5.8 (narrower
+// than the readings' ranges: 53-56 has no band here); 0.0 for any other.
+// The integer part of the frequency counts.
+double search_band(double frequency);
+
+// The search measures channel 0 for the 2.4 band, channel 1 for the others.
+bool search_band_uses_channel0(double band);
+
+// A calibration sweep's band: the token of the calibration tables, the key
+// of the conversion tables and the detector channel read.
+typedef struct sweep_band_t {
+    const char* token;
+    const char* key;
+    int channel;
+} sweep_band_t;
+
+// 23-25 "2_4"/"2.4"/0, 50-55 "5_1"/"5.1"/1, 56-59 "5_8"/"5.8"/1; false for
+// any other band number.
+bool sweep_band(int frequency, sweep_band_t* band);
+
+// Channel 1's label in the monitoring line: "5.1" below 5500 MHz (2.4 GHz
+// frequencies included), "5.8" otherwise.
+const char* channel1_label(int frequency);

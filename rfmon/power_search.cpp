@@ -1,0 +1,248 @@
+#include "power_search.h"
+
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "frequency_bands.h"
+#include "sensor_processing.h"
+#include "sleeping.h"
+#include "tool_runner.h"
+
+// The snapshot starts as the telemetry's initial values: 5800 MHz, MCS 0,
+// power index 1.
+int g_global_frequency = 5800;
+int g_global_mcs = 0;
+int g_global_power_idx = 1;
+
+namespace {
+
+constexpr int READINGS_PER_MEASUREMENT = 3;
+constexpr long long POWER_SETTLE_US = 250000;
+constexpr long long READING_GAP_US = 100000;
+constexpr double SEARCH_TOLERANCE_DB = 0.25;
+constexpr double MAX_TARGET_DBM = 30.0;
+constexpr int ZERO_RULE_MIN_LEVEL = 25;
+constexpr double ZERO_RULE_DBM = 0.01;
+
+}  // namespace
+
+void read_vtx_config(int* mcs, int* frequency) {
+    // The snapshot of the cycle that started the search, not the live
+    // telemetry: new records may arrive while the search runs.
+    *mcs = g_global_mcs;
+    *frequency = g_global_frequency;
+    if (*mcs == 0 && *frequency == 0) {
+        *mcs = -9999;
+        *frequency = -9999;
+    }
+}
+
+bool is_valid_power_level(int level) {
+    return level >= POWER_LEVEL_MIN && level <= POWER_LEVEL_MAX;
+}
+
+double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double band) {
+    if (!is_valid_power_level(level)) {
+        std::fprintf(stderr, "Invalid power level %d. Must be between %d and %d.\n", level,
+                     POWER_LEVEL_MIN, POWER_LEVEL_MAX);
+        return -1.0;
+    }
+    if (!configure_vtx("-p", level)) {
+        perror("Failed to set power level");
+        return -1.0;
+    }
+    const bool channel0 = search_band_uses_channel0(band);
+    sleep_us(POWER_SETTLE_US);
+    std::printf("Taking reading %d of %d...\n", 1, READINGS_PER_MEASUREMENT);
+
+    double values[READINGS_PER_MEASUREMENT];
+    int count = 0;
+    for (int j = 1; j <= READINGS_PER_MEASUREMENT; ++j) {
+        int mcs = 0;
+        int frequency = 0;
+        read_vtx_config(&mcs, &frequency);
+        int result =
+            process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES, ADJUST_SAMPLE_PAUSE_S);
+        if (result < 0) {
+            std::printf("Reading %d failed, retrying...\n", j);
+            sleep_us(READING_GAP_US);
+            result = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
+                                         ADJUST_SAMPLE_PAUSE_S);
+            if (result < 0)
+                std::printf("Reading %d failed again!\n", j);
+        }
+        if (result >= 0) {
+            const double value = channel0 ? record->ch0_dbm : record->ch1_dbm;
+            values[count++] = value;
+            std::printf("Reading %d complete: %.2f dBm\n", j, value);
+        }
+        if (j < READINGS_PER_MEASUREMENT) {
+            std::printf("Taking reading %d of %d...\n", j + 1, READINGS_PER_MEASUREMENT);
+            sleep_us(READING_GAP_US);
+        }
+    }
+
+    if (count == 0) {
+        std::puts("All readings failed or were skipped!");
+        return -1.0;
+    }
+    double result = 0.0;
+    if (count < READINGS_PER_MEASUREMENT) {
+        double sum = 0.0;
+        for (int i = 0; i < count; ++i) sum += values[i];
+        result = sum / count;
+        std::printf("Got %d valid readings out of %d expected\n", count, READINGS_PER_MEASUREMENT);
+        std::printf("Using average of valid readings: %.2f dBm\n", result);
+    } else {
+        double a = values[0], b = values[1], c = values[2];
+        if (a > b)
+            std::swap(a, b);
+        if (b > c)
+            std::swap(b, c);
+        if (a > b)
+            std::swap(a, b);
+        result = b;
+        std::printf("Using median value: %.2f dBm\n", result);
+    }
+    if (channel0) {
+        record->ch0_dbm = result;
+    } else {
+        record->ch1_dbm = result;
+    }
+    return result;
+}
+
+namespace {
+
+struct search_state_t {
+    double target;
+    double band;
+    int best;
+    double best_difference;
+};
+
+// One step of the search: measure, report, keep the best so far, and judge.
+enum class probe_outcome { keep_going, within_tolerance, zero_reading };
+
+probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int level,
+                          double* measured) {
+    const double result = apply_power_and_read_dbm(fd, level, record, s->band);
+    *measured = result;
+    std::printf("Testing power level %d -> %.1f dBm\n", level, result);
+    if (level > ZERO_RULE_MIN_LEVEL && std::fabs(result) < ZERO_RULE_DBM) {
+        return probe_outcome::zero_reading;
+    }
+    const double difference = std::fabs(result - s->target);
+    if (difference < s->best_difference) {
+        std::printf("New best power level found: %d (%.1f dBm, %.1f from target)\n", level, result,
+                    difference);
+        s->best = level;
+        s->best_difference = difference;
+    }
+    if (difference <= SEARCH_TOLERANCE_DB) {
+        std::puts("Found power level within tolerance!");
+        return probe_outcome::within_tolerance;
+    }
+    return probe_outcome::keep_going;
+}
+
+void finish_search(int level, bool* adjust_power, int* current_power) {
+    *current_power = level;
+    if (!configure_vtx("-p", level)) {
+        perror("Failed to set optimal power level");
+    } else {
+        std::printf("Optimal power level found: %d\n", level);
+    }
+    *adjust_power = false;
+}
+
+void finish_zero_reading(int level, bool* adjust_power, int* current_power) {
+    std::printf("Detected 0 dBm reading at high power level %d\n", level);
+    std::puts("This indicates potential signal issues - using minimum power for safety");
+    std::puts(
+        "Binary search complete. Best power level found: 1 (selecting minimum power due to "
+        "zero readings at high power)");
+    finish_search(POWER_LEVEL_MIN, adjust_power, current_power);
+}
+
+}  // namespace
+
+void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_power,
+             double desired_dbm, double frequency) {
+    const double band = search_band(frequency);
+    if (band == 0.0) {
+        std::fprintf(stderr, "Error: Invalid frequency band. Must be 2.4, 5.1, or 5.8 GHz band.\n");
+        *adjust_power = false;
+        return;
+    }
+
+    double target = std::round(desired_dbm * 4.0) / 4.0;
+    if (target > MAX_TARGET_DBM) {
+        std::fprintf(stderr, "Desired dBm is too high. Capping to 30 dBm.\n");
+        target = MAX_TARGET_DBM;
+    } else if (target < 0.0) {
+        std::fprintf(stderr, "Desired dBm is too low. Setting it to 0.\n");
+        target = 0.0;
+    }
+
+    std::printf(
+        "Searching for optimal power level (range: %d-%d) to achieve %.2f dBm at %.1f "
+        "GHz...\n",
+        POWER_LEVEL_MIN, POWER_LEVEL_MAX, target, band);
+    std::puts("Starting binary search for power level...");
+    std::printf("Target dBm: %.1f\n", target);
+
+    search_state_t s{target, band, -1, INFINITY};
+    int low = POWER_LEVEL_MIN;
+    int high = POWER_LEVEL_MAX;
+    bool linear = false;
+    while (true) {
+        const int mid = low + (high - low) / 2;
+        double result = 0.0;
+        const probe_outcome outcome = probe_level(fd, record, &s, mid, &result);
+        if (outcome == probe_outcome::zero_reading) {
+            finish_zero_reading(mid, adjust_power, current_power);
+            return;
+        }
+        if (outcome == probe_outcome::within_tolerance) {
+            finish_search(mid, adjust_power, current_power);
+            return;
+        }
+        if (target > result) {
+            low = mid + 1;
+            std::printf("dBm too low, searching higher range (%d to %d)\n", low, high);
+        } else {
+            high = mid - 1;
+            std::printf("dBm too high, searching lower range (%d to %d)\n", low, high);
+        }
+        if (high < low)
+            break;
+        if (high - low <= 1) {
+            linear = true;
+            break;
+        }
+    }
+    if (linear) {
+        for (int level = low; level <= high; ++level) {
+            double result = 0.0;
+            const probe_outcome outcome = probe_level(fd, record, &s, level, &result);
+            if (outcome == probe_outcome::zero_reading) {
+                finish_zero_reading(level, adjust_power, current_power);
+                return;
+            }
+            if (outcome == probe_outcome::within_tolerance) {
+                finish_search(level, adjust_power, current_power);
+                return;
+            }
+        }
+    }
+
+    std::printf("Binary search complete. Best power level found: %d\n", s.best);
+    if (s.best < 0) {
+        std::fprintf(stderr, "Failed to find optimal power level.\n");
+        *adjust_power = false;
+        return;
+    }
+    finish_search(s.best, adjust_power, current_power);
+}
