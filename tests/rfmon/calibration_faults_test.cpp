@@ -10,16 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "run_process.h"
+#include "test_support.h"
 
 namespace {
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -59,38 +52,31 @@ struct SweepRun {
 
 class CalibrationFaults : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/rfmon-calibration-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     // `stored` (when not empty) is the band's table before the run.
     SweepRun run(const std::vector<std::string>& board, const std::vector<std::string>& args,
             const std::string& stored = "") {
-        std::vector<std::string> argv = {source_path("sim/orvi-sim-board"), "--build",
-                                         binary_path(""), "--virtual-time", "--log",
-                                         dir_ + "/tools.log"};
-        argv.insert(argv.end(), board.begin(), board.end());
+        std::vector<std::string> options = {"--virtual-time", "--log", dir_ + "/tools.log"};
+        options.insert(options.end(), board.begin(), board.end());
         if (!stored.empty()) {
-            std::system(("mkdir -p '" + dir_ + "/in'").c_str());
-            std::ofstream(dir_ + "/in/calibrated_5_8.csv", std::ios::binary) << stored;
-            argv.insert(argv.end(), {"--data", dir_ + "/in"});
+            make_dirs(dir_ + "/in");
+            write_file(dir_ + "/in/calibrated_5_8.csv", stored);
+            options.insert(options.end(), {"--data", dir_ + "/in"});
         }
-        argv.insert(argv.end(), {"--", "sh", "-c",
-                                 "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_5_8.csv '" +
-                                     dir_ + "/table.csv' 2>/dev/null; exit $s",
-                                 binary_path("rfmon/orvi-rfmon"), "-d", "1"});
-        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> command = {
+            "sh", "-c",
+            "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_5_8.csv '" + dir_ +
+                "/table.csv' 2>/dev/null; exit $s",
+            binary_path("rfmon/orvi-rfmon"), "-d", "1"};
+        command.insert(command.end(), args.begin(), args.end());
         SweepRun result;
-        result.process = run_process(argv);
+        result.process = run_on_board(options, command);
         result.table = read_file(dir_ + "/table.csv");
         result.tools_log = read_file(dir_ + "/tools.log");
         return result;
     }
 
-    std::string dir_;
+    const ScratchDir scratch_{"rfmon-calibration"};
+    const std::string& dir_ = scratch_.path();
 };
 
 const std::vector<int> LEVELS_1_TO_56 = [] {
