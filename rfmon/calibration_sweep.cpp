@@ -9,6 +9,7 @@
 #include "conversion_tables.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
+#include "power_levels.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
 #include "tool_runner.h"
@@ -21,8 +22,10 @@ constexpr long long FREQUENCY_SETTLE_US = 7000000;
 constexpr long long LEVEL_SETTLE_US = 650000;
 constexpr long long READING_GAP_US = 100000;
 constexpr int READINGS_PER_LEVEL = 4;  // the first one is discarded
-constexpr int FULL_SWEEP_LEVELS = 60;
 constexpr double POWER_LIMIT_DBM = 31.5;
+// With temperature testing on, the sweep stops after this many consecutive
+// levels without a fresh temperature.
+constexpr int MAX_LEVELS_WITHOUT_TEMPERATURE = 2;
 
 struct mv_to_dbm_context_t {
     const char* band_key;
@@ -59,8 +62,10 @@ int read_stored_table(const char* path, stored_table_t* table) {
     return parse_stored_table(text, path, table) == 0 ? 0 : -1;
 }
 
+// The readings of one level: how many were stored (0..3), their average in
+// *average.
 int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int level,
-                sensor_data_t* record, double* average, int* stored_count) {
+                sensor_data_t* record, double* average) {
     double sum = 0.0;
     int stored = 0;
     for (int r = 1; r <= READINGS_PER_LEVEL; ++r) {
@@ -88,62 +93,49 @@ int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int le
         sum += mv;
         ++stored;
     }
-    *stored_count = stored;
     if (stored > 0) *average = sum / stored;
     return stored;
 }
 
-int perform_calibration_internal(int fd, int frequency, int mcs, const int* levels,
-                                 int level_count, bool fast) {
-    std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
-                frequency, mcs);
-    if (!configure_vtx("-F", frequency)) {
-        std::perror("Failed to set frequency");
-        return -1;
-    }
-    std::printf("Set frequency to %d MHz\n", frequency);
-    std::printf("Sleeping 7 seconds while frequency changes...\n");
-    std::fflush(stdout);
-    sleep_us(FREQUENCY_SETTLE_US);
+void print_safety_stop() { std::printf("Stopping calibration for safety reasons\n"); }
 
-    sweep_band_t band;
-    if (!sweep_band(frequency, &band)) {
-        std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
-        return -1;
-    }
-    char path[256];
-    std::snprintf(path, sizeof path, "/data/quillon/vtx/calibrated_%s.csv", band.token);
+enum class sweep_outcome { written, failed, anchors_failed };
 
-    try {
-        stored_table_t stored;
-        const int stored_state = read_stored_table(path, &stored);
-        if (stored_state < 0) return -1;
-        const bool have_stored = stored_state == 0;
+// Measures the levels, estimates (fast sweep) and writes the table.
+// *levels_set counts the power commands that ran, so that the caller knows
+// whether the power was raised.
+sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* levels,
+                                int level_count, bool fast, const sweep_band_t& band,
+                                const char* path, int* levels_set) {
+    stored_table_t stored;
+    const int stored_state = read_stored_table(path, &stored);
+    if (stored_state < 0) return sweep_outcome::failed;
+    const bool have_stored = stored_state == 0;
 
-        sweep_results_t results = {};
-        sensor_data_t record = {};
-        record.temperature_c = -9999.0;
-        record.temp_valid = false;
+    sweep_results_t results = {};
+    sensor_data_t record = {};
+    record.temperature_c = -9999.0;
+    record.temp_valid = false;
 
-        const int count = level_count == 0 ? FULL_SWEEP_LEVELS : level_count;
-        int stop_level = 0;
-        for (int i = 1; i <= count; ++i) {
-            const int level = level_count == 0 ? i : levels[i - 1];
-            std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
-            if (!configure_vtx("-p", level)) {
-                std::perror("Failed to set power level");
-                return -1;
-            }
-            sleep_us(LEVEL_SETTLE_US);
+    const int count = level_count == 0 ? POWER_LEVEL_MAX : level_count;
+    int stop_level = 0;
+    int previous_level = 0;
+    int levels_without_temperature = 0;
+    for (int i = 1; i <= count; ++i) {
+        const int level = level_count == 0 ? i : levels[i - 1];
+        std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
+        if (!configure_vtx("-p", level)) {
+            std::perror("Failed to set power level");
+            return sweep_outcome::failed;
+        }
+        ++*levels_set;
+        sleep_us(LEVEL_SETTLE_US);
 
-            double average = 0.0;
-            int stored_count = 0;
-            if (sweep_level(fd, frequency, mcs, band, level, &record, &average,
-                            &stored_count) == 0) {
-                std::printf("No valid readings for power level %d, skipping in output\n",
-                            level);
-                continue;
-            }
+        double average = 0.0;
+        const int stored_count = sweep_level(fd, frequency, mcs, band, level, &record, &average);
+        if (stored_count == 0) {
+            std::printf("No valid readings for power level %d, skipping in output\n", level);
+        } else {
             double mv_out = average;
             double dbm = 0.0;
             if (read_csv_data_cached(&mv_out, &dbm, mcs, band.key, average) != 0) {
@@ -159,7 +151,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
                     "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power "
                     "level %d\n",
                     record.temperature_c, TEMPERATURE_LIMIT_C, level);
-                std::printf("Stopping calibration for safety reasons\n");
+                print_safety_stop();
                 result = {true, TEMPERATURE_STOP_MV, record.temperature_c};
                 stop_level = level;
                 break;
@@ -171,7 +163,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
                     "WARNING: Measured dBm (%.2f) exceeds safety threshold of 31.5 dBm at power "
                     "level %d\n",
                     dbm, level);
-                std::printf("Stopping calibration for safety reasons\n");
+                print_safety_stop();
                 stop_level = level;
                 break;
             }
@@ -187,47 +179,103 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
                     level, average, dbm, mw, stored_count);
             }
         }
-
-        if (fast) {
-            if (report_failed_anchors(results, stop_level) > 0) {
-                if (!configure_vtx("-p", 1)) {
-                    std::perror(
-                        "Failed to set power level to 1 after fast calibration anchor failure");
-                } else {
-                    std::printf(
-                        "Safety measure: Power level set to 1 (minimum) after fast calibration "
-                        "anchor failure\n");
-                }
-                return -1;
+        // A level's temperature is what its last reading left. One level
+        // without a fresh one is tolerated; a sensor that stays silent (its
+        // last value growing stale) must not let the power climb unwatched.
+        if (g_temp_test_flag) {
+            levels_without_temperature = record.temp_fresh ? 0 : levels_without_temperature + 1;
+            if (levels_without_temperature >= MAX_LEVELS_WITHOUT_TEMPERATURE) {
+                std::printf(
+                    "WARNING: No valid temperature at power levels %d and %d with temperature "
+                    "testing enabled\n",
+                    previous_level, level);
+                print_safety_stop();
+                stop_level = level;
+                break;
             }
-            mv_to_dbm_context_t context = {band.key, mcs};
-            estimate_fast_levels(&results, band.token, mcs, stop_level, convert_with_tables,
-                                 &context);
         }
+        previous_level = level;
+    }
 
-        // The whole table is built before anything is written, so a failure
-        // leaves the stored table exactly as it was.
-        std::string text;
-        if (have_stored) {
-            if (merge_table_text(stored, results, mcs, path, &text) != 0) return -1;
-        } else {
-            text = new_table_text(results, mcs);
-        }
-        if (replace_file_contents(path, text) != 0) return -1;
+    if (fast) {
+        if (report_failed_anchors(results, stop_level) > 0) return sweep_outcome::anchors_failed;
+        mv_to_dbm_context_t context = {band.key, mcs};
+        estimate_fast_levels(&results, band.token, mcs, stop_level, convert_with_tables, &context);
+    }
+
+    // The whole table is built before anything is written, so a failure
+    // leaves the stored table exactly as it was.
+    std::string text;
+    if (have_stored) {
+        if (merge_table_text(stored, results, mcs, path, &text) != 0) return sweep_outcome::failed;
+    } else {
+        text = new_table_text(results, mcs);
+    }
+    if (replace_file_contents(path, text) != 0) return sweep_outcome::failed;
+    return sweep_outcome::written;
+}
+
+int perform_calibration_internal(int fd, int frequency, int mcs, const int* levels,
+                                 int level_count, bool fast) {
+    std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
+                frequency, mcs);
+    if (!configure_vtx("-F", frequency)) {
+        std::perror("Failed to set frequency");
+        return -1;
+    }
+    std::printf("Set frequency to %d MHz\n", frequency);
+    std::printf("Sleeping 7 seconds while frequency changes...\n");
+    sleep_us(FREQUENCY_SETTLE_US);
+
+    sweep_band_t band;
+    if (!sweep_band(frequency, &band)) {
+        std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
+        return -1;
+    }
+    char path[256];
+    std::snprintf(path, sizeof path, "/data/quillon/vtx/calibrated_%s.csv", band.token);
+
+    int levels_set = 0;
+    sweep_outcome outcome = sweep_outcome::failed;
+    try {
+        outcome = measure_and_write(fd, frequency, mcs, levels, level_count, fast, band, path,
+                                    &levels_set);
     } catch (const std::bad_alloc&) {
         errno = ENOMEM;
         std::perror("Failed to allocate memory for data rows");
-        return -1;
     }
 
-    std::printf("Calibration complete! Data saved to %s\n", path);
-    if (!configure_vtx("-p", 1)) {
-        std::perror("Failed to set power level to 1 after calibration");
-        std::printf("Warning: Could not set power to minimum level after calibration\n");
-    } else {
-        std::printf("Safety measure: Power level set to 1 (minimum) after calibration\n");
+    // Every way out after a power level was set ends at the minimum.
+    switch (outcome) {
+    case sweep_outcome::written:
+        std::printf("Calibration complete! Data saved to %s\n", path);
+        if (!configure_vtx("-p", POWER_LEVEL_MIN)) {
+            std::perror("Failed to set power level to 1 after calibration");
+            std::printf("Warning: Could not set power to minimum level after calibration\n");
+        } else {
+            std::printf("Safety measure: Power level set to 1 (minimum) after calibration\n");
+        }
+        return 0;
+    case sweep_outcome::anchors_failed:
+        if (!configure_vtx("-p", POWER_LEVEL_MIN)) {
+            std::perror("Failed to set power level to 1 after fast calibration anchor failure");
+        } else {
+            std::printf(
+                "Safety measure: Power level set to 1 (minimum) after fast calibration anchor "
+                "failure\n");
+        }
+        return -1;
+    case sweep_outcome::failed:
+        break;
     }
-    return 0;
+    if (levels_set > 0) {
+        if (!configure_vtx("-p", POWER_LEVEL_MIN)) {
+            std::perror("Failed to set power level to 1 after calibration failure");
+        } else {
+            std::printf("Safety measure: Power level set to 1 (minimum) after calibration failure\n");
+        }
+    }
+    return -1;
 }
 
 }  // namespace

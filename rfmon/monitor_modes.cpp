@@ -88,6 +88,9 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
         }
     }
 
+    // A script must be able to tell a run that wrote every table from one
+    // that did not; a safety stop still writes its table and counts as done.
+    bool any_failed = false;
     for (int fi = 0; fi < params.frequency_count; fi++) {
         for (int mi = 0; mi < params.mcs_count; mi++) {
             const int frequency = params.frequencies[fi];
@@ -100,7 +103,6 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
                             frequency, mcs);
             } else {
                 if (fast_mode) {
-                    std::fflush(stdout);
                     std::fprintf(stderr,
                                  "Warning: Fast calibration is not supported for %d MHz MCS %d; "
                                  "using full calibration instead.\n",
@@ -114,11 +116,13 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
             std::printf("Setting frequency to %d MHz...\n", frequency);
             if (!configure_vtx("-F", frequency)) {
                 std::perror("Failed to set frequency using orvi-configure-vtx");
+                any_failed = true;
                 continue;
             }
             std::printf("Setting MCS to %d...\n", mcs);
             if (!configure_vtx("-m", mcs)) {
                 std::perror("Failed to set MCS using orvi-configure-vtx");
+                any_failed = true;
                 continue;
             }
             sleep_us(SETTLE_AFTER_TUNING_US);
@@ -126,7 +130,7 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
             int result = fast ? perform_fast_calibration(fd, frequency, mcs)
                               : perform_calibration(fd, frequency, mcs);
             if (result != 0) {
-                std::fflush(stdout);
+                any_failed = true;
                 std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n",
                              frequency, mcs);
             }
@@ -140,5 +144,5 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
     pipe_client_close_all();
     close(fd);
     std::puts("All calibrations completed!");
-    return 0;
+    return any_failed ? 1 : 0;
 }

@@ -12,7 +12,8 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings);
 
 // Tunes the transmitter to each requested frequency x MCS and runs a sweep,
 // then stops the latency test and closes the pipe clients and the bus.
-// mode is MODE_FULL_CALIBRATION or MODE_FAST_CALIBRATION. Always 0.
+// mode is MODE_FULL_CALIBRATION or MODE_FAST_CALIBRATION. The exit status:
+// 1 when any combination's table was not written, else 0.
 int run_calibration(int fd, int mode, const monitor_settings_t& settings);
 
 // A combination gets the fast sweep only in fast mode, at an anchor

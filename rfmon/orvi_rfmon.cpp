@@ -12,6 +12,11 @@
 #include "telemetry_subscription.h"
 
 int main(int argc, char** argv) {
+    // The monitor ends only by a signal and often writes into a pipe or a
+    // log file: each line must be out when it is printed, not in a block
+    // that the signal throws away. Standard error stays unbuffered, so the
+    // two streams keep their order in a shared file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int mode = parse_arguments(argc, argv);
     if (mode == PARSE_FAILED) return 1;
     if (mode == PARSE_HELP_SHOWN) return 0;

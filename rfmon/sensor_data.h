@@ -11,4 +11,5 @@ typedef struct sensor_data_t {
     double temperature_c;  // last temperature read (single-precision value)
     bool temp_valid;       // the sensor answered its address
     int32_t sample_count;  // conversion sequences completed in the last reading
+    bool temp_fresh;       // the last reading read the temperature (the two above may be older)
 } sensor_data_t;

@@ -42,6 +42,7 @@ void read_temperature(int fd, sensor_data_t* record) {
     }
     record->temperature_c = convert_to_celsius(word);
     record->temp_valid = true;
+    record->temp_fresh = true;
 }
 
 }  // namespace
@@ -53,6 +54,7 @@ int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, i
     record->ch1_mv = 0.0;
     record->ch0_dbm = 0.0;
     record->ch1_dbm = 0.0;
+    record->temp_fresh = false;
 
     if (!select_converter(fd))
         return -1;

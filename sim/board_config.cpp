@@ -157,7 +157,7 @@ bool board_option_has_value(const std::string& name, bool* known) {
         "--power", "--offset-mv", "--noise-mv", "--idle-mv", "--saturate-mv", "--over-power",
         "--seed", "--temp-start", "--temp-rise", "--temp-tau", "--temp-spike", "--fault",
         "--time-scale", "--log", "--i2c-log", "--configure-status", "--send-command-status",
-        "--state"};
+        "--state", "--unit", "--truth-log"};
     for (const char* f : flags) {
         if (name == f) return *known = true, false;
     }
@@ -227,6 +227,11 @@ bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::st
     } else if (name == "--seed") {
         if (!parse_long(value, &n) || n < 0) return bad("integer >= 0");
         cfg->seed = static_cast<uint64_t>(n);
+    } else if (name == "--unit") {
+        if (!parse_long(value, &n) || n < 0 || n > 1000000) return bad("0..1000000");
+        cfg->unit = static_cast<int>(n);
+    } else if (name == "--truth-log") {
+        cfg->truth_log = value;
     } else if (name == "--temp-start") {
         if (!parse_double(value, &d) || d < -128 || d > 200) return bad("-128..200 C");
         cfg->temp_start_c = d;

@@ -64,6 +64,7 @@ struct BoardConfig {
     int over_power_level = 0;  // 0: off
     double over_power_mv = 0;
     uint64_t seed = 1;
+    int unit = 0;  // 0: the typical unit; others are drawn (rf_unit)
 
     double temp_start_c = 35.0;
     double temp_rise_c = 30.0;
@@ -80,6 +81,7 @@ struct BoardConfig {
 
     std::string tools_log = "/run/orvi-sim/tools.log";
     std::string i2c_log;
+    std::string truth_log;  // what the RF model put out, for tests and benchmarks
     std::string state_path = "/run/orvi-sim/board.shm";
     int configure_status = 0;
     int send_command_status = 0;

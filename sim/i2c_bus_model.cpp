@@ -108,14 +108,30 @@ int hang_transfer(SimBoard* b, int bus, const char* op, int addr, const char* de
     return -ETIMEDOUT;
 }
 
+// One line per conversion sequence: the settings, the temperature, the true
+// output power and the detector voltage before noise.
+void log_truth(SimBoard* b, int frequency, int mcs, int power, double celsius, double mv) {
+    if (b->truth_fd < 0) return;
+    char line[200];
+    int len = std::snprintf(line, sizeof line,
+                            "%d frequency=%d mcs=%d power=%d temperature=%.3f dbm=%.4f mv=%.3f\n",
+                            static_cast<int>(getpid()), frequency, mcs, power, celsius,
+                            rf_output_dbm(b->unit, frequency, mcs, power, celsius), mv);
+    if (len > 0 && len < static_cast<int>(sizeof line))
+        syscall(SYS_write, b->truth_fd, line, static_cast<size_t>(len));
+}
+
 void fill_buffer(SimBoard* b, SimAdcState* adc) {
     int chen = adc->regs[REG_AUTO_SEQ_CHEN] & 0x03;
     if (chen == 0) return;
     int frequency = b->state->frequency.load(std::memory_order_relaxed);
     int mcs = b->state->mcs.load(std::memory_order_relaxed);
     int power = b->state->power.load(std::memory_order_relaxed);
-    double level[2] = {rf_detector_mv(b->cfg, 0, frequency, mcs, power),
-                       rf_detector_mv(b->cfg, 1, frequency, mcs, power)};
+    double celsius = update_temperature_locked(b->state, b->cfg,
+                                               board_now_ns(b->state, real_monotonic_ns()));
+    double level[2] = {rf_detector_mv(b->cfg, b->unit, 0, frequency, mcs, power, celsius),
+                       rf_detector_mv(b->cfg, b->unit, 1, frequency, mcs, power, celsius)};
+    log_truth(b, frequency, mcs, power, celsius, level[rf_band_of(frequency) == 0 ? 0 : 1]);
     bool with_id = adc->regs[REG_DOUT_FORMAT_CFG] == 0x02;
     for (int w = 0; w < 16; ++w) {
         int ch = chen == 0x03 ? (w & 1) : chen == 0x01 ? 0 : 1;

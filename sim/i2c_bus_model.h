@@ -9,16 +9,19 @@
 
 #include "board_config.h"
 #include "board_state.h"
+#include "rf_model.h"
 
 struct SimBoard {
     BoardConfig cfg;
     BoardShared* state = nullptr;
+    RfUnit unit = rf_unit(0);
     // Per process, under the board lock.
     uint64_t noise_counter = 0;
     long fault_seen[SIM_MAX_FAULTS] = {};
     long fault_injected[SIM_MAX_FAULTS] = {};
     long temp_reads = 0;
     int log_fd = -1;
+    int truth_fd = -1;
 };
 
 bool bus_device_present(const SimBoard& board, int bus, int addr);

@@ -33,6 +33,12 @@ void init_board() {
         std::fprintf(stderr, "i2c-sim: cannot set up the board state\n");
         std::abort();
     }
+    board->unit = rf_unit(board->cfg.unit);
+    if (!board->cfg.truth_log.empty()) {
+        board->truth_fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD,
+                                                   board->cfg.truth_log.c_str(),
+                                                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    }
     if (!board->cfg.i2c_log.empty()) {
         board->log_fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, board->cfg.i2c_log.c_str(),
                                                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));

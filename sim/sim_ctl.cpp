@@ -3,7 +3,10 @@
 //   orvi-sim-ctl check [board options]          validate the options only
 //   orvi-sim-ctl init CONFIG [board options]    write CONFIG and a fresh state
 //   orvi-sim-ctl show                           print the state of this board
+//   orvi-sim-ctl truth [MHZ MCS IDX [C]]        the RF model's truth on this board
+//   orvi-sim-ctl unit [N]                       the parameters of a unit
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "board_config.h"
 #include "board_state.h"
 #include "i2c_bus_model.h"
+#include "rf_model.h"
 #include "tool_support.h"
 
 namespace {
@@ -19,8 +23,33 @@ int usage() {
     std::fprintf(stderr,
                  "usage: orvi-sim-ctl check [board options]\n"
                  "       orvi-sim-ctl init CONFIG [board options]\n"
-                 "       orvi-sim-ctl show\n");
+                 "       orvi-sim-ctl show\n"
+                 "       orvi-sim-ctl truth [MHZ MCS IDX [C]]\n"
+                 "       orvi-sim-ctl unit [N]\n");
     return 2;
+}
+
+bool parse_number(const char* text, double* out) {
+    char* end = nullptr;
+    *out = std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+void print_unit(const RfUnit& u) {
+    std::printf("unit=%d tempco_db_per_c=%.4f\n", u.number, u.tempco_db_per_c);
+    for (int b = 0; b < RF_BANDS; ++b) {
+        std::printf("band=%s gain_db=%.3f step_scale=%.4f psat_db=%.3f smoothness_scale=%.3f "
+                    "ripple_db=%.3f ripple_phase=%.3f\n",
+                    rf_band_token(b), u.gain_db[b], u.step_scale[b], u.psat_db[b],
+                    u.smoothness_scale[b], u.ripple_db[b], u.ripple_phase[b]);
+    }
+    std::printf("backoff_db=");
+    for (int m = 0; m < 8; ++m) std::printf(m ? ",%.3f" : "%.3f", u.backoff_db[m]);
+    std::printf("\n");
+    for (int ch = 0; ch < 2; ++ch) {
+        std::printf("detector=%d slope_scale=%.4f offset_mv=%.3f\n", ch, u.det_slope_scale[ch],
+                    u.det_offset_mv[ch]);
+    }
 }
 
 }  // namespace
@@ -54,6 +83,33 @@ int main(int argc, char** argv) {
                     board.state->frequency.load(), board.state->mcs.load(),
                     board.state->power.load(), t, board.state->stop_test.load(),
                     static_cast<long long>(board.state->virtual_ns.load()));
+        return 0;
+    }
+    if (cmd == "unit") {
+        double n = 0;
+        if (argc > 3 || (argc == 3 && (!parse_number(argv[2], &n) || n < 0))) return usage();
+        print_unit(rf_unit(static_cast<int>(n)));
+        return 0;
+    }
+    if (cmd == "truth") {
+        // What the board's RF model gives now, or for the settings asked;
+        // tests and benchmarks read it, the programs under test never do.
+        if (argc != 2 && argc != 5 && argc != 6) return usage();
+        ToolBoard board;
+        if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
+        double t = update_temperature(board.state, board.cfg,
+                                      board_now_ns(board.state, real_monotonic_ns()));
+        double frequency = board.state->frequency.load(), mcs = board.state->mcs.load(),
+               power = board.state->power.load();
+        if (argc >= 5 && (!parse_number(argv[2], &frequency) || !parse_number(argv[3], &mcs) ||
+                          !parse_number(argv[4], &power) || (argc == 6 && !parse_number(argv[5], &t))))
+            return usage();
+        RfUnit unit = rf_unit(board.cfg.unit);
+        int f = static_cast<int>(frequency), m = static_cast<int>(mcs), p = static_cast<int>(power);
+        int channel = rf_band_of(f) == 0 ? 0 : 1;
+        double mv = rf_detector_mv(board.cfg, unit, channel, f, m, p, t);
+        std::printf("frequency=%d mcs=%d power=%d temperature=%.3f dbm=%.4f mv=%.3f code=%d\n", f,
+                    m, p, t, rf_output_dbm(unit, f, m, p, t), mv, rf_adc_code(mv > board.cfg.saturate_mv ? board.cfg.saturate_mv : mv));
         return 0;
     }
     return usage();

@@ -64,7 +64,10 @@ TransmitterView view_of(const Board& board, const PublisherOptions& o) {
     if (o.frequency >= 0) tx.frequency = o.frequency;
     if (o.mcs >= 0) tx.mcs = o.mcs;
     if (o.power >= 0) tx.power = o.power;
-    tx.power_dbm = rf_reference_dbm(tx.frequency, tx.mcs, tx.power);
+    // The transmitter's own estimate: the typical unit's curve, not this unit's truth.
+    tx.power_dbm = tx.power > 0 ? rf_output_dbm(rf_unit(0), tx.frequency, tx.mcs, tx.power,
+                                                RF_REFERENCE_C)
+                                : 0;
     return tx;
 }
 

@@ -4,9 +4,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -161,23 +164,24 @@ struct BufferCase {
 };
 
 TEST(SimBoard, DataBufferFollowsTheTransmitterThroughTheConfigureTool) {
-    // Expected voltages are the reference lines of the built-in tables.
+    // Expected voltages: the typical unit's output power and detector law at
+    // 35 C, worked out by hand from its parameters (sim/README.md).
     const std::vector<BufferCase> cases = {
-        {"5.8 MCS3 idx10 496.585 mV", {}, "-F 5805 -m 3 -p 10", 0x0050, 0x46a1},
-        {"2.4 MCS0 idx45 812.4 mV", {}, "-F 2412 -m 0 -p 45", 0x7390, 0x0051},
-        {"5.1 MCS3 idx50 917.43 mV", {}, "-F 5180 -m 3 -p 50", 0x0050, 0x8281},
-        {"MCS5 reads MCS3, idx56 997.56 mV", {}, "-F 5805 -m 5 -p 56", 0x0050, 0x8de1},
-        {"unit offset +10 mV on 681.59", {"--offset-mv", "10"}, "-F 5805 -m 1 -p 20", 0x0050,
-         0x6261},
-        {"band offset only on 5_8", {"--offset-mv", "2_4=10"}, "-F 5805 -m 3 -p 10", 0x0050, 0x46a1},
-        {"over-power +200 mV from 50", {"--over-power", "50:200"}, "-F 5805 -m 0 -p 50", 0x0050,
-         0xa431},
+        {"5.8 MCS3 idx10 499.017 mV", {}, "-F 5805 -m 3 -p 10", 0x0050, 0x4701},
+        {"2.4 MCS0 idx45 812.922 mV", {}, "-F 2412 -m 0 -p 45", 0x73a0, 0x0051},
+        {"5.1 MCS3 idx50 911.455 mV", {}, "-F 5180 -m 3 -p 50", 0x0050, 0x81a1},
+        {"MCS5 backs off 1 dB, idx56 986.667 mV", {}, "-F 5805 -m 5 -p 56", 0x0050, 0x8c51},
+        {"unit offset +10 mV on 677.595", {"--offset-mv", "10"}, "-F 5805 -m 1 -p 20", 0x0050,
+         0x61d1},
+        {"band offset only on 2_4", {"--offset-mv", "2_4=10"}, "-F 5805 -m 3 -p 10", 0x0050, 0x4701},
+        {"over-power +200 mV from 50 on 954.372", {"--over-power", "50:200"}, "-F 5805 -m 0 -p 50",
+         0x0050, 0xa431},
         {"saturation at 800 mV", {"--saturate-mv", "800"}, "-F 2412 -m 0 -p 45", 0x71c0, 0x0051},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> options = c.options;
-        options.insert(options.end(), {"--noise-mv", "0"});
+        options.insert(options.end(), {"--noise-mv", "0", "--temp-rise", "0"});
         std::vector<std::string> argv{client(), "/dev/i2c-1", "run",
                                       std::string("orvi-configure-vtx ") + c.configure};
         for (const auto& w : words_of(std::string(kConfigureAdc) + " w 08 1e 01 ; w 3b ; r 32"))
@@ -191,14 +195,14 @@ TEST(SimBoard, DataBufferFollowsTheTransmitterThroughTheConfigureTool) {
 
 TEST(SimBoard, SequenceNeedsTheOperatingModeAndFollowsTheEnabledChannels) {
     ProcessResult r = on_board(
-        {"--noise-mv", "0", "--frequency", "5805", "--mcs", "3", "--power", "10"},
+        {"--noise-mv", "0", "--temp-rise", "0", "--frequency", "5805", "--mcs", "3", "--power", "10"},
         client_steps("/dev/i2c-1",
                      "select 0x1d w 3b ; r 32 "                                      // never started
                      "w 08 20 03 ; w 08 1e 01 ; w 3b ; r 32 "                         // no OPMODE
                      "w 08 1c 06 ; w 08 20 02 ; w 08 28 00 ; w 08 1e 01 ; w 3b ; r 4"));  // ch1 only, no id
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "select 0x1d ok\nwrite 1\n" + words(0, 0) + "write 3\nwrite 3\nwrite 1\n" +
-                         words(0, 0) + "write 3\nwrite 3\nwrite 3\nwrite 3\nwrite 1\nread 4 46 a0 46 a0\n");
+                         words(0, 0) + "write 3\nwrite 3\nwrite 3\nwrite 3\nwrite 1\nread 4 47 00 47 00\n");
 }
 
 std::vector<int> channel1_codes(const std::string& out) {
@@ -218,7 +222,7 @@ TEST(SimBoard, NoiseIsReproducibleFromTheSeedAndBoundedByItsAmplitude) {
     std::string steps = std::string(kConfigureAdc);
     for (int i = 0; i < 6; ++i) steps += " w 08 1e 01 ; w 3b ; r 32";
     auto run = [&](const char* seed) {
-        return on_board({"--noise-mv", "3", "--seed", seed, "--power", "10"},
+        return on_board({"--noise-mv", "3", "--seed", seed, "--power", "10", "--temp-rise", "0"},
                         client_steps("/dev/i2c-1", steps));
     };
     ProcessResult a = run("7"), b = run("7"), c = run("8");
@@ -229,12 +233,92 @@ TEST(SimBoard, NoiseIsReproducibleFromTheSeedAndBoundedByItsAmplitude) {
     ASSERT_EQ(codes.size(), 48u);
     bool varied = false;
     for (int code : codes) {
-        // 496.585 mV +- 3 mV is codes 1123..1137.
-        EXPECT_GE(code, 1123);
-        EXPECT_LE(code, 1137);
+        // 499.017 mV +- 3 mV is codes 1129..1142.
+        EXPECT_GE(code, 1129);
+        EXPECT_LE(code, 1142);
         varied = varied || code != codes[0];
     }
     EXPECT_TRUE(varied);
+}
+
+// ---- the RF model's truth and its units ----
+
+TEST(SimBoard, TruthFollowsTemperatureRippleAndBackOff) {
+    // Worked out by hand from the typical unit's parameters (sim/README.md).
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"5805 0 20 35", "dbm=16.5938 mv=632.053 code=1438"},
+        {"5805 0 20 75", "dbm=16.0113 mv=616.325 code=1402"},  // -0.015 dB per degree
+        {"5745 7 56 35", "dbm=29.6144 mv=977.005 code=2223"},  // ripple -0.14 dB, back-off 2 dB
+        {"5805 3 0 35", "dbm=-100.0000 mv=2.000 code=5"},       // transmitter off: idle channel
+    };
+    std::string script;
+    for (const auto& c : cases) script += "orvi-sim-ctl truth " + c.first + " | cut -d' ' -f5-;";
+    ProcessResult r = shell_on_board({"--temp-rise", "0"}, script);
+    std::string expected;
+    for (const auto& c : cases) expected += c.second + "\n";
+    EXPECT_EQ(r.out, expected) << r.err;
+}
+
+TEST(SimBoard, TruthLogHoldsWhatEachSequenceUsed) {
+    const ScratchDir dir("orvi-sim-test");
+    const std::string log = dir / "truth.log";
+    ProcessResult r = on_board({"--truth-log", log, "--temp-rise", "0", "--noise-mv", "0"},
+                               client_steps("/dev/i2c-1", std::string(kConfigureAdc) +
+                                                              " w 08 1e 01 ; w 08 1e 01 ;"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::string text = read_file(log), lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines += line.substr(line.find(' ') + 1) + "\n";
+    const std::string one =
+        "frequency=5805 mcs=3 power=20 temperature=35.000 dbm=17.3515 mv=637.557\n";
+    EXPECT_EQ(lines, one + one);
+}
+
+TEST(SimBoard, DrawnUnitsStayWithinTheirSpreadsAndAreReproducible) {
+    std::string script;
+    for (int n = 1; n <= 100; ++n) script += "orvi-sim-ctl unit " + std::to_string(n) + ";";
+    ProcessResult all = shell_on_board({}, script + "orvi-sim-ctl unit 37");
+    ASSERT_EQ(all.exit_code, 0) << all.err;
+    // Each line: "name=value" pairs; check every value against its spread.
+    const std::vector<std::pair<std::string, std::pair<double, double>>> bounds = {
+        {"tempco_db_per_c", {-0.025, -0.005}}, {"gain_db", {-1.5, 1.5}},
+        {"step_scale", {0.95, 1.05}},         {"psat_db", {-1.0, 1.0}},
+        {"smoothness_scale", {0.75, 1.25}},   {"ripple_db", {0, 0.5}},
+        {"slope_scale", {0.97, 1.03}},        {"offset_mv", {-10, 10}},
+    };
+    std::map<std::string, std::pair<double, double>> seen;  // smallest, largest
+    std::istringstream in(all.out);
+    for (std::string word; in >> word;) {
+        size_t eq = word.find('=');
+        std::string name = word.substr(0, eq);
+        if (name == "unit" || name == "band" || name == "detector" || name == "backoff_db" ||
+            name == "ripple_phase")
+            continue;
+        double v = std::stod(word.substr(eq + 1));
+        auto& range = seen.emplace(name, std::make_pair(v, v)).first->second;
+        range.first = std::min(range.first, v);
+        range.second = std::max(range.second, v);
+    }
+    for (const auto& [name, limits] : bounds) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(seen.count(name), 1u) << all.out.substr(0, 400);
+        EXPECT_GE(seen[name].first, limits.first);
+        EXPECT_LE(seen[name].second, limits.second);
+        // A hundred draws cover most of the spread.
+        EXPECT_LT(seen[name].first, limits.first + 0.2 * (limits.second - limits.first));
+        EXPECT_GT(seen[name].second, limits.second - 0.2 * (limits.second - limits.first));
+    }
+    const size_t at = all.out.find("unit=37 ");
+    const std::string unit37 = all.out.substr(at, all.out.find("unit=38 ") - at);
+    EXPECT_EQ(all.out.substr(all.out.rfind("unit=37 ")), unit37);
+
+    // A drawn unit transmits differently from the typical one, the same way each time.
+    const std::string truth = "orvi-sim-ctl truth 5805 0 30 35 | cut -d' ' -f5";
+    ProcessResult typical = shell_on_board({}, truth);
+    ProcessResult a = shell_on_board({"--unit", "37"}, truth), b = shell_on_board({"--unit", "37"}, truth);
+    EXPECT_EQ(typical.out, "dbm=21.2353\n");
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_NE(a.out, typical.out);
 }
 
 // ---- temperature sensor ----
@@ -251,16 +335,23 @@ TEST(SimBoard, TemperatureWordIsTwelveBitTwosComplement) {
 }
 
 TEST(SimBoard, TemperatureRisesWithPowerOverTheBoardsVirtualTime) {
-    // 30 C start, 60 C rise at index 60, 10 s time constant: after 30 s of
-    // (virtual) transmission 90 - 60 e^-3 = 87.01 C, word 0x5700.
-    // "sleep 30" is the shell tool: its virtual sleep moves the whole board.
+    // 30 C start, 60 C rise at index 60, 100 s time constant: after 1000 s of
+    // (virtual) transmission 90 - 60 e^-10 = 89.997 C, word 0x5A00. The board
+    // clock also moves with real time, so the first read, a moment after the
+    // start, is only bounded: at 0.6 C/s at most it still reads 30.x C (0x1E).
+    // "sleep 1000" is the shell tool: its virtual sleep moves the whole board.
     std::vector<std::string> argv{client(), "/dev/i2c-1", "select", "0x48", "w", "00", ";", "r",
-                                  "2", "run", "sleep 30", "w", "00", ";", "r", "2"};
-    ProcessResult r = on_board({"--virtual-time", "--temp-start", "30", "--temp-rise", "60", "--temp-tau", "10",
-                  "--power", "60"},
-                 argv, 20000);
+                                  "2", "run", "sleep 1000", "w", "00", ";", "r", "2"};
+    ProcessResult r = on_board({"--virtual-time", "--temp-start", "30", "--temp-rise", "60",
+                                "--temp-tau", "100", "--power", "60"},
+                               argv, 20000);
     EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.out, "select 0x48 ok\nwrite 1\nread 2 1e 00\nrun 0\nwrite 1\nread 2 57 00\n");
+    const std::string before = "select 0x48 ok\nwrite 1\nread 2 1e ";
+    const std::string after = "0\nrun 0\nwrite 1\nread 2 5a 00\n";
+    ASSERT_EQ(r.out.size(), before.size() + 1 + after.size()) << r.out;
+    EXPECT_EQ(r.out.substr(0, before.size()), before) << r.out;
+    EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(r.out[before.size()]))) << r.out;
+    EXPECT_EQ(r.out.substr(before.size() + 1), after) << r.out;
 }
 
 // ---- faults ----
@@ -356,6 +447,7 @@ TEST(SimBoard, BadBoardOptionsAreRefusedBeforeAnythingRuns) {
         {{"--fault", "bogus:nak"}, "orvi-sim-board: bad fault 'bogus:nak' (KIND[@ADDR]:ACTION[:WHEN])\n"},
         {{"--buses", "0,300"}, "orvi-sim-board: bad bus number '300' (0..255)\n"},
         {{"--power", "x"}, "orvi-sim-board: bad value 'x' for --power (0..63)\n"},
+        {{"--unit", "-1"}, "orvi-sim-board: bad value '-1' for --unit (0..1000000)\n"},
         {{"--wobble", "1"}, "orvi-sim-board: unknown board option --wobble\n"},
     };
     for (const auto& [options, message] : cases) {

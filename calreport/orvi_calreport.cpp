@@ -1,0 +1,111 @@
+// orvi-calreport: what the calibration tables hold and what the transmitter
+// will pick from them, as text, JSON or an SVG chart. Reads the tables only.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "calibration_table.h"
+#include "command_line.h"
+#include "json_report.h"
+#include "svg_chart.h"
+#include "table_analysis.h"
+#include "text_report.h"
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+void print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+std::string real_path(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::string parent_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether writing `file` would put something in `dir` or below it (links
+// followed, as the file replacement follows them).
+bool inside_dir(const std::string& file, const std::string& dir) {
+    const std::string root = real_path(dir);
+    if (root.empty()) return false;
+    std::string target = real_path(file);
+    target = target.empty() ? real_path(parent_of(file)) : parent_of(target);
+    if (target.empty()) return false;
+    return target == root || target.rfind(root == "/" ? root : root + "/", 0) == 0;
+}
+
+int run_query(const calreport_options_t& options, RegulatoryDomain domain) {
+    const char* band = band_of_frequency(options.frequency);
+    if (!band) {
+        std::fprintf(stderr,
+                     "orvi-calreport: %d MHz is in no band with a table (2300-2599, 5000-5999 MHz)\n",
+                     options.frequency);
+        return EXIT_USAGE;
+    }
+    const std::string path = table_path(options.dir, band);
+    calibration_table_t table = {};
+    switch (read_calibration_table(path, band, &table)) {
+        case TABLE_MISSING:
+            std::fprintf(stderr, "%s: no such table\n", path.c_str());
+            return EXIT_USAGE;
+        case TABLE_UNREADABLE:
+            return EXIT_USAGE;
+        case TABLE_READ:
+            break;
+    }
+    const PowerMap map = transmitter_power_map(table);
+    const power_pick_t pick = pick_power_index(table, map, options.mcs, options.mw, options.frequency, domain);
+    print(options.json ? json_query(pick) : text_query(pick));
+    return pick_off_target(pick) ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    calreport_options_t options;
+    if (parse_command_line(argc, argv, &options) != 0) return EXIT_USAGE;
+    if (options.help) {
+        print(help_text());
+        return 0;
+    }
+    if (options.version) {
+        print(version_text());
+        return 0;
+    }
+    const RegulatoryDomain domain = options.fcc ? REGULATORY_DOMAIN_FCC : REGULATORY_DOMAIN_NONE;
+    if (options.query) return run_query(options, domain);
+
+    if (!options.svg_path.empty() && inside_dir(options.svg_path, options.dir)) {
+        std::fprintf(stderr, "orvi-calreport: %s is in the folder of the tables, which is never written to\n",
+                     options.svg_path.c_str());
+        return EXIT_USAGE;
+    }
+    const calibration_report_t report = build_report(options.dir, domain);
+    if (report.tables.empty()) {
+        std::fprintf(stderr, "orvi-calreport: no calibration table could be read in %s\n", options.dir.c_str());
+    }
+    int status = report.status;
+    bool chart_written = false;
+    if (!options.svg_path.empty() && !report.tables.empty()) {
+        // The table code's file replacement: temporary file, sync, rename.
+        if (replace_file_contents(options.svg_path.c_str(), svg_chart(report)) == 0) {
+            chart_written = true;
+        } else {
+            std::fprintf(stderr, "orvi-calreport: the chart was not written to %s\n", options.svg_path.c_str());
+            status = EXIT_USAGE;
+        }
+    }
+    if (options.json) {
+        print(json_report(report));
+    } else {
+        print(text_report(report));
+        if (chart_written) print("chart: " + options.svg_path + "\n");
+    }
+    return status;
+}

@@ -1,0 +1,262 @@
+#include "table_reading.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string_view>
+
+namespace {
+
+// Every comma separates; empty fields keep their place.
+std::vector<std::string_view> split_fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = line.find(',', start);
+        if (comma == std::string_view::npos) {
+            fields.push_back(line.substr(start));
+            return fields;
+        }
+        fields.push_back(line.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+
+bool all_digits(std::string_view text) {
+    if (text.empty() || text.size() > 6) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+// "MCS<k>_mV" or "MCS<k>_mW": the MCS and whether it is the mW column.
+bool column_name(std::string_view name, int* mcs, bool* is_mw) {
+    if (name.size() < 7 || name.substr(0, 3) != "MCS") return false;
+    std::string_view unit = name.substr(name.size() - 3);
+    if (unit != "_mV" && unit != "_mW") return false;
+    std::string_view digits = name.substr(3, name.size() - 6);
+    if (!all_digits(digits) || digits.size() > 3) return false;
+    *mcs = std::atoi(std::string(digits).c_str());
+    *is_mw = unit == "_mW";
+    return true;
+}
+
+bool parse_number(std::string_view text, double* value) {
+    if (text.empty() || text.size() > 64) return false;
+    std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtod(copy.c_str(), &end);
+    return end == copy.c_str() + copy.size() && errno == 0 && std::isfinite(*value) &&
+           (copy[0] == '-' || (copy[0] >= '0' && copy[0] <= '9'));
+}
+
+// "TEMP_ERROR_%d_%d" as the sweep writes it.
+bool parse_temperature_marker(std::string_view text, double* celsius) {
+    constexpr std::string_view prefix = "TEMP_ERROR_";
+    if (text.substr(0, prefix.size()) != prefix) return false;
+    std::string_view rest = text.substr(prefix.size());
+    bool negative = !rest.empty() && rest[0] == '-';
+    if (negative) rest.remove_prefix(1);
+    size_t underscore = rest.find('_');
+    if (underscore == std::string_view::npos) return false;
+    std::string_view whole = rest.substr(0, underscore), tenth = rest.substr(underscore + 1);
+    if (!all_digits(whole) || !all_digits(tenth)) return false;
+    std::string tenth_text(tenth);
+    double value = std::atoi(std::string(whole).c_str()) + std::atoi(tenth_text.c_str()) / 10.0;
+    *celsius = negative ? -value : value;
+    return true;
+}
+
+// False for a cell that is none of the forms a sweep or a merge writes.
+bool classify_cell(std::string_view text, bool is_mw, level_cell_t* cell) {
+    *cell = {CELL_ABSENT, 0};
+    double value;
+    if (text.empty()) return true;
+    if (text == "NA") {
+        cell->kind = CELL_NA;
+        return true;
+    }
+    if (parse_temperature_marker(text, &value)) {
+        *cell = {CELL_TEMPERATURE_STOP, value};
+        return true;
+    }
+    if (!parse_number(text, &value)) return false;
+    // The transmitter skips every cell whose integer part is -1.
+    if (value <= -1 && value > -2) {
+        cell->kind = CELL_NOT_MEASURED;
+        return true;
+    }
+    // An output of zero or less has no dBm; a detector voltage may read 0.
+    if (is_mw ? value <= 0 : value < 0) return false;
+    *cell = {CELL_MEASURED, value};
+    return true;
+}
+
+struct header_column_t {
+    size_t column;  // index into the table's columns
+    bool is_mw;
+    std::string name;
+};
+
+void report(const std::string& path, int line, const std::string& what) {
+    std::fprintf(stderr, "%s:%d: %s\n", path.c_str(), line, what.c_str());
+}
+
+std::string quoted(std::string_view text) {
+    // Keep a message on one line whatever the cell holds.
+    std::string out = "\"";
+    for (char c : text.substr(0, 40)) out += (c >= 0x20 && c < 0x7f) ? c : '?';
+    if (text.size() > 40) out += "...";
+    return out + "\"";
+}
+
+}  // namespace
+
+table_read_t parse_calibration_table(const std::string& text, const std::string& path,
+                                     const char* band, calibration_table_t* table) {
+    table->path = path;
+    table->band = band;
+    table->columns.clear();
+    table->bad_lines = 0;
+    if (text.empty()) {
+        report(path, 1, "empty file, no header; table skipped");
+        return TABLE_UNREADABLE;
+    }
+    stored_table_t stored;
+    if (parse_stored_table(text, path.c_str(), &stored) != 0) return TABLE_UNREADABLE;
+
+    std::string_view header = stored.header;
+    while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
+    const std::vector<std::string_view> names = split_fields(header);
+    if (names[0] != "Power_Level") {
+        report(path, 1, "header does not begin with Power_Level; table skipped");
+        return TABLE_UNREADABLE;
+    }
+    std::vector<header_column_t> positions(names.size());
+    for (size_t i = 1; i < names.size(); ++i) {
+        int mcs;
+        bool is_mw;
+        if (!column_name(names[i], &mcs, &is_mw)) {
+            report(path, 1, "column " + quoted(names[i]) + " is not MCS<k>_mV or MCS<k>_mW; table skipped");
+            return TABLE_UNREADABLE;
+        }
+        for (size_t j = 1; j < i; ++j) {
+            if (names[j] == names[i]) {
+                report(path, 1, "column " + std::string(names[i]) + " appears twice; table skipped");
+                return TABLE_UNREADABLE;
+            }
+        }
+        size_t column = 0;
+        while (column < table->columns.size() && table->columns[column].mcs != mcs) ++column;
+        if (column == table->columns.size()) {
+            table_column_t fresh = {};
+            fresh.mcs = mcs;
+            table->columns.push_back(fresh);
+        }
+        positions[i] = {column, is_mw, std::string(names[i])};
+    }
+    // A pair whose mW column is missing gives the transmitter nothing.
+    std::vector<bool> has_mw(table->columns.size(), false);
+    for (size_t i = 1; i < names.size(); ++i) {
+        if (positions[i].is_mw) has_mw[positions[i].column] = true;
+    }
+    for (size_t c = 0; c < has_mw.size(); ++c) {
+        if (!has_mw[c]) {
+            report(path, 1, "MCS" + std::to_string(table->columns[c].mcs) + "_mV has no MCS" +
+                                std::to_string(table->columns[c].mcs) + "_mW column; table skipped");
+            table->columns.clear();
+            return TABLE_UNREADABLE;
+        }
+    }
+    if (table->columns.empty()) {
+        report(path, 1, "no MCS<k>_mW column; table skipped");
+        return TABLE_UNREADABLE;
+    }
+
+    int line_of_level[CALIBRATION_TABLE_LEVELS + 1] = {};
+    for (size_t r = 0; r < stored.rows.size(); ++r) {
+        const int line = static_cast<int>(r) + 2;
+        const std::string_view row = stored.rows[r];
+        if (row.empty()) {
+            report(path, line, "blank line; line left out");
+            ++table->bad_lines;
+            continue;
+        }
+        const std::vector<std::string_view> fields = split_fields(row);
+        if (fields.size() != names.size()) {
+            report(path, line, std::to_string(fields.size()) + " fields where the header has " +
+                                   std::to_string(names.size()) + "; line left out");
+            ++table->bad_lines;
+            continue;
+        }
+        int level = all_digits(fields[0]) ? std::atoi(std::string(fields[0]).c_str()) : 0;
+        if (level < 1 || level > CALIBRATION_TABLE_LEVELS) {
+            report(path, line, "power level " + quoted(fields[0]) + " is not 1 to 63; line left out");
+            ++table->bad_lines;
+            continue;
+        }
+        if (line_of_level[level]) {
+            report(path, line, "power level " + std::to_string(level) + " repeats line " +
+                                   std::to_string(line_of_level[level]) + "; line left out");
+            ++table->bad_lines;
+            continue;
+        }
+        std::vector<level_cell_t> cells(fields.size());
+        size_t bad = 0;
+        for (size_t i = 1; i < fields.size() && !bad; ++i) {
+            if (!classify_cell(fields[i], positions[i].is_mw, &cells[i])) bad = i;
+        }
+        if (bad) {
+            report(path, line, "cell " + quoted(fields[bad]) + " of " + positions[bad].name +
+                                   " is not a number, -1, NA or TEMP_ERROR_<C>_<tenth>; line left out");
+            ++table->bad_lines;
+            continue;
+        }
+        line_of_level[level] = line;
+        for (size_t i = 1; i < fields.size(); ++i) {
+            if (positions[i].is_mw) table->columns[positions[i].column].level[level] = cells[i];
+        }
+    }
+    table->text = text;
+    return TABLE_READ;
+}
+
+table_read_t read_calibration_table(const std::string& path, const char* band,
+                                    calibration_table_t* table) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return TABLE_MISSING;
+        std::fprintf(stderr, "%s: cannot be read: %s; table skipped\n", path.c_str(), std::strerror(errno));
+        return TABLE_UNREADABLE;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        std::fprintf(stderr, "%s: not a regular file; table skipped\n", path.c_str());
+        return TABLE_UNREADABLE;
+    }
+    if (static_cast<unsigned long long>(info.st_size) > CALIBRATION_TABLE_MAX_BYTES) {
+        std::fprintf(stderr, "%s: larger than %zu bytes, not a calibration table; table skipped\n",
+                     path.c_str(), CALIBRATION_TABLE_MAX_BYTES);
+        return TABLE_UNREADABLE;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "%s: cannot be read: %s; table skipped\n", path.c_str(), std::strerror(errno));
+        return TABLE_UNREADABLE;
+    }
+    std::string text(static_cast<size_t>(info.st_size), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (in.bad()) {
+        std::fprintf(stderr, "%s: cannot be read: %s; table skipped\n", path.c_str(), std::strerror(errno));
+        return TABLE_UNREADABLE;
+    }
+    table->modified = info.st_mtime;
+    return parse_calibration_table(text, path, band, table);
+}

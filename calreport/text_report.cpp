@@ -1,0 +1,143 @@
+#include "text_report.h"
+
+#include <fmt/format.h>
+
+#include <vector>
+
+namespace {
+
+const char* const DEFECT = "  << defect";
+
+// "3, 12-15, 20"
+std::string level_list(const std::vector<int>& levels) {
+    std::string text;
+    for (size_t i = 0; i < levels.size();) {
+        size_t j = i;
+        while (j + 1 < levels.size() && levels[j + 1] == levels[j] + 1) ++j;
+        if (!text.empty()) text += ", ";
+        text += j == i ? std::to_string(levels[i]) : fmt::format("{}-{}", levels[i], levels[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
+std::string output_at(const power_pick_t& pick) {
+    if (!pick.measured) return fmt::format("power index {}, no measured output there", pick.index);
+    return fmt::format("power index {}, measured {:.2f} mW ({:.2f} dBm)", pick.index, pick.measured_mw,
+                       mw_to_dbm(pick.measured_mw));
+}
+
+std::string stop_text(const column_report_t& column) {
+    if (column.stop_reason == STOP_TEMPERATURE) {
+        return fmt::format("level {}, temperature ({:.1f} °C above the 75.0 °C limit)", column.stop_level,
+                           column.stop_temperature);
+    }
+    if (column.stop_reason == STOP_POWER) {
+        return fmt::format("level {}, power (output above {:.1f} dBm)", column.stop_level, POWER_STOP_DBM);
+    }
+    return "none";
+}
+
+void append_column(std::string& out, const column_report_t& column, const table_report_t& table) {
+    if (column.levels_measured == 0) {
+        out += fmt::format("  MCS {}: no level measured\n", column.mcs);
+    } else {
+        out += fmt::format("  MCS {}: {} levels measured, {:.2f} to {:.2f} dBm ({:.2f} to {:.2f} mW)\n",
+                           column.mcs, column.levels_measured, mw_to_dbm(column.min_mw),
+                           mw_to_dbm(column.max_mw), column.min_mw, column.max_mw);
+    }
+    out += fmt::format("    stop:     {}\n", stop_text(column));
+    const int last = column.stop_level ? column.stop_level : SWEEP_TOP_LEVEL;
+    if (column.missing_levels.empty() && column.na_levels.empty()) {
+        out += fmt::format("    missing:  none in 1-{}\n", last);
+    } else {
+        if (!column.missing_levels.empty()) {
+            out += fmt::format("    missing:  {} (no value){}\n", level_list(column.missing_levels), DEFECT);
+        }
+        if (!column.na_levels.empty()) {
+            out += fmt::format("    NA:       {}{}\n", level_list(column.na_levels), DEFECT);
+        }
+    }
+    if (column.knee_level) {
+        double dbm = 0;
+        for (const curve_point_t& p : column.curve) {
+            if (p.level == column.knee_level) dbm = p.dbm;
+        }
+        out += fmt::format("    knee:     level {} ({:.2f} dBm)\n", column.knee_level, dbm);
+    } else {
+        out += "    knee:     none\n";
+    }
+    if (column.drops.empty()) {
+        out += fmt::format("    drops:    none over {:.0f} dB\n", DROP_DEFECT_DB);
+    } else {
+        for (const drop_t& drop : column.drops) {
+            out += fmt::format("    drop:     level {} reads {:.2f} dB below the level before it{}\n", drop.level,
+                               drop.db, DEFECT);
+        }
+    }
+    out += fmt::format("    requests at {} MHz{}:\n", table.frequency,
+                       table.domain == REGULATORY_DOMAIN_FCC ? " under FCC rules" : "");
+    for (const request_report_t& r : column.requests) {
+        std::string line = fmt::format("      {:>4} mW -> ", r.pick.request_mw);
+        if (r.pick.capped_mw != r.pick.request_mw) line += fmt::format("capped at {} mW, ", r.pick.capped_mw);
+        line += output_at(r.pick);
+        if (r.off_target) line += DEFECT;
+        out += line + "\n";
+        if (r.has_fcc && r.fcc_pick.capped_mw != r.fcc_pick.request_mw) {
+            out += fmt::format("              FCC, 5180-5320 MHz: capped at {} mW, {}\n", r.fcc_pick.capped_mw,
+                               output_at(r.fcc_pick));
+        }
+    }
+}
+
+}  // namespace
+
+std::string modification_time(time_t modified) {
+    struct tm local;
+    char text[64];
+    if (!localtime_r(&modified, &local) || !strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local)) {
+        return "unknown";
+    }
+    return text;
+}
+
+std::string file_name(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string text_report(const calibration_report_t& report) {
+    std::string out = fmt::format("Calibration tables in {}\n", report.dir);
+    int defects = 0;
+    for (const table_report_t& table : report.tables) {
+        out += fmt::format("\n{}: {} GHz band, modified {}\n", file_name(table.path), band_name(table.band.c_str()),
+                           modification_time(table.modified));
+        if (table.bad_lines) {
+            out += fmt::format("  {} line{} left out (messages on standard error){}\n", table.bad_lines,
+                               table.bad_lines == 1 ? "" : "s", DEFECT);
+        }
+        for (const column_report_t& column : table.columns) append_column(out, column, table);
+        defects += table.defects;
+    }
+    out += "\n";
+    if (report.unreadable_tables) {
+        out += fmt::format("{} table{} could not be read{}\n", report.unreadable_tables,
+                           report.unreadable_tables == 1 ? "" : "s", DEFECT);
+    }
+    out += fmt::format("status: {}", status_name(report.status));
+    if (report.status == REPORT_DEFECTS) {
+        out += fmt::format(" ({} defect{} the transmitter would act on{})", defects + report.unreadable_tables,
+                           defects + report.unreadable_tables == 1 ? "" : "s",
+                           report.unreadable_tables ? ", unreadable tables included" : "");
+    }
+    if (report.status == REPORT_ERROR) out += " (no table could be read)";
+    return out + "\n";
+}
+
+std::string text_query(const power_pick_t& pick) {
+    std::string line = output_at(pick);
+    line += fmt::format(" for a request of {} mW", pick.capped_mw);
+    if (pick.capped_mw != pick.request_mw) line += fmt::format(" (capped from {} mW under FCC rules)", pick.request_mw);
+    if (pick_off_target(pick)) line += fmt::format(", more than {:.0f} dB off", REQUEST_TOLERANCE_DB);
+    return line + "\n";
+}

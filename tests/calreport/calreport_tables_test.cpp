@@ -1,0 +1,227 @@
+// orvi-calreport on hand-made tables: a drop, a missing level, a line that
+// cannot be read and a table that cannot be read, with exact output; the
+// command line's errors; the folder of the tables is never written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <cjson/cJSON.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "run_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Levels 1..40 rise 0.5 dB a level from 10 dBm, 41..60 rise 0.05 dB a
+// level; level 50 is 1.45 dB below level 49 (1.5 dB below its line), level 15 reads "-1" and level
+// 25's mW cell is garbage.
+std::string hand_made_table() {
+    std::string text = "Power_Level,MCS0_mV,MCS0_mW\n";
+    char line[96];
+    for (int level = 1; level <= 63; ++level) {
+        double dbm = level <= 40 ? 10 + 0.5 * (level - 1) : 29.5 + 0.05 * (level - 40);
+        if (level == 50) dbm -= 1.5;
+        if (level == 15 || level > 60) {
+            std::snprintf(line, sizeof line, "%d,-1,-1\n", level);
+        } else if (level == 25) {
+            std::snprintf(line, sizeof line, "%d,600.00,abc\n", level);
+        } else {
+            std::snprintf(line, sizeof line, "%d,%.2f,%.2f\n", level, 300.0 + 10 * level, std::pow(10, dbm / 10));
+        }
+        text += line;
+    }
+    return text;
+}
+
+class CalreportTables : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/calreport-tables-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(dir_);
+    }
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+        struct utimbuf times = {1709294400, 1709294400};  // 2024-03-01 12:00:00 UTC
+        ASSERT_EQ(utime((dir_ + "/" + name).c_str(), &times), 0);
+    }
+    ProcessResult calreport(std::vector<std::string> args) {
+        args.insert(args.begin(), binary_path("calreport/orvi-calreport"));
+        RunOptions options;
+        options.env = {"TZ=UTC"};
+        return run_process(args, options);
+    }
+    // Names, sizes and modification times of everything in the folder.
+    std::string listing() {
+        std::string text;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            struct stat info;
+            stat(entry.path().c_str(), &info);
+            text += entry.path().filename().string() + " " + std::to_string(info.st_size) + " " +
+                    std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec) + "\n";
+        }
+        return text;
+    }
+    std::string dir_;
+};
+
+TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
+    write("calibrated_5_8.csv", hand_made_table());
+    write("calibrated_2_4.csv", "Level,MCS0_mW\n1,10.00\n");
+    const std::string before = listing();
+    ProcessResult r = calreport({"--dir", dir_});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, dir_ + "/calibrated_2_4.csv:1: header does not begin with Power_Level; table skipped\n" +
+                         dir_ +
+                         "/calibrated_5_8.csv:26: cell \"abc\" of MCS0_mW is not a number, -1, NA or "
+                         "TEMP_ERROR_<C>_<tenth>; line left out\n");
+    EXPECT_EQ(r.out, "Calibration tables in " + dir_ +
+                         "\n"
+                         "\n"
+                         "calibrated_5_8.csv: 5.8 GHz band, modified 2024-03-01 12:00:00 +0000\n"
+                         "  1 line left out (messages on standard error)  << defect\n"
+                         "  MCS 0: 58 levels measured, 10.00 to 30.50 dBm (10.00 to 1122.02 mW)\n"
+                         "    stop:     none\n"
+                         "    missing:  15, 25 (no value)  << defect\n"
+                         "    knee:     level 40 (29.50 dBm)\n"
+                         "    drop:     level 50 reads 1.45 dB below the level before it  << defect\n"
+                         "    requests at 5805 MHz:\n"
+                         "        25 mW -> power index 9, measured 25.12 mW (14.00 dBm)\n"
+                         "       100 mW -> power index 21, measured 100.00 mW (20.00 dBm)\n"
+                         "       200 mW -> power index 27, measured 199.53 mW (23.00 dBm)\n"
+                         "       400 mW -> power index 33, measured 398.11 mW (26.00 dBm)\n"
+                         "       800 mW -> power index 39, measured 794.33 mW (29.00 dBm)\n"
+                         "\n"
+                         "1 table could not be read  << defect\n"
+                         "status: defects (5 defects the transmitter would act on, unreadable tables included)\n");
+
+    ProcessResult json = calreport({"--dir", dir_, "--json"});
+    EXPECT_EQ(json.exit_code, 1);
+    cJSON* root = cJSON_Parse(json.out.c_str());
+    ASSERT_NE(root, nullptr) << json.out;
+    char* compact = cJSON_PrintUnformatted(root);
+    EXPECT_EQ(std::string(compact),
+              "{\"status\":\"defects\",\"tables\":[{\"file\":\"" + dir_ +
+                  "/calibrated_5_8.csv\",\"band\":\"5_8\",\"mcs\":[{\"mcs\":0,\"levels_measured\":58,"
+                  "\"min_dbm\":10,\"max_dbm\":30.5,\"knee_level\":40,\"stop_level\":null,\"stop_reason\":null,"
+                  "\"drops\":[{\"level\":50,\"db\":1.45}],\"requests\":[{\"mw\":25,\"index\":9,\"measured_mw\":25.12},"
+                  "{\"mw\":100,\"index\":21,\"measured_mw\":100},{\"mw\":200,\"index\":27,\"measured_mw\":199.53},"
+                  "{\"mw\":400,\"index\":33,\"measured_mw\":398.11},{\"mw\":800,\"index\":39,\"measured_mw\":794.33}]}]}]}");
+    cJSON_free(compact);
+    cJSON_Delete(root);
+
+    EXPECT_EQ(listing(), before);
+
+    // One request, with and without the cap (5.1 GHz under FCC rules).
+    write("calibrated_5_1.csv", hand_made_table());
+    const std::string with_5_1 = listing();
+    ProcessResult query = calreport({"--dir", dir_, "--mw", "500", "--mcs", "0", "--frequency", "5200", "--fcc"});
+    EXPECT_EQ(query.exit_code, 0);
+    EXPECT_EQ(query.out,
+              "power index 27, measured 199.53 mW (23.00 dBm) for a request of 200 mW (capped from 500 mW under FCC "
+              "rules)\n");
+    query = calreport({"--dir", dir_, "--mw", "500", "--mcs", "0", "--frequency", "5200", "--json"});
+    EXPECT_EQ(query.exit_code, 0);
+    EXPECT_EQ(query.out, "{\n\t\"index\":\t35,\n\t\"request_mw\":\t500,\n\t\"measured_mw\":\t501.19\n}\n");
+    // 5 mW maps to level 1, 3.01 dB above the request: a defect.
+    query = calreport({"--dir", dir_, "--mw", "5", "--mcs", "0", "--frequency", "5805"});
+    EXPECT_EQ(query.exit_code, 1);
+    EXPECT_EQ(query.out, "power index 1, measured 10.00 mW (10.00 dBm) for a request of 5 mW, more than 3 dB off\n");
+
+    // The chart may go anywhere but into the folder of the tables.
+    ProcessResult refused = calreport({"--dir", dir_, "--svg", dir_ + "/chart.svg"});
+    EXPECT_EQ(refused.exit_code, 2);
+    EXPECT_EQ(refused.err, "orvi-calreport: " + dir_ + "/chart.svg is in the folder of the tables, which is never written to\n");
+    EXPECT_EQ(listing(), with_5_1);
+}
+
+// What merges and temperature stops leave: "NA" cells, a line a merge
+// appended with empty cells in the other columns, a TEMP_ERROR cell.
+TEST_F(CalreportTables, TemperatureStopAndMergeCells) {
+    std::string text = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        if (level == 62) continue;
+        std::string mcs0 = level <= 60 ? std::to_string(300 + level) + ".00," + std::to_string(level * 10) + ".00"
+                                       : "-1,-1";
+        std::string mcs3 = level < 30 ? std::to_string(300 + level) + ".00," + std::to_string(level * 10) + ".00"
+                                      : "-1,-1";
+        if (level == 12) mcs3 = "NA,NA";
+        if (level == 30) mcs3 = "TEMP_ERROR_76_3,TEMP_ERROR_76_3";
+        text += std::to_string(level) + "," + mcs0 + "," + mcs3 + "\n";
+    }
+    write("calibrated_5_1.csv", text + "62,,,NA,NA\n");
+    ProcessResult r = calreport({"--dir", dir_});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "");
+    const std::string mcs3 = r.out.substr(r.out.find("  MCS 3: "));
+    EXPECT_EQ(mcs3.substr(0, mcs3.find("    knee:")),
+              "  MCS 3: 28 levels measured, 10.00 to 24.62 dBm (10.00 to 290.00 mW)\n"
+              "    stop:     level 30, temperature (76.3 °C above the 75.0 °C limit)\n"
+              "    NA:       12  << defect\n");
+    EXPECT_NE(r.out.find("  MCS 0: 60 levels measured, 10.00 to 27.78 dBm (10.00 to 600.00 mW)\n"
+                         "    stop:     none\n"
+                         "    missing:  none in 1-60\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(CalreportTables, UsageErrorsAndHelp) {
+    struct Case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string err;
+    };
+    const std::string hint = " (try 'orvi-calreport --help')\n";
+    const Case cases[] = {
+        {{"--bogus"}, 2, "orvi-calreport: unknown argument '--bogus'" + hint},
+        {{"--mw", "100", "--mcs", "0"}, 2, "orvi-calreport: a query needs all of --mw, --mcs and --frequency" + hint},
+        {{"--mw", "100", "--mcs", "9", "--frequency", "5805"}, 2, "orvi-calreport: --mcs needs an MCS, 0 to 7" + hint},
+        {{"--mw", "1x", "--mcs", "0", "--frequency", "5805"}, 2,
+         "orvi-calreport: --mw needs a whole number of milliwatts, 1 to 100000" + hint},
+        {{"--mw", "100", "--mcs", "0", "--frequency", "4900"}, 2,
+         "orvi-calreport: 4900 MHz is in no band with a table (2300-2599, 5000-5999 MHz)\n"},
+        {{"--dir"}, 2, "orvi-calreport: option --dir needs a value" + hint},
+        {{"--json=yes"}, 2, "orvi-calreport: option --json takes no value" + hint},
+        {{"--dir", "/nonexistent/calreport"}, 2,
+         "orvi-calreport: no calibration table could be read in /nonexistent/calreport\n"},
+    };
+    for (const Case& c : cases) {
+        ProcessResult r = calreport(c.args);
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+    }
+    ProcessResult none = calreport({"--dir", dir_, "--json"});
+    EXPECT_EQ(none.exit_code, 2);
+    EXPECT_EQ(none.out, "{\n\t\"status\":\t\"error\",\n\t\"tables\":\t[]\n}\n");
+
+    // A chart that cannot be written: the report still comes, the status is 2.
+    write("calibrated_5_8.csv", hand_made_table());
+    ProcessResult unwritable = calreport({"--dir", dir_, "--svg", "/nonexistent/calreport/chart.svg"});
+    EXPECT_EQ(unwritable.exit_code, 2);
+    EXPECT_NE(unwritable.out.find("\nstatus: defects"), std::string::npos);
+    EXPECT_EQ(unwritable.err.substr(unwritable.err.find('\n', unwritable.err.find(" left out\n")) + 1),
+              "Failed to open output file for calibration data: No such file or directory\n"
+              "orvi-calreport: the chart was not written to /nonexistent/calreport/chart.svg\n");
+
+    ProcessResult help = calreport({"-h"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("orvi-calreport - ", 0), 0u);
+    for (const char* part : {"\nUsage: orvi-calreport ", "\nOptions:\n", "\nExit status:\n", "\nFiles:\n",
+                             "rises by less than\n           0.5 dB over the next five measured levels"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+}
+
+}  // namespace

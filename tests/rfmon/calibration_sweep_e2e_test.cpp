@@ -1,0 +1,607 @@
+// orvi-rfmon's full and fast calibrations on the simulated board, in
+// virtual time, checking the written tables byte for byte.
+//
+// With the board's noise off and its temperature held, every sample of a
+// level reads one voltage. The board tells, for every level, the true output
+// power and that voltage's converter code (orvi-sim-ctl truth): a measured
+// mV cell must be that voltage exactly, and every mW cell must lie within
+// kTruthBoundDb of the true power.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+std::string lines(int from, int to, const std::string& suffix) {
+    std::string text;
+    for (int level = from; level <= to; ++level) text += std::to_string(level) + suffix + "\n";
+    return text;
+}
+
+struct Band {
+    const char* token;
+    const char* key;
+};
+
+Band band_of(int frequency) {
+    if (frequency < 4000) return {"2_4", "2.4"};
+    return frequency / 100 < 56 ? Band{"5_1", "5.1"} : Band{"5_8", "5.8"};
+}
+
+// How far a calibrated power may be from the typical unit's true power: its
+// detector law departs from the reference curves by up to 0.6 dB and the
+// conversion tables round to 0.5 dB between their rows.
+constexpr double kTruthBoundDb = 1.0;
+
+struct Truth {
+    double dbm;
+    std::string mv;  // the converter's voltage, "%.2f"
+};
+
+// "frequency mcs power" -> truth, from the lines of orvi-sim-ctl truth.
+using TruthTable = std::map<std::string, Truth>;
+
+std::string truth_key(int frequency, int mcs, int level) {
+    return std::to_string(frequency) + " " + std::to_string(mcs) + " " + std::to_string(level);
+}
+
+TruthTable parse_truth(const std::string& text) {
+    TruthTable table;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        int f = 0, m = 0, p = 0, code = 0;
+        double t = 0, dbm = 0, mv = 0;
+        if (std::sscanf(line.c_str(),
+                        "frequency=%d mcs=%d power=%d temperature=%lf dbm=%lf mv=%lf code=%d", &f,
+                        &m, &p, &t, &dbm, &mv, &code) != 7)
+            continue;
+        char text_mv[32];
+        std::snprintf(text_mv, sizeof text_mv, "%.2f", code * 1800.0 / 4096.0);
+        table[truth_key(f, m, p)] = {dbm, text_mv};
+    }
+    return table;
+}
+
+std::vector<std::string> split(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+    return fields;
+}
+
+struct BoardRun {
+    ProcessResult process;
+    std::map<std::string, std::string> tables;  // file name -> content after the run
+    std::string tools_log;
+    TruthTable truth;
+
+    // The two cells at `mv_column` of `level` in table `name`, checked
+    // against the board's truth: the voltage exactly when it was measured
+    // with the noise off, the power always within kTruthBoundDb.
+    std::string cells(const std::string& name, int frequency, int mcs, int level,
+                      size_t mv_column = 1, bool measured = true) const {
+        std::istringstream in(tables.count(name) ? tables.at(name) : "");
+        std::string line;
+        while (std::getline(in, line) && line.rfind(std::to_string(level) + ",", 0) != 0) {
+        }
+        const std::vector<std::string> fields = split(line);
+        EXPECT_GT(fields.size(), mv_column + 1) << name << " level " << level;
+        if (fields.size() <= mv_column + 1) return "";
+        const auto t = truth.find(truth_key(frequency, mcs, level));
+        EXPECT_NE(t, truth.end()) << "no truth for " << truth_key(frequency, mcs, level);
+        if (t != truth.end()) {
+            if (measured) {
+                EXPECT_EQ(fields[mv_column], t->second.mv) << name << " level " << level;
+            }
+            EXPECT_NEAR(10 * std::log10(std::strtod(fields[mv_column + 1].c_str(), nullptr)),
+                        t->second.dbm, kTruthBoundDb)
+                << name << " level " << level;
+        }
+        return fields[mv_column] + "," + fields[mv_column + 1];
+    }
+};
+
+class CalibrationOnBoard : public testing::Test {
+protected:
+    void SetUp() override {
+        make_dirs(dir_ + "/in");
+        make_dirs(dir_ + "/out");
+    }
+
+    void store(const std::string& name, const std::string& text) {
+        write_file(dir_ + "/in/" + name, text);
+        have_stored_ = true;
+    }
+
+    // `truth_for`: the "frequency mcs" pairs whose truth the board reports
+    // after the run, for levels 1 to 60.
+    BoardRun run(const std::vector<std::string>& board, const std::vector<std::string>& args,
+                 const std::vector<std::string>& setup = {}, const std::string& noise_mv = "0",
+                 const std::vector<std::string>& truth_for = {}) {
+        std::remove((dir_ + "/tools.log").c_str());
+        std::string truth_pairs;
+        for (const std::string& pair : truth_for) truth_pairs += " " + pair;
+        std::vector<std::string> argv = {"--virtual-time",
+                                         "--noise-mv",
+                                         noise_mv,
+                                         "--temp-rise",
+                                         "0",
+                                         "--log",
+                                         dir_ + "/tools.log"};
+        argv.insert(argv.end(), board.begin(), board.end());
+        if (have_stored_) {
+            argv.push_back("--data");
+            argv.push_back(dir_ + "/in");
+        }
+        for (const std::string& cmd : setup) {
+            argv.push_back("--setup");
+            argv.push_back(cmd);
+        }
+        std::vector<std::string> command = {"/bin/sh", "-c",
+                     "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_ +
+                         "/out/' 2>/dev/null; for fm in " + truth_pairs + "; do for p in $(seq 1 60);"
+                         " do orvi-sim-ctl truth ${fm%_*} ${fm#*_} $p; done; done > '" + dir_ +
+                         "/truth'; exit $s",
+                     };
+        for (const auto& word : program_command("rfmon/orvi-rfmon")) command.push_back(word);
+        command.insert(command.end(), {"-d", "1"});
+        command.insert(command.end(), args.begin(), args.end());
+        BoardRun result;
+        RunOptions options;
+        options.timeout_ms = 120000;
+        result.process = run_on_board(argv, command, options);
+        for (const char* token : {"2_4", "5_1", "5_8"}) {
+            std::string name = std::string("calibrated_") + token + ".csv";
+            if (file_exists(dir_ + "/out/" + name)) result.tables[name] = read_file(dir_ + "/out/" + name);
+        }
+        result.tools_log = read_file(dir_ + "/tools.log");
+        result.truth = parse_truth(read_file(dir_ + "/truth"));
+        return result;
+    }
+
+    const ScratchDir scratch_{"orvi-calibration-test"};
+    const std::string dir_ = scratch_.path();
+    bool have_stored_ = false;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string power_commands(int from, int to) {
+    std::string text;
+    for (int level = from; level <= to; ++level) {
+        text += "orvi-configure-vtx -p " + std::to_string(level) + "\n";
+    }
+    return text;
+}
+
+std::string driver_log(int frequency, int mcs, const std::string& sweep) {
+    const std::string f = std::to_string(frequency);
+    return "orvi-configure-vtx -F " + f + "\norvi-configure-vtx -m " + std::to_string(mcs) +
+           "\norvi-configure-vtx -F " + f + "\n" + sweep + "orvi-send-command vtx_latency stop_test 1\n";
+}
+
+TEST_F(CalibrationOnBoard, FullSweepWritesANewTable) {
+    BoardRun r = run({}, {"-calibrate", "-f", "5805", "-m", "0"}, {}, "0", {"5805_0"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW\n";
+    for (int level = 1; level <= 60; ++level) {
+        expected += std::to_string(level) + "," + r.cells("calibrated_5_8.csv", 5805, 0, level) + "\n";
+    }
+    expected += lines(61, 63, ",-1,-1");
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], expected);
+    EXPECT_EQ(r.tables.size(), 1u);
+    EXPECT_TRUE(contains(r.process.out,
+                         "Starting calibration for frequency 5805 MHz and MCS 0\n"
+                         "Set frequency to 5805 MHz\n"
+                         "Sleeping 7 seconds while frequency changes...\n"
+                         "Calibrating power level 1 (1 of 60)...\n"
+                         "Taking reading 1 of 4 for power level 1...\n"));
+    EXPECT_TRUE(contains(r.process.out,
+                         "Calibration complete! Data saved to /data/quillon/vtx/calibrated_5_8.csv\n"
+                         "Safety measure: Power level set to 1 (minimum) after calibration\n"));
+    EXPECT_EQ(r.tools_log, driver_log(5805, 0, power_commands(1, 60) + power_commands(1, 1)));
+}
+
+TEST_F(CalibrationOnBoard, PowerStopAtLevel40) {
+    BoardRun r = run({"--over-power", "40:300"}, {"-calibrate", "-f", "2412", "-m", "1"}, {}, "0",
+                     {"2412_1"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS1_mV,MCS1_mW\n";
+    for (int level = 1; level <= 39; ++level) {
+        expected += std::to_string(level) + "," + r.cells("calibrated_2_4.csv", 2412, 1, level) + "\n";
+    }
+    // 300 mV above the truth reads the table's top row, 31.57 dBm: 1430.54 mW
+    // through the 16-term series.
+    const Truth top = r.truth[truth_key(2412, 1, 40)];
+    EXPECT_NE(top.mv, "");
+    expected += "40," + top.mv + ",1430.54\n" + lines(41, 63, ",-1,-1");
+    EXPECT_EQ(r.tables["calibrated_2_4.csv"], expected);
+    EXPECT_TRUE(contains(r.process.out,
+                         "WARNING: Measured dBm (31.57) exceeds safety threshold of 31.5 dBm at "
+                         "power level 40\nStopping calibration for safety reasons\n"));
+    EXPECT_FALSE(contains(r.process.out, "Power 1 level 40:"));
+    EXPECT_EQ(r.tools_log, driver_log(2412, 1, power_commands(1, 40) + power_commands(1, 1)));
+}
+
+TEST_F(CalibrationOnBoard, AppendMergeAddsTheSweptColumns) {
+    std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        stored += std::to_string(level) + (level <= 60 ? ",500.5,12.25\n" : ",-1,-1\n");
+    }
+    store("calibrated_5_8.csv", stored);
+    BoardRun r = run({}, {"-calibrate", "-f", "5805", "-m", "3"}, {}, "0", {"5805_3"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n";
+    for (int level = 1; level <= 60; ++level) {
+        expected += std::to_string(level) + ",500.5,12.25," +
+                    r.cells("calibrated_5_8.csv", 5805, 3, level, 3) + "\n";
+    }
+    expected += lines(61, 63, ",-1,-1,-1,-1");
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], expected);
+    EXPECT_TRUE(contains(r.process.out, "Existing calibration file found. Reading contents...\n"));
+    EXPECT_FALSE(contains(r.process.out, "they will be updated"));
+}
+
+TEST_F(CalibrationOnBoard, UpdateMergeStoppedAtLevel40KeepsTheCellsAbove) {
+    std::string stored = "Power_Level,MCS0_mV,MCS0_mW,MCS1_mV,MCS1_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        std::string l = std::to_string(level);
+        if (level == 45 || level == 61) {
+            stored += l + ",700.00,300.00,NA,NA\n";
+        } else if (level > 60) {
+            stored += l + ",-1,-1,-1,-1\n";
+        } else {
+            stored += l + ",700.00,300.00,650.00,150.00\n";
+        }
+    }
+    store("calibrated_2_4.csv", stored);
+    BoardRun r = run({"--over-power", "40:300"}, {"-calibrate", "-f", "2412", "-m", "1"}, {}, "0",
+                     {"2412_1"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW,MCS1_mV,MCS1_mW\n";
+    for (int level = 1; level <= 39; ++level) {
+        expected += std::to_string(level) + ",700.00,300.00," +
+                    r.cells("calibrated_2_4.csv", 2412, 1, level, 3) + "\n";
+    }
+    expected += "40,700.00,300.00," + r.truth[truth_key(2412, 1, 40)].mv + ",1430.54\n";
+    expected += lines(41, 44, ",700.00,300.00,650.00,150.00") + "45,700.00,300.00,-1,-1\n" +
+                lines(46, 60, ",700.00,300.00,650.00,150.00") + "61,700.00,300.00,-1,-1\n" +
+                lines(62, 63, ",-1,-1,-1,-1");
+    EXPECT_EQ(r.tables["calibrated_2_4.csv"], expected);
+    EXPECT_TRUE(
+        contains(r.process.out, "MCS1 columns already exist in the file, they will be updated\n"));
+}
+
+TEST_F(CalibrationOnBoard, MissingLevelGetsAnNALineAndABlankLineFailsTheMerge) {
+    std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        if (level != 62) stored += std::to_string(level) + ",1.00,2.00\n";
+    }
+    store("calibrated_5_1.csv", stored);
+    BoardRun r = run({}, {"-calibrate", "-f", "5180", "-m", "3"}, {}, "0", {"5180_3"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        if (level == 62) continue;
+        expected += std::to_string(level) + ",1.00,2.00," +
+                    (level <= 60 ? r.cells("calibrated_5_1.csv", 5180, 3, level, 3)
+                                 : std::string("-1,-1")) +
+                    "\n";
+    }
+    expected += "62,,,NA,NA\n";
+    EXPECT_EQ(r.tables["calibrated_5_1.csv"], expected);
+
+    // The same table with a blank line: the merge fails and the file stays.
+    const std::string blank = stored.substr(0, stored.find("\n30,") + 1) + "\n" +
+                              stored.substr(stored.find("\n30,") + 1);
+    store("calibrated_5_1.csv", blank);
+    BoardRun failed = run({}, {"-calibrate", "-f", "5180", "-m", "3"});
+    ASSERT_EQ(failed.process.exit_code, 1) << failed.process.err;
+    EXPECT_EQ(failed.tables["calibrated_5_1.csv"], blank);
+    EXPECT_EQ(failed.process.err,
+              "Failed to parse power level from data row: Invalid argument\n"
+              "Calibration failed for Frequency: 5180 MHz, MCS: 3\n");
+    EXPECT_FALSE(contains(failed.process.out, "Calibration complete!"));
+    // A failed merge still ends at the minimum power level.
+    EXPECT_TRUE(contains(failed.tools_log,
+                         "orvi-configure-vtx -p 60\norvi-configure-vtx -p 1\n"
+                         "orvi-send-command vtx_latency stop_test 1\n"));
+}
+
+TEST_F(CalibrationOnBoard, FailedReplacementLeavesTheOldTable) {
+    const std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n" + lines(1, 63, ",-1,-1");
+    store("calibrated_5_8.csv", stored);
+    BoardRun r = run({}, {"-calibrate", "-f", "5805", "-m", "0"},
+                     {"mkdir /data/quillon/vtx/calibrated_5_8.csv.tmp"});
+    ASSERT_EQ(r.process.exit_code, 1);
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], stored);
+    EXPECT_EQ(r.process.err,
+              "Failed to open output file for calibration data: Is a directory\n"
+              "Calibration failed for Frequency: 5805 MHz, MCS: 0\n");
+}
+
+TEST_F(CalibrationOnBoard, FastSweepMeasuresAnchorsAndEstimatesTheRest) {
+    BoardRun r = run({"--offset-mv", "5_8=12.5"}, {"-fast-calibrate", "-f", "5805", "-m", "0"}, {},
+                     "0", {"5805_0"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    // Anchors measured (the truth's voltage, offset included), the other
+    // levels estimated; both within the bound of the true power.
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW\n";
+    for (int level = 1; level <= 60; ++level) {
+        bool anchor = level == 10 || level == 35 || level == 45 || level == 50 || level == 56 ||
+                      level == 60;
+        expected += std::to_string(level) + "," +
+                    r.cells("calibrated_5_8.csv", 5805, 0, level, 1, anchor) + "\n";
+    }
+    expected += lines(61, 63, ",-1,-1");
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], expected);
+    EXPECT_TRUE(contains(r.process.out,
+                         "Starting fast calibration for frequency 5805 MHz and MCS 0\n"));
+    EXPECT_TRUE(contains(r.process.out, "Calibrating power level 56 (5 of 6)...\n"));
+    EXPECT_TRUE(contains(r.process.out,
+                         "Generating estimated fast calibration rows from measured anchors...\n"
+                         "Calibration complete! Data saved to /data/quillon/vtx/calibrated_5_8.csv\n"));
+    EXPECT_EQ(r.tools_log,
+              driver_log(5805, 0,
+                         "orvi-configure-vtx -p 10\norvi-configure-vtx -p 35\n"
+                         "orvi-configure-vtx -p 45\norvi-configure-vtx -p 50\n"
+                         "orvi-configure-vtx -p 56\norvi-configure-vtx -p 60\n"
+                         "orvi-configure-vtx -p 1\n"));
+}
+
+// A fast sweep into a stored table of another MCS adds its columns (anchors
+// measured, the rest estimated) and keeps the stored cells as they were.
+TEST_F(CalibrationOnBoard, FastSweepMergesItsColumnsIntoTheStoredTable) {
+    std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n";
+    for (int level = 1; level <= 63; ++level)
+        stored += std::to_string(level) + (level <= 60 ? ",500.5,12.25\n" : ",-1,-1\n");
+    store("calibrated_5_8.csv", stored);
+    BoardRun r = run({}, {"-fast-calibrate", "-f", "5805", "-m", "3"}, {}, "0", {"5805_3"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n";
+    for (int level = 1; level <= 60; ++level) {
+        bool anchor = level == 10 || level == 35 || level == 45 || level == 50 || level == 56 ||
+                      level == 60;
+        expected += std::to_string(level) + ",500.5,12.25," +
+                    r.cells("calibrated_5_8.csv", 5805, 3, level, 3, anchor) + "\n";
+    }
+    expected += lines(61, 63, ",-1,-1,-1,-1");
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], expected);
+    EXPECT_TRUE(contains(r.process.out, "Existing calibration file found. Reading contents...\n"));
+}
+
+TEST_F(CalibrationOnBoard, FastSweepTemperatureStopAtAnchor45) {
+    // Temperature reads 9..12 belong to level 45; the last one decides.
+    BoardRun r = run({"--temp-spike", "76.37@12"},
+                     {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "0"}, {}, "0", {"5805_0"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW\n";
+    for (int level = 1; level <= 44; ++level) {
+        expected += std::to_string(level) + "," +
+                    r.cells("calibrated_5_8.csv", 5805, 0, level, 1, level == 10 || level == 35) +
+                    "\n";
+    }
+    expected += "45,TEMP_ERROR_76_3,TEMP_ERROR_76_3\n" + lines(46, 63, ",-1,-1");
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], expected);
+    EXPECT_TRUE(contains(r.process.out,
+                         "WARNING: Temperature (76.38°C) exceeds safety threshold of 75.0°C at "
+                         "power level 45\nStopping calibration for safety reasons\n"));
+    EXPECT_TRUE(contains(r.process.out,
+                         "Safety stop occurred at power level 45; rows above that level will "
+                         "remain uncalibrated\n"));
+    EXPECT_TRUE(contains(r.tools_log, "orvi-configure-vtx -p 45\norvi-configure-vtx -p 1\n"));
+}
+
+TEST_F(CalibrationOnBoard, FastSweepWithAFailedAnchorLeavesTheTable) {
+    const std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n" + lines(1, 60, ",400.25,9.50") +
+                               lines(61, 63, ",-1,-1");
+    store("calibrated_5_8.csv", stored);
+    // Levels 10 and 35 use 480 sequence starts; readings 2 to 4 of level 45
+    // and their retries fail at their first one.
+    BoardRun r = run({"--fault", "seq-start:nak:from=541,count=6"},
+                     {"-fast-calibrate", "-f", "5805", "-m", "0"});
+    ASSERT_EQ(r.process.exit_code, 1);
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], stored);
+    EXPECT_TRUE(contains(r.process.err,
+                         "Error: fast calibration anchor power level 45 did not produce a valid "
+                         "measured reading. Aborting without writing CSV.\n"
+                         "Calibration failed for Frequency: 5805 MHz, MCS: 0\n"));
+    EXPECT_FALSE(contains(r.process.err, "anchor power level 50"));
+    EXPECT_TRUE(contains(r.process.out, "No valid readings for power level 45, skipping in output\n"));
+    EXPECT_TRUE(contains(r.process.out,
+                         "Safety measure: Power level set to 1 (minimum) after fast calibration "
+                         "anchor failure\n"));
+    EXPECT_TRUE(contains(r.tools_log, "orvi-configure-vtx -p 60\norvi-configure-vtx -p 1\n"));
+}
+
+TEST_F(CalibrationOnBoard, BandFollowsTheFrequency) {
+    // 5500 MHz is band 55 (5_1), 5600 MHz 5_8, 2484 MHz 2_4; 4900 MHz is
+    // refused after the frequency command and the wait.
+    BoardRun r = run({}, {"-calibrate", "-f", "5500", "-f", "5600", "-f", "2484", "-f", "4900",
+                          "-m", "0"},
+                     {}, "0", {"5500_0", "5600_0", "2484_0"});
+    ASSERT_EQ(r.process.exit_code, 1) << r.process.err;
+    for (int frequency : {5500, 5600, 2484}) {
+        const Band band = band_of(frequency);
+        const std::string name = std::string("calibrated_") + band.token + ".csv";
+        std::string expected = "Power_Level,MCS0_mV,MCS0_mW\n";
+        for (int level = 1; level <= 60; ++level) {
+            expected += std::to_string(level) + "," + r.cells(name, frequency, 0, level) + "\n";
+        }
+        expected += lines(61, 63, ",-1,-1");
+        EXPECT_EQ(r.tables[std::string("calibrated_") + band.token + ".csv"], expected) << frequency;
+    }
+    EXPECT_EQ(r.process.err,
+              "Error: Invalid frequency 4900 MHz\n"
+              "Calibration failed for Frequency: 4900 MHz, MCS: 0\n");
+    EXPECT_TRUE(contains(r.process.out,
+                         "Set frequency to 4900 MHz\nSleeping 7 seconds while frequency changes...\n"));
+    EXPECT_TRUE(contains(r.tools_log,
+                         "orvi-configure-vtx -F 4900\norvi-configure-vtx -m 0\n"
+                         "orvi-configure-vtx -F 4900\norvi-send-command vtx_latency stop_test 1\n"));
+}
+
+TEST_F(CalibrationOnBoard, FailedReadingsAreRetriedAndSkipped) {
+    // Sequence starts: levels 1 to 4 use 960. Readings 2 to 4 of level 5 fail
+    // with their retries (1021 to 1026); level 6 uses 240 more, so reading 3
+    // of level 7 and its retry are 1387 and 1388.
+    BoardRun r = run({"--fault", "seq-start:nak:from=1021,count=6", "--fault",
+                      "seq-start:nak:from=1387,count=2"},
+                     {"-calibrate", "-f", "5805", "-m", "1"}, {}, "0", {"5805_1"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    std::string expected = "Power_Level,MCS1_mV,MCS1_mW\n";
+    for (int level = 1; level <= 60; ++level) {
+        if (level == 5) {
+            expected += "5,-1,-1\n";
+            continue;
+        }
+        expected += std::to_string(level) + "," + r.cells("calibrated_5_8.csv", 5805, 1, level) + "\n";
+    }
+    expected += lines(61, 63, ",-1,-1");
+    EXPECT_EQ(r.tables["calibrated_5_8.csv"], expected);
+    EXPECT_TRUE(contains(r.process.out,
+                         "Taking reading 2 of 4 for power level 5...\n"
+                         "Failed to start the conversion sequence, retrying in 5 seconds...\n"
+                         "Reading 2 failed, retrying...\n"
+                         "Failed to start the conversion sequence, retrying in 5 seconds...\n"
+                         "Reading 2 failed again, skipping this reading\n"
+                         "Taking reading 3 of 4 for power level 5...\n"));
+    EXPECT_TRUE(contains(r.process.out, "No valid readings for power level 5, skipping in output\n"));
+    EXPECT_TRUE(contains(r.process.out,
+                         "Failed to start the conversion sequence, retrying in 5 seconds...\n"
+                         "Reading 3 failed again, skipping this reading\n"
+                         "Taking reading 4 of 4 for power level 7...\n"));
+    EXPECT_TRUE(contains(r.process.out, "(from 2 readings), Temperature = "));
+    EXPECT_TRUE(contains(r.process.out, "Power 1 level 6: "));
+}
+
+TEST_F(CalibrationOnBoard, TemperatureLimitIsStrictAndOnlyWithTesting) {
+    // Exactly 75.0 °C on every read of the sweep does not stop it.
+    BoardRun at_limit = run({"--temp-spike", "75@1x24"},
+                            {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "0"});
+    ASSERT_EQ(at_limit.process.exit_code, 0) << at_limit.process.err;
+    EXPECT_FALSE(contains(at_limit.process.out, "exceeds safety threshold"));
+    EXPECT_TRUE(contains(at_limit.process.out, "Temperature = 75.00°C\n"));
+    EXPECT_FALSE(contains(at_limit.tables["calibrated_5_8.csv"], "TEMP_ERROR"));
+    EXPECT_TRUE(contains(at_limit.tables["calibrated_5_8.csv"], "\n60,"));
+
+    // A hot board without "-temp_test" is calibrated all the same.
+    BoardRun hot = run({"--temp-start", "90"}, {"-fast-calibrate", "-f", "5805", "-m", "0"});
+    ASSERT_EQ(hot.process.exit_code, 0) << hot.process.err;
+    EXPECT_FALSE(contains(hot.process.out, "exceeds safety threshold"));
+    EXPECT_FALSE(contains(hot.tables["calibrated_5_8.csv"], "TEMP_ERROR"));
+
+    // Without a temperature the limit cannot apply, and the second such
+    // level stops the sweep.
+    BoardRun no_sensor = run({"--fault", "temp-write@0x48:nak"},
+                             {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "0"});
+    ASSERT_EQ(no_sensor.process.exit_code, 0) << no_sensor.process.err;
+    EXPECT_TRUE(contains(no_sensor.process.out,
+                         "(from 3 readings), Temperature = NA\n"));
+    EXPECT_TRUE(contains(no_sensor.process.out, "Power 2 level 35: "));
+    EXPECT_FALSE(contains(no_sensor.process.out, "Power 2 level 45: "));
+}
+
+TEST_F(CalibrationOnBoard, UnreadableStoredTableIsNotReplaced) {
+    BoardRun r = run({}, {"-fast-calibrate", "-f", "5805", "-m", "0"},
+                     {"mkdir /data/quillon/vtx/calibrated_5_8.csv"});
+    ASSERT_EQ(r.process.exit_code, 1);
+    EXPECT_EQ(r.process.err,
+              "Failed to read header from existing calibration file: Is a directory\n"
+              "Calibration failed for Frequency: 5805 MHz, MCS: 0\n");
+    // Nothing was measured: the power level stays where the driver left it.
+    EXPECT_EQ(r.tools_log, driver_log(5805, 0, ""));
+}
+
+std::vector<std::vector<std::string>> table_cells(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::istringstream fields_in(line);
+        std::string field;
+        while (std::getline(fields_in, field, ',')) fields.push_back(field);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// A board with a detector offset and ±1 mV of noise: every calibrated
+// voltage lies within the noise (plus half a converter step) of the truth.
+TEST_F(CalibrationOnBoard, FullSweepIsWithinTheBoardNoiseOfTheTruth) {
+    const double noise = 1.0, half_step = 0.5 * 1800.0 / 4096.0;
+    BoardRun r = run({"--offset-mv", "7.5"}, {"-calibrate", "-f", "5180", "-m", "0"}, {}, "1",
+                     {"5180_0"});
+    ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+    auto rows = table_cells(r.tables["calibrated_5_1.csv"]);
+    ASSERT_EQ(rows.size(), 64u);
+    double largest = 0;
+    for (int level = 1; level <= 60; ++level) {
+        ASSERT_EQ(rows[level].size(), 3u);
+        const double truth = std::strtod(r.truth[truth_key(5180, 0, level)].mv.c_str(), nullptr);
+        double diff = std::fabs(std::strtod(rows[level][1].c_str(), nullptr) - truth);
+        EXPECT_LE(diff, noise + 2 * half_step + 0.005) << "level " << level;
+        if (diff > largest) largest = diff;
+    }
+    std::printf("full sweep, band 5_1 MCS 0, offset 7.5 mV, noise %.1f mV: largest |calibrated - "
+                "true| = %.3f mV\n", noise, largest);
+    RecordProperty("full_sweep_largest_error_mv", std::to_string(largest));
+}
+
+// The default fast calibration (2412, 5180, 5805 MHz with MCS 0 and 3) of
+// the typical unit, with and without noise: every level, measured or
+// estimated, lands within kFastBoundDb of the unit's true output power.
+TEST_F(CalibrationOnBoard, FastSweepAccuracyOfEveryBand) {
+    constexpr double kFastBoundDb = 1.0;
+    const int frequencies[] = {2412, 5180, 5805};
+    for (const char* noise : {"1", "0"}) {
+        BoardRun r = run({}, {"-fast-calibrate"}, {}, noise,
+                         {"2412_0", "2412_3", "5180_0", "5180_3", "5805_0", "5805_3"});
+        ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+        for (int b = 0; b < 3; ++b) {
+            const char* token = b == 0 ? "2_4" : b == 1 ? "5_1" : "5_8";
+            const std::string name = std::string("calibrated_") + token + ".csv";
+            auto rows = table_cells(r.tables[name]);
+            ASSERT_EQ(rows.size(), 64u) << name;
+            EXPECT_EQ(rows[0], (std::vector<std::string>{"Power_Level", "MCS0_mV", "MCS0_mW",
+                                                         "MCS3_mV", "MCS3_mW"}));
+            for (int k = 0; k < 2; ++k) {
+                const int mcs = k == 0 ? 0 : 3;
+                double largest = 0, sum = 0;
+                for (int level = 1; level <= 60; ++level) {
+                    ASSERT_EQ(rows[level].size(), 5u) << name << " level " << level;
+                    const double truth = r.truth[truth_key(frequencies[b], mcs, level)].dbm;
+                    const double dbm =
+                        10 * std::log10(std::strtod(rows[level][2 + 2 * k].c_str(), nullptr));
+                    const double diff = std::fabs(dbm - truth);
+                    EXPECT_LE(diff, kFastBoundDb) << name << " MCS " << mcs << " level " << level;
+                    sum += diff;
+                    if (diff > largest) largest = diff;
+                }
+                for (int level = 61; level <= 63; ++level) EXPECT_EQ(rows[level][1 + 2 * k], "-1");
+                std::printf("fast sweep, band %s MCS %d, noise %s mV: |calibrated - true| largest "
+                            "%.3f dB, mean %.3f dB over levels 1-60\n",
+                            token, mcs, noise, largest, sum / 60);
+                const std::string key = std::string("fast_") + token + "_mcs" +
+                                        std::to_string(mcs) + "_noise" + noise;
+                RecordProperty(key + "_largest_db", std::to_string(largest));
+                RecordProperty(key + "_mean_db", std::to_string(sum / 60));
+            }
+        }
+    }
+}
+
+}  // namespace
