@@ -52,8 +52,7 @@ TEST(DataBuffer, DecodesWordsIntoRunningPeaks) {
 TEST(DataBuffer, FailedTransfersLeaveThePeaks) {
     const std::vector<std::pair<const char*, const char*>> cases = {
         {"transfer:nak:at=1", "Failed to send read command to the i2c bus: Remote I/O error\n"},
-        {"transfer:short:at=1",
-         "Failed to send read command to the i2c bus: Input/output error\n"},
+        {"transfer:short:at=1", "Failed to send read command to the i2c bus: Input/output error\n"},
         {"transfer:nak:at=2", "Failed to read from the i2c bus: Remote I/O error\n"},
         {"transfer:short:at=2", "Failed to read from the i2c bus: Input/output error\n"},
     };
@@ -66,9 +65,8 @@ TEST(DataBuffer, FailedTransfersLeaveThePeaks) {
         record.ch0_mv = 5;
         record.ch1_mv = 6;
         int result = 0;
-        const Captured got = capture_output([&] {
-            result = read_all_data_buffer_entries_by_channel(fd, &record, &record.ch1_mv);
-        });
+        const Captured got = capture_output(
+            [&] { result = read_all_data_buffer_entries_by_channel(fd, &record, &record.ch1_mv); });
         EXPECT_EQ(result, -1);
         EXPECT_EQ(got.err, message);
         EXPECT_EQ(got.out, "");
@@ -101,12 +99,18 @@ TEST(Temperature, WordReadIsBigEndianAndDistinctFromFailure) {
         // The sensor's highest word (-0.0625 C) is a word, not a failure.
         {{"--temp-start", "-0.0625"}, 0xFFF0, "", "write 0x48 00 ok"},
         {{"--temp-start", "18.1875"}, 0x1230, "", "write 0x48 00 ok"},
-        {{"--fault", "transfer:nak:at=1"}, -1, "Failed to write to the i2c bus: Remote I/O error\n",
+        {{"--fault", "transfer:nak:at=1"},
+         -1,
+         "Failed to write to the i2c bus: Remote I/O error\n",
          "write 0x48 00 nak"},
-        {{"--fault", "transfer:nak:at=2"}, -1, "Failed to read from the i2c bus: Remote I/O error\n",
+        {{"--fault", "transfer:nak:at=2"},
+         -1,
+         "Failed to read from the i2c bus: Remote I/O error\n",
          "write 0x48 00 ok"},
-        {{"--fault", "transfer:short:at=2"}, -1,
-         "Failed to read from the i2c bus: Input/output error\n", "write 0x48 00 ok"},
+        {{"--fault", "transfer:short:at=2"},
+         -1,
+         "Failed to read from the i2c bus: Input/output error\n",
+         "write 0x48 00 ok"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.board.back());
@@ -175,18 +179,37 @@ TEST(Reset, SequenceAndMessages) {
                       key_off = "write 0x1d 08 17 00 ";
     const std::vector<Case> cases = {
         {false, "", 0, "", "", {key + "ok", reset + "ok", key_off + "ok"}},
-        {true, "", 0, "Device reset successfully.\nWKEY register set to 0x00 for safety.\n", "",
+        {true,
+         "",
+         0,
+         "Device reset successfully.\nWKEY register set to 0x00 for safety.\n",
+         "",
          {key + "ok", reset + "ok", key_off + "ok"}},
         {false, "transfer:nak:at=1", -1, "", perror_line, {key + "nak"}},
-        {true, "transfer:nak:at=1", -1, "Failed to write to WKEY register.\n", perror_line,
+        {true,
+         "transfer:nak:at=1",
+         -1,
+         "Failed to write to WKEY register.\n",
+         perror_line,
          {key + "nak"}},
-        {true, "transfer:nak:at=2", -1, "Failed to write to DEVICE_RESET register.\n", perror_line,
+        {true,
+         "transfer:nak:at=2",
+         -1,
+         "Failed to write to DEVICE_RESET register.\n",
+         perror_line,
          {key + "ok", reset + "nak"}},
-        {false, "transfer:nak:at=3", -1, "", perror_line,
+        {false,
+         "transfer:nak:at=3",
+         -1,
+         "",
+         perror_line,
          {key + "ok", reset + "ok", key_off + "nak"}},
-        {true, "transfer:nak:at=3", -1,
+        {true,
+         "transfer:nak:at=3",
+         -1,
          "Device reset successfully.\nFailed to write to WKEY register for safety.\n",
-         perror_line, {key + "ok", reset + "ok", key_off + "nak"}},
+         perror_line,
+         {key + "ok", reset + "ok", key_off + "nak"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.out) + "/" + c.fault);

@@ -66,10 +66,21 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
     // A board of its own inside this program's runner: the board's files in a
     // scratch folder, its library preloaded, its tools first on PATH.
     const ScratchDir scratch("orvi-own-board");
-    std::vector<std::string> board{"--virtual-time", "--noise-mv", "0", "--temp-start", "25",
-                                   "--temp-rise", "0", "--state", scratch / "board.shm",
-                                   "--log", scratch / "tools.log", "--i2c-log", scratch / "i2c.log",
-                                   "--sleep-log", scratch / "sleep.log"};
+    std::vector<std::string> board{"--virtual-time",
+                                   "--noise-mv",
+                                   "0",
+                                   "--temp-start",
+                                   "25",
+                                   "--temp-rise",
+                                   "0",
+                                   "--state",
+                                   scratch / "board.shm",
+                                   "--log",
+                                   scratch / "tools.log",
+                                   "--i2c-log",
+                                   scratch / "i2c.log",
+                                   "--sleep-log",
+                                   scratch / "sleep.log"};
     board.insert(board.end(), setup.options.begin(), setup.options.end());
     if (!setup.adc_script.empty()) {
         std::string text;
@@ -78,7 +89,8 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
         board.push_back(setup.script_by_power ? "--adc-script-power" : "--adc-script");
         board.push_back(scratch / "adc");
     }
-    std::vector<std::string> init{binary_path("sim/bin/orvi-sim-ctl"), "init", scratch / "board.conf"};
+    std::vector<std::string> init{binary_path("sim/bin/orvi-sim-ctl"), "init",
+                                  scratch / "board.conf"};
     init.insert(init.end(), board.begin(), board.end());
     const ProcessResult made = run_process(init);
     if (made.exit_code != 0) {
@@ -88,14 +100,13 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
     const char* path = std::getenv("PATH");
     const char* asan = std::getenv("ASAN_OPTIONS");
     RunOptions run;
-    run.env = {std::string(kSetupEnv) + "=" + key,
-               std::string(kDirEnv) + "=" + scratch.path(),
-               "ORVI_SIM_BOARD=" + scratch / "board.conf",
-               "LD_PRELOAD=" + binary_path("sim/libi2c-sim.so"),
-               "PATH=" + binary_path("sim/bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin"),
-               // The board library comes ahead of a sanitizer's runtime.
-               std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
-                   ":verify_asan_link_order=0"};
+    run.env = {
+        std::string(kSetupEnv) + "=" + key, std::string(kDirEnv) + "=" + scratch.path(),
+        "ORVI_SIM_BOARD=" + scratch / "board.conf",
+        "LD_PRELOAD=" + binary_path("sim/libi2c-sim.so"),
+        "PATH=" + binary_path("sim/bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin"),
+        // The board library comes ahead of a sanitizer's runtime.
+        std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
     const ProcessResult r = run_process({self_path(), "--gtest_filter=" + current_test()}, run);
     std::ostringstream context;
     for (const auto& o : board) context << " " << o;

@@ -17,7 +17,8 @@
 struct BoardSetup {
     BoardSetup(std::vector<std::string> board_options = {}, std::vector<std::string> script = {},
                bool by_power = false)
-        : options(std::move(board_options)), adc_script(std::move(script)),
+        : options(std::move(board_options)),
+          adc_script(std::move(script)),
           script_by_power(by_power) {}
     std::vector<std::string> options;     // board options (sim/README.md)
     std::vector<std::string> adc_script;  // buffer lines for --adc-script (none: the RF model)

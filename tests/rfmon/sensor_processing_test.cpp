@@ -149,13 +149,14 @@ TEST_F(Reading, EachFailingStepReportsAndStops) {
         {"write key off", "transfer:nak:at=3", -1, reset, w, 0, false},
         {"data format", "transfer:nak:at=4", -1,
          "Failed to configure DOUT_FORMAT_CFG, retrying in 5 seconds...\n", w, 0, false},
-        {"input", "transfer:nak:at=5", -1, "Failed to configure CHANNEL_INPUT_CFG, retrying in 5 seconds...\n", w,
-         0, false},
-        {"mode", "transfer:nak:at=6", -1, "Failed to configure OPMODE_SEL, retrying in 5 seconds...\n", w, 0,
+        {"input", "transfer:nak:at=5", -1,
+         "Failed to configure CHANNEL_INPUT_CFG, retrying in 5 seconds...\n", w, 0, false},
+        {"mode", "transfer:nak:at=6", -1,
+         "Failed to configure OPMODE_SEL, retrying in 5 seconds...\n", w, 0, false},
+        {"channels", "transfer:nak:at=7", -1,
+         "Failed to configure AUTO_SEQ_CHEN, retrying in 5 seconds...\n", w, 0, false},
+        {"temperature pointer", "transfer:nak:at=8", 0, "Failed to read temperature data.\n", w, 3,
          false},
-        {"channels", "transfer:nak:at=7", -1, "Failed to configure AUTO_SEQ_CHEN, retrying in 5 seconds...\n", w,
-         0, false},
-        {"temperature pointer", "transfer:nak:at=8", 0, "Failed to read temperature data.\n", w, 3, false},
         {"temperature word", "transfer:nak:at=9", 0, "Failed to read temperature data.\n",
          "Failed to read from the i2c bus: Remote I/O error\n", 3, false},
         {"temperature sensor absent", "select:enxio:at=2", 0,
@@ -165,8 +166,8 @@ TEST_F(Reading, EachFailingStepReportsAndStops) {
          "Failed to start the conversion sequence, retrying in 5 seconds...\n", w, 0, true},
         {"buffer command", "transfer:nak:at=11", -1, buffer,
          "Failed to send read command to the i2c bus: Remote I/O error\n", 0, true},
-        {"buffer read", "transfer:nak:at=12", -1, buffer, "Failed to read from the i2c bus: Remote I/O error\n",
-         0, true},
+        {"buffer read", "transfer:nak:at=12", -1, buffer,
+         "Failed to read from the i2c bus: Remote I/O error\n", 0, true},
         {"second buffer read", "transfer:nak:at=15", -1, buffer,
          "Failed to read from the i2c bus: Remote I/O error\n", 1, true},
     };
@@ -223,8 +224,8 @@ TEST_F(Reading, ChannelOneTableFollowsTheFrequency) {
         SCOPED_TRACE(c.frequency);
         sensor_data_t record{};
         int result = 0;
-        const Captured got =
-            capture_output([&] { result = process_sensor_data(&record, fd, 1, c.frequency, 1, 0); });
+        const Captured got = capture_output(
+            [&] { result = process_sensor_data(&record, fd, 1, c.frequency, 1, 0); });
         EXPECT_EQ(result, 0);
         EXPECT_EQ(got.err, c.err);
         EXPECT_DOUBLE_EQ(record.ch0_dbm, 24.1);
@@ -236,8 +237,8 @@ TEST_F(Reading, ConversionFailures) {
     if (!on_reading_board())
         return;
     sensor_data_t record{};
-    Captured got =
-        capture_output([&] { EXPECT_EQ(process_sensor_data(&record, fd, -9999, -9999, 1, 0), -1); });
+    Captured got = capture_output(
+        [&] { EXPECT_EQ(process_sensor_data(&record, fd, -9999, -9999, 1, 0), -1); });
     EXPECT_EQ(got.out, "Failed to read CSV data for channel 0\n");
     EXPECT_EQ(got.err, "Invalid MCS value: -9999. Must be 0-7\n");
 
@@ -359,9 +360,9 @@ std::string measurement_lines(double dbm) {
 TEST_F(Transmitter, MeasurementTakesTheMedianOrTheMeanOfWhatSucceeded) {
     // Successful reading k (0-based) reads code 0x200 + k on both channels.
     write_table(table_path("5_8"),
-               coded_table({{0x200, 10.0}, {0x201, 14.0}, {0x202, 11.0}, {0x203, 99.0}}));
+                coded_table({{0x200, 10.0}, {0x201, 14.0}, {0x202, 11.0}, {0x203, 99.0}}));
     write_table(table_path("2_4"),
-               coded_table({{0x200, 20.0}, {0x201, 24.0}, {0x202, 21.0}, {0x203, 99.0}}));
+                coded_table({{0x200, 20.0}, {0x201, 24.0}, {0x202, 21.0}, {0x203, 99.0}}));
     std::vector<std::string> script;
     for (int reading = 0; reading < 4; ++reading)
         script.insert(script.end(), ADJUST_SAMPLES, code_words(0x200 + reading));
@@ -704,7 +705,8 @@ TEST_F(Transmitter, SearchOutputInFull) {
     sensor_data_t record{};
     bool adjust = true;
     int current = 0;
-    const Captured got = capture_output([&] { set_dBm(fd, &record, &adjust, &current, 20, 5805.0); });
+    const Captured got =
+        capture_output([&] { set_dBm(fd, &record, &adjust, &current, 20, 5805.0); });
     EXPECT_EQ(got.out,
               "Searching for optimal power level (range: 1-60) to achieve 20.00 dBm at 5.8 GHz...\n"
               "Starting binary search for power level...\n"

@@ -415,8 +415,9 @@ TEST(SimBoard, FaultsStrikeWhereAsked) {
 // Scripted converter words replace the model's at each data-buffer read.
 TEST(SimBoard, AdcScriptsHandOutTheirBuffers) {
     const ScratchDir dir("sim-adc-script");
-    write_file(dir / "order", "# two buffers, the last repeats\n1230 4560\n"
-                              "0001 0002 0003 0004 0005 0006 0007 0008 0009 000a 000b 000c 000d 000e 000f 0010\n");
+    write_file(dir / "order",
+               "# two buffers, the last repeats\n1230 4560\n"
+               "0001 0002 0003 0004 0005 0006 0007 0008 0009 000a 000b 000c 000d 000e 000f 0010\n");
     write_file(dir / "power", "20 0aa0 0bb0\n");
     write_file(dir / "bad", "1230 4560\n1230 4560 789\n");
     const std::string read = "select 0x1d w 3b ; r 6";
@@ -426,8 +427,8 @@ TEST(SimBoard, AdcScriptsHandOutTheirBuffers) {
          "write 1\nread 6 00 01 00 02 00 03\n"},
         {"by power index", {"--adc-script-power", dir / "power"}, read.c_str(),
          "select 0x1d ok\nwrite 1\nread 6 0a a0 0b b0 0a a0\n"},
-        {"an index not listed reads the model", {"--adc-script-power", dir / "power", "--power", "21"},
-         read.c_str(), "select 0x1d ok\nwrite 1\n" + zeros(6)},
+        {"an index not listed reads the model",
+         {"--adc-script-power", dir / "power", "--power", "21"}, read.c_str(), "select 0x1d ok\nwrite 1\n" + zeros(6)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -437,7 +438,8 @@ TEST(SimBoard, AdcScriptsHandOutTheirBuffers) {
     }
     ProcessResult r = on_board({"--adc-script", dir / "bad"}, {"true"});
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.err, "orvi-sim-board: " + dir / "bad" + ":2: expected 2 or 16 hex words (0..ffff)\n");
+    EXPECT_EQ(r.err,
+              "orvi-sim-board: " + dir / "bad" + ":2: expected 2 or 16 hex words (0..ffff)\n");
 }
 
 // Only reads and writes can be short: a short fault of kind any leaves the
@@ -567,8 +569,9 @@ TEST(SimBoard, VirtualTimeAdvancesTheSharedMonotonicClock) {
 
 TEST(SimBoard, SleepLogHoldsEachVirtualSleep) {
     const std::string probe = binary_path("tests/sim/sim_clock_probe");
-    ProcessResult r = shell_on_board({"--virtual-time", "--sleep-log", "/run/orvi-sim/sleeps"},
-                                     probe + " 1000 >/dev/null; cut -d' ' -f2- /run/orvi-sim/sleeps");
+    ProcessResult r =
+        shell_on_board({"--virtual-time", "--sleep-log", "/run/orvi-sim/sleeps"},
+                       probe + " 1000 >/dev/null; cut -d' ' -f2- /run/orvi-sim/sleeps");
     std::vector<std::string> lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 6u) << r.out;
     // The absolute sleep asks for what is left of its 5 s.
