@@ -117,8 +117,7 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
     return false;
 }
 
-int open_board_bus(int address) {
-    const int fd = open("/dev/i2c-1", O_RDWR);
+BoardBus::BoardBus(int address) : fd(open("/dev/i2c-1", O_RDWR)) {
     EXPECT_GE(fd, 0) << "not on the simulated board";
     if (address >= 0) {
         EXPECT_EQ(ioctl(fd, I2C_SLAVE, address), 0);
@@ -126,7 +125,11 @@ int open_board_bus(int address) {
     take_i2c_trace();
     take_sleeps_us();
     take_configure_calls();
-    return fd;
+}
+
+BoardBus::~BoardBus() {
+    if (fd >= 0)
+        close(fd);
 }
 
 std::vector<std::string> take_i2c_trace() {

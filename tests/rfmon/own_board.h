@@ -31,10 +31,18 @@ struct BoardSetup {
 // the process's start need a board each: give them different `row` names.
 bool on_board(const BoardSetup& setup, const std::string& row = "");
 
-// /dev/i2c-1 with `address` selected (-1: left to the code under test); the
-// logs start empty after it.
-int open_board_bus(int address = -1);
-// What happened since the last call (or open_board_bus): the I2C log lines
+// /dev/i2c-1 with `address` selected (-1: left to the code under test),
+// closed with the object; the logs start empty when it opens.
+class BoardBus {
+  public:
+    explicit BoardBus(int address = -1);
+    ~BoardBus();
+    BoardBus(const BoardBus&) = delete;
+    BoardBus& operator=(const BoardBus&) = delete;
+    const int fd;
+};
+
+// What happened since the last call (or since the bus opened): the I2C log lines
 // without "<pid> i2c-1 ", the sleeps in microseconds, and the arguments of
 // each orvi-configure-vtx call, one line each.
 std::vector<std::string> take_i2c_trace();

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,7 +68,20 @@ std::string band_table(double base) {
     return text + "\n";
 }
 
-class Reading : public TableTest {
+// Tables and, on the board, the bus the code under test selects on.
+class BoardTableTest : public TableTest {
+  protected:
+    bool on_own_board(const BoardSetup& board, const std::string& row = "") {
+        if (!on_board(board, row))
+            return false;
+        fd = bus.emplace().fd;
+        return true;
+    }
+    std::optional<BoardBus> bus;
+    int fd = -1;
+};
+
+class Reading : public BoardTableTest {
   protected:
     void SetUp() override {
         TableTest::SetUp();
@@ -75,21 +89,10 @@ class Reading : public TableTest {
         write_table(table_path("5_1"), band_table(51));
         write_table(table_path("5_8"), band_table(58));
     }
-    // 900 mV on each channel; a fault, if any.
-    bool on_reading_board(const std::string& fault = "") {
-        if (!on_board({fault.empty() ? std::vector<std::string>{}
-                                     : std::vector<std::string>{"--fault", fault},
-                       {"8000 8000"}}))
-            return false;
-        fd = open_board_bus();
-        return true;
+    // 900 mV on each channel.
+    bool on_reading_board(const std::vector<std::string>& options = {}) {
+        return on_own_board({options, {"8000 8000"}});
     }
-    void TearDown() override {
-        if (fd >= 0)
-            close(fd);
-        TableTest::TearDown();
-    }
-    int fd = -1;
 };
 
 Trace reading_trace(int samples) {
@@ -173,7 +176,7 @@ TEST_F(Reading, EachFailingStepReportsAndStops) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (!on_reading_board(c.fault))
+        if (!on_reading_board({"--fault", c.fault}))
             continue;
         sensor_data_t record{};
         record.temperature_c = 31.5;
@@ -192,8 +195,6 @@ TEST_F(Reading, EachFailingStepReportsAndStops) {
             EXPECT_EQ(record.ch0_dbm, 0);
             EXPECT_EQ(record.ch1_dbm, 0);
         }
-        close(fd);
-        fd = -1;
     }
 }
 
@@ -310,23 +311,12 @@ TEST(Snapshot, ReadVtxConfigAndLevelRange) {
 
 // The board's transmitter: orvi-configure-vtx sets its power index, and the
 // converter words come from a script.
-class Transmitter : public TableTest {
+class Transmitter : public BoardTableTest {
   protected:
     void SetUp() override {
         TableTest::SetUp();
         g_global_mcs = 3;
         g_global_frequency = 5805;
-    }
-    bool on_transmitter_board(const BoardSetup& board, const std::string& row = "") {
-        if (!on_board(board, row))
-            return false;
-        fd = open_board_bus();
-        return true;
-    }
-    void TearDown() override {
-        if (fd >= 0)
-            close(fd);
-        TableTest::TearDown();
     }
 
     // Faults failing the first write of each failing reading attempt (false).
@@ -340,8 +330,6 @@ class Transmitter : public TableTest {
         }
         return faults;
     }
-
-    int fd = -1;
 };
 
 std::string reading_lines(int j, double dbm) {
@@ -418,7 +406,7 @@ TEST_F(Transmitter, MeasurementTakesTheMedianOrTheMeanOfWhatSucceeded) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (!on_transmitter_board({failing_attempts(c.attempts), script}, c.name))
+        if (!on_own_board({failing_attempts(c.attempts), script}, c.name))
             continue;
         init_csv_cache_manager();
         sensor_data_t record{};
@@ -430,13 +418,11 @@ TEST_F(Transmitter, MeasurementTakesTheMedianOrTheMeanOfWhatSucceeded) {
         EXPECT_EQ(take_configure_calls(), "-p 7\n");
         EXPECT_EQ(c.band == 2.4 ? record.ch0_dbm : record.ch1_dbm, c.result);
         EXPECT_EQ(take_sleeps_us().front(), 250000);
-        close(fd);
-        fd = -1;
     }
 }
 
 TEST_F(Transmitter, MeasurementWaits) {
-    if (!on_transmitter_board({{}, {code_words(0x100)}}))
+    if (!on_own_board({{}, {code_words(0x100)}}))
         return;
     sensor_data_t record{};
     write_table(table_path("5_8"), coded_table({{0x100, 15.0}}));
@@ -454,7 +440,7 @@ TEST_F(Transmitter, MeasurementWaits) {
 }
 
 TEST_F(Transmitter, MeasurementRejectsLevelsAndUnusableSnapshots) {
-    if (!on_transmitter_board({{}, {code_words(0x100)}}))
+    if (!on_own_board({{}, {code_words(0x100)}}))
         return;
     for (int level : {0, 61, -5}) {
         sensor_data_t record{};
@@ -659,7 +645,7 @@ TEST_F(Transmitter, PowerSearch) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (!on_transmitter_board(codes_by_power(c.zero_levels)))
+        if (!on_own_board(codes_by_power(c.zero_levels)))
             continue;
         std::map<int, double> table;
         for (int level = 1; level <= 60; ++level) {
@@ -696,7 +682,7 @@ TEST_F(Transmitter, PowerSearch) {
 }
 
 TEST_F(Transmitter, SearchOutputInFull) {
-    if (!on_transmitter_board(codes_by_power()))
+    if (!on_own_board(codes_by_power()))
         return;
     std::map<int, double> table{{0, 0.0}};
     for (int level = 1; level <= 60; ++level) table[0x100 + level * 4] = level == 30 ? 20.1 : 5;
