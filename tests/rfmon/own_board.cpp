@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <set>
@@ -66,21 +67,12 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
     // A board of its own inside this program's runner: the board's files in a
     // scratch folder, its library preloaded, its tools first on PATH.
     const ScratchDir scratch("orvi-own-board");
-    std::vector<std::string> board{"--virtual-time",
-                                   "--noise-mv",
-                                   "0",
-                                   "--temp-start",
-                                   "25",
-                                   "--temp-rise",
-                                   "0",
-                                   "--state",
-                                   scratch / "board.shm",
-                                   "--log",
-                                   scratch / "tools.log",
-                                   "--i2c-log",
-                                   scratch / "i2c.log",
-                                   "--sleep-log",
-                                   scratch / "sleep.log"};
+    // clang-format off
+    std::vector<std::string> board{
+        "--virtual-time", "--noise-mv", "0", "--temp-start", "25", "--temp-rise", "0",
+        "--state", scratch / "board.shm", "--log", scratch / "tools.log",
+        "--i2c-log", scratch / "i2c.log", "--sleep-log", scratch / "sleep.log"};
+    // clang-format on
     board.insert(board.end(), setup.options.begin(), setup.options.end());
     if (!setup.adc_script.empty()) {
         std::string text;
