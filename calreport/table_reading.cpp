@@ -12,21 +12,6 @@
 
 namespace {
 
-// Every comma separates; empty fields keep their place.
-std::vector<std::string_view> split_fields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = line.find(',', start);
-        if (comma == std::string_view::npos) {
-            fields.push_back(line.substr(start));
-            return fields;
-        }
-        fields.push_back(line.substr(start, comma - start));
-        start = comma + 1;
-    }
-}
-
 bool all_digits(std::string_view text) {
     if (text.empty() || text.size() > 6) return false;
     for (char c : text) {
@@ -134,7 +119,7 @@ table_read_t parse_calibration_table(const std::string& text, const std::string&
 
     std::string_view header = stored.header;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
-    const std::vector<std::string_view> names = split_fields(header);
+    const std::vector<std::string> names = split_table_fields(header);
     if (names[0] != "Power_Level") {
         report(path, 1, "header does not begin with Power_Level; table skipped");
         return TABLE_UNREADABLE;
@@ -189,7 +174,7 @@ table_read_t parse_calibration_table(const std::string& text, const std::string&
             ++table->bad_lines;
             continue;
         }
-        const std::vector<std::string_view> fields = split_fields(row);
+        const std::vector<std::string> fields = split_table_fields(row);
         if (fields.size() != names.size()) {
             report(path, line, std::to_string(fields.size()) + " fields where the header has " +
                                    std::to_string(names.size()) + "; line left out");

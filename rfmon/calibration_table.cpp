@@ -29,22 +29,6 @@ std::string format_name(const char* format, int mcs) {
     return text;
 }
 
-// Splits at every comma; empty fields keep their place, so a column keeps
-// its position on every line (lines that a merge adds carry empty cells).
-std::vector<std::string> split_fields(std::string_view line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = line.find(',', start);
-        if (comma == std::string_view::npos) {
-            fields.emplace_back(line.substr(start));
-            return fields;
-        }
-        fields.emplace_back(line.substr(start, comma - start));
-        start = comma + 1;
-    }
-}
-
 std::string join_fields(const std::vector<std::string>& fields) {
     std::string line;
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -91,6 +75,20 @@ bool write_all(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+std::vector<std::string> split_table_fields(std::string_view line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = line.find(',', start);
+        if (comma == std::string_view::npos) {
+            fields.emplace_back(line.substr(start));
+            return fields;
+        }
+        fields.emplace_back(line.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
 
 std::string temperature_marker(double temperature_c) {
     // Sensor temperatures are small; keep the integer conversions defined
@@ -219,7 +217,7 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
         row_levels.push_back(level);
     }
 
-    const std::vector<std::string> header_fields = split_fields(written_header);
+    const std::vector<std::string> header_fields = split_table_fields(written_header);
     int mv_pos = -1;
     int mw_pos = -1;
     for (size_t i = 0; i < header_fields.size(); ++i) {
@@ -264,7 +262,7 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
             text += row + "," + mv_cell + "," + mw_cell + "\n";
             continue;
         }
-        std::vector<std::string> fields = split_fields(row);
+        std::vector<std::string> fields = split_table_fields(row);
         const size_t count = fields.size();
         // Fields keep their places here, so a line whose first field is empty
         // has its level in a data column, where a new cell would overwrite it.

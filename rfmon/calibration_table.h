@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 constexpr int CALIBRATION_TABLE_LEVELS = 63;     // lines of a new table, levels 1..63
@@ -33,6 +34,11 @@ typedef struct stored_table_t {
     std::string header;
     std::vector<std::string> rows;
 } stored_table_t;
+
+// The fields of one table line, split at every comma. Empty fields keep their
+// place, so a column keeps its position on every line (lines that a merge
+// adds carry empty cells).
+std::vector<std::string> split_table_fields(std::string_view line);
 
 // "TEMP_ERROR_<integer °C>_<first decimal, truncated>".
 std::string temperature_marker(double temperature_c);

@@ -59,6 +59,7 @@ bool parse_fault_kind(const std::string& text, uint32_t* kind) {
         {"reg-read", FK_REG_READ}, {"reset", FK_RESET},           {"seq-start", FK_SEQ_START},
         {"buffer-cmd", FK_BUFFER_CMD}, {"buffer-read", FK_BUFFER_READ},
         {"temp-write", FK_TEMP_WRITE}, {"temp-read", FK_TEMP_READ},
+        {"transfer", FK_TRANSFER},
     };
     for (const auto& k : kinds) {
         if (text == k.name) {
@@ -126,6 +127,81 @@ bool parse_fault(const std::string& text, FaultSpec* fault, std::string* error) 
     return true;
 }
 
+// A buffer line: sixteen hex words, or two (channel 0, channel 1) that
+// repeat eight times.
+bool parse_buffer_words(const std::string& text, std::array<uint8_t, SIM_ADC_BUFFER_BYTES>* out) {
+    std::vector<long> words;
+    size_t pos = 0;
+    while ((pos = text.find_first_not_of(" \t", pos)) != std::string::npos) {
+        size_t end = text.find_first_of(" \t", pos);
+        std::string word = text.substr(pos, end - pos);
+        char* stop = nullptr;
+        long w = std::strtol(word.c_str(), &stop, 16);
+        if (*stop != '\0' || w < 0 || w > 0xFFFF) return false;
+        words.push_back(w);
+        pos = end;
+    }
+    if (words.size() != 2 && words.size() != 16) return false;
+    for (size_t i = 0; i < 16; ++i) {
+        long w = words.size() == 2 ? words[i % 2] : words[i];
+        (*out)[2 * i] = static_cast<uint8_t>(w >> 8);
+        (*out)[2 * i + 1] = static_cast<uint8_t>(w & 0xFF);
+    }
+    return true;
+}
+
+// Lines of buffers (`--adc-script`) or of a power index and its buffer
+// (`--adc-script-power`); '#' starts a comment.
+bool load_adc_script(const std::string& path, bool by_power, AdcScript* script,
+                     std::string* error) {
+    FILE* f = std::fopen(path.c_str(), "re");
+    if (!f) {
+        *error = "cannot read ADC script " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    *script = AdcScript{};
+    script->keyed_by_power = by_power;
+    char line[1024];
+    int number = 0;
+    bool ok = true;
+    while (ok && std::fgets(line, sizeof line, f)) {
+        ++number;
+        std::string text(line);
+        text = text.substr(0, text.find_first_of("#\n"));
+        if (text.find_first_not_of(" \t") == std::string::npos) continue;
+        std::array<uint8_t, SIM_ADC_BUFFER_BYTES> buffer{};
+        long power = -1;
+        if (by_power) {
+            size_t start = text.find_first_not_of(" \t");
+            size_t space = text.find_first_of(" \t", start);
+            ok = space != std::string::npos &&
+                 parse_long(text.substr(start, space - start), &power) && power >= 0 &&
+                 power <= SIM_MAX_POWER_INDEX && !script->power_listed[power];
+            if (ok) text = text.substr(space);
+        }
+        ok = ok && parse_buffer_words(text, &buffer);
+        if (!ok) break;
+        if (by_power) {
+            script->by_power[power] = buffer;
+            script->power_listed[power] = true;
+        } else {
+            script->in_order.push_back(buffer);
+        }
+    }
+    std::fclose(f);
+    if (!ok) {
+        *error = path + ":" + std::to_string(number) +
+                 (by_power ? ": expected a power index (0..63, once) and 2 or 16 hex words"
+                           : ": expected 2 or 16 hex words (0..ffff)");
+        return false;
+    }
+    if (!by_power && script->in_order.empty()) {
+        *error = "ADC script " + path + " holds no buffer";
+        return false;
+    }
+    return true;
+}
+
 bool finalize(BoardConfig* cfg, std::string* error) {
     bool vtx[SIM_MAX_DEVICE_BUS + 1];
     if (!parse_bus_list(cfg->buses_list, SIM_MAX_BUS, cfg->bus_exists, error)) return false;
@@ -157,7 +233,8 @@ bool board_option_has_value(const std::string& name, bool* known) {
         "--power", "--offset-mv", "--noise-mv", "--idle-mv", "--saturate-mv", "--over-power",
         "--seed", "--temp-start", "--temp-rise", "--temp-tau", "--temp-spike", "--fault",
         "--time-scale", "--log", "--i2c-log", "--configure-status", "--send-command-status",
-        "--state", "--unit", "--truth-log"};
+        "--state", "--unit", "--truth-log", "--sleep-log", "--adc-script",
+        "--adc-script-power"};
     for (const char* f : flags) {
         if (name == f) return *known = true, false;
     }
@@ -272,6 +349,11 @@ bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::st
         cfg->tools_log = value;
     } else if (name == "--i2c-log") {
         cfg->i2c_log = value;
+    } else if (name == "--sleep-log") {
+        cfg->sleep_log = value;
+    } else if (name == "--adc-script" || name == "--adc-script-power") {
+        if (!load_adc_script(value, name == "--adc-script-power", &cfg->adc_script, error))
+            return false;
     } else if (name == "--configure-status" || name == "--send-command-status") {
         if (!parse_long(value, &n) || n < 0 || n > 255) return bad("0..255");
         (name == "--configure-status" ? cfg->configure_status : cfg->send_command_status) =

@@ -3,6 +3,7 @@
 // in a small text file that every process on the board reads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,19 @@ enum FaultKind : uint32_t {
     FK_BUFFER_READ = 1u << 10,
     FK_TEMP_WRITE = 1u << 11,
     FK_TEMP_READ = 1u << 12,
+    FK_TRANSFER = 1u << 13,  // a plain read or write, of any device
+};
+
+constexpr int SIM_ADC_BUFFER_BYTES = 32;  // one data-buffer read: sixteen words
+constexpr int SIM_MAX_POWER_INDEX = 63;
+
+// Converter words that replace the RF model's: either handed out in order,
+// one buffer per data-buffer read, or chosen by the transmitter's power index.
+struct AdcScript {
+    std::vector<std::array<uint8_t, SIM_ADC_BUFFER_BYTES>> in_order;
+    std::array<uint8_t, SIM_ADC_BUFFER_BYTES> by_power[SIM_MAX_POWER_INDEX + 1] = {};
+    bool power_listed[SIM_MAX_POWER_INDEX + 1] = {};
+    bool keyed_by_power = false;
 };
 
 enum class FaultAction { Nak, Enxio, Short, Hang };
@@ -82,6 +96,8 @@ struct BoardConfig {
     std::string tools_log = "/run/orvi-sim/tools.log";
     std::string i2c_log;
     std::string truth_log;  // what the RF model put out, for tests and benchmarks
+    std::string sleep_log;  // every virtual sleep, for tests
+    AdcScript adc_script;   // empty: the RF model fills the buffer
     std::string state_path = "/run/orvi-sim/board.shm";
     int configure_status = 0;
     int send_command_status = 0;

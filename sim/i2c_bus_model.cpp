@@ -145,6 +145,22 @@ void fill_buffer(SimBoard* b, SimAdcState* adc) {
     adc->buffer_filled = 1;
 }
 
+// With an ADC script the data-buffer read hands out the script's next
+// buffer (the last one repeats), or the one listed for the transmitter's
+// power index; an index the script does not list keeps the model's buffer.
+void load_scripted_buffer(SimBoard* b, SimAdcState* adc) {
+    const AdcScript& script = b->cfg.adc_script;
+    if (script.keyed_by_power) {
+        int power = b->state->power.load(std::memory_order_relaxed);
+        if (power < 0 || power > SIM_MAX_POWER_INDEX || !script.power_listed[power]) return;
+        std::memcpy(adc->buffer, script.by_power[power].data(), SIM_ADC_BUFFER_BYTES);
+    } else if (!script.in_order.empty()) {
+        size_t nth = static_cast<size_t>(b->scripted_reads++);
+        if (nth >= script.in_order.size()) nth = script.in_order.size() - 1;
+        std::memcpy(adc->buffer, script.in_order[nth].data(), SIM_ADC_BUFFER_BYTES);
+    }
+}
+
 void adc_write_register(SimBoard* b, SimAdcState* adc, uint8_t reg, uint8_t value) {
     if (reg == REG_DEVICE_RESET) {
         // The reset only takes with the write key in place.
@@ -277,6 +293,7 @@ ssize_t plain_transfer(SimBoard* b, int bus, int addr, uint32_t kinds, const cha
 ssize_t bus_write(SimBoard* b, int bus, int addr, const uint8_t* data, size_t n) {
     uint32_t kinds = FK_ANY | FK_WRITE;
     if (addr == ADC_ADDR) kinds = adc_write_kinds(data, n);
+    kinds |= FK_TRANSFER;
     if (addr == TEMP_ADDR) kinds |= FK_TEMP_WRITE;
     char detail[128];
     hex_bytes(data, n, detail, sizeof detail);
@@ -290,7 +307,7 @@ ssize_t bus_write(SimBoard* b, int bus, int addr, const uint8_t* data, size_t n)
 }
 
 ssize_t bus_read(SimBoard* b, int bus, int addr, uint8_t* data, size_t n) {
-    uint32_t kinds = FK_ANY | FK_READ;
+    uint32_t kinds = FK_ANY | FK_READ | FK_TRANSFER;
     if (addr == ADC_ADDR && bus >= 0 && bus <= SIM_MAX_DEVICE_BUS) {
         uint8_t mode = b->state->adc[bus].read_mode;
         if (mode == ADC_READ_REGISTER) kinds |= FK_REG_READ;
@@ -301,7 +318,9 @@ ssize_t bus_read(SimBoard* b, int bus, int addr, uint8_t* data, size_t n) {
     std::snprintf(detail, sizeof detail, "%zu", n);
     return plain_transfer(b, bus, addr, kinds, "read", detail, n, [&](size_t moved) {
         if (addr == ADC_ADDR) {
-            adc_read(&b->state->adc[bus], data, moved);
+            SimAdcState* adc = &b->state->adc[bus];
+            if (adc->read_mode == ADC_READ_BUFFER && moved > 0) load_scripted_buffer(b, adc);
+            adc_read(adc, data, moved);
         } else {
             uint16_t word = temp_register(b, bus, true);
             for (size_t i = 0; i < moved; ++i)

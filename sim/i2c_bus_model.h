@@ -20,8 +20,10 @@ struct SimBoard {
     long fault_seen[SIM_MAX_FAULTS] = {};
     long fault_injected[SIM_MAX_FAULTS] = {};
     long temp_reads = 0;
+    long scripted_reads = 0;  // data-buffer reads answered from the ADC script
     int log_fd = -1;
     int truth_fd = -1;
+    int sleep_fd = -1;
 };
 
 bool bus_device_present(const SimBoard& board, int bus, int addr);

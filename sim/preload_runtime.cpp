@@ -43,6 +43,10 @@ void init_board() {
         board->log_fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, board->cfg.i2c_log.c_str(),
                                                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     }
+    if (!board->cfg.sleep_log.empty()) {
+        board->sleep_fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, board->cfg.sleep_log.c_str(),
+                                                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    }
     g_board = board;
 }
 

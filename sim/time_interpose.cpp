@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "preload_runtime.h"
 
@@ -34,7 +35,18 @@ bool valid(const timespec* ts) {
 
 int64_t to_ns(const timespec& ts) { return static_cast<int64_t>(ts.tv_sec) * NS_PER_S + ts.tv_nsec; }
 
-void virtual_sleep(SimBoard* board, int64_t ns) {
+// One line per sleep that virtual time answers: "<pid> <call> <ns>".
+void log_sleep(const SimBoard* board, const char* call, int64_t ns) {
+    if (board->sleep_fd < 0) return;
+    char line[96];
+    int len = std::snprintf(line, sizeof line, "%d %s %lld\n", static_cast<int>(getpid()), call,
+                            static_cast<long long>(ns));
+    if (len > 0 && len < static_cast<int>(sizeof line))
+        syscall(SYS_write, board->sleep_fd, line, static_cast<size_t>(len));
+}
+
+void virtual_sleep(SimBoard* board, const char* call, int64_t ns) {
+    log_sleep(board, call, ns);
     if (ns <= 0) {
         sched_yield();
         return;
@@ -81,7 +93,7 @@ int nanosleep(const timespec* req, timespec* rem) {
         errno = EINVAL;
         return -1;
     }
-    virtual_sleep(board, to_ns(*req));
+    virtual_sleep(board, "nanosleep", to_ns(*req));
     if (rem) rem->tv_sec = 0, rem->tv_nsec = 0;
     return 0;
 }
@@ -101,7 +113,7 @@ int clock_nanosleep(clockid_t clk, int flags, const timespec* req, timespec* rem
     } else if (rem) {
         rem->tv_sec = 0, rem->tv_nsec = 0;
     }
-    virtual_sleep(board, ns);
+    virtual_sleep(board, "clock_nanosleep", ns);
     return 0;
 }
 
@@ -109,7 +121,7 @@ int usleep(useconds_t us) {
     SIM_REAL(usleep);
     SimBoard* board = virtual_board();
     if (board == nullptr || !on_main_thread()) return real_usleep(us);
-    virtual_sleep(board, static_cast<int64_t>(us) * 1000);
+    virtual_sleep(board, "usleep", static_cast<int64_t>(us) * 1000);
     return 0;
 }
 
@@ -117,7 +129,7 @@ unsigned int sleep(unsigned int seconds) {
     SIM_REAL(sleep);
     SimBoard* board = virtual_board();
     if (board == nullptr || !on_main_thread()) return real_sleep(seconds);
-    virtual_sleep(board, static_cast<int64_t>(seconds) * NS_PER_S);
+    virtual_sleep(board, "sleep", static_cast<int64_t>(seconds) * NS_PER_S);
     return 0;
 }
 

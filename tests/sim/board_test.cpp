@@ -388,6 +388,10 @@ TEST(SimBoard, FaultsStrikeWhereAsked) {
          "select 0x48 ok\nwrite 1\nread 2 23 00\nread 1 23\nread 1 23\n"},
         {"sensor vanishes", {"--fault", "any@0x48:enxio"}, "select 0x48 select 0x1d w 3b ;",
          "select error ENXIO\nselect 0x1d ok\nwrite 1\n"},
+        {"transfer counts plain reads and writes, not selects",
+         {"--fault", "transfer:nak:at=2", "--temp-start", "25", "--temp-rise", "0"},
+         "select 0x1d w 3b ; select 0x48 w 00 ; r 2",
+         "select 0x1d ok\nwrite 1\nselect 0x48 ok\nwrite error EREMOTEIO\nread 2 19 00\n"},
         {"count limits a certain fault", {"--fault", "write:nak:rate=1,count=2"},
          "select 0x1d w 3b ; w 3b ; w 3b ; w 3b ;",
          "select 0x1d ok\nwrite error EREMOTEIO\nwrite error EREMOTEIO\nwrite 1\nwrite 1\n"},
@@ -406,6 +410,36 @@ TEST(SimBoard, FaultsStrikeWhereAsked) {
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(r.out, c.expected);
     }
+}
+
+// Scripted converter words replace the model's at each data-buffer read.
+TEST(SimBoard, AdcScriptsHandOutTheirBuffers) {
+    const ScratchDir dir("sim-adc-script");
+    write_file(dir / "order",
+               "# two buffers, the last repeats\n1230 4560\n"
+               "0001 0002 0003 0004 0005 0006 0007 0008 0009 000a 000b 000c 000d 000e 000f 0010\n");
+    write_file(dir / "power", "20 0aa0 0bb0\n");
+    write_file(dir / "bad", "1230 4560\n1230 4560 789\n");
+    const std::string read = "select 0x1d w 3b ; r 6";
+    const std::vector<FaultCase> cases = {
+        {"in order", {"--adc-script", dir / "order"}, "select 0x1d w 3b ; r 6 r 6 w 3b ; r 6",
+         "select 0x1d ok\nwrite 1\nread 6 12 30 45 60 12 30\nread 6 00 01 00 02 00 03\n"
+         "write 1\nread 6 00 01 00 02 00 03\n"},
+        {"by power index", {"--adc-script-power", dir / "power"}, read.c_str(),
+         "select 0x1d ok\nwrite 1\nread 6 0a a0 0b b0 0a a0\n"},
+        {"an index not listed reads the model",
+         {"--adc-script-power", dir / "power", "--power", "21"}, read.c_str(), "select 0x1d ok\nwrite 1\n" + zeros(6)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProcessResult r = on_board(c.options, client_steps("/dev/i2c-1", c.steps));
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out, c.expected);
+    }
+    ProcessResult r = on_board({"--adc-script", dir / "bad"}, {"true"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err,
+              "orvi-sim-board: " + dir / "bad" + ":2: expected 2 or 16 hex words (0..ffff)\n");
 }
 
 // Only reads and writes can be short: a short fault of kind any leaves the
@@ -537,6 +571,21 @@ TEST(SimBoard, VirtualTimeAdvancesTheSharedMonotonicClock) {
     // absolute one by what was left of it); the thread's real sleep did not.
     EXPECT_LE(virtual_ns, 21000000000LL);
     EXPECT_GT(virtual_ns, 20000000000LL);
+}
+
+TEST(SimBoard, SleepLogHoldsEachVirtualSleep) {
+    const std::string probe = binary_path("tests/sim/sim_clock_probe");
+    ProcessResult r =
+        shell_on_board({"--virtual-time", "--sleep-log", "/run/orvi-sim/sleeps"},
+                       probe + " 1000 >/dev/null; cut -d' ' -f2- /run/orvi-sim/sleeps");
+    std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    // The absolute sleep asks for what is left of its 5 s.
+    EXPECT_EQ(lines[3].substr(0, 17), "clock_nanosleep 4") << lines[3];
+    lines[3] = "absolute";
+    EXPECT_EQ(lines, (std::vector<std::string>{"usleep 3000000000", "nanosleep 2000000000",
+                                               "clock_nanosleep 4000000000", "absolute",
+                                               "nanosleep 6000000000", "sleep 1000000000"}));
 }
 
 TEST(SimBoard, WithoutVirtualTimeSleepsAreReal) {
