@@ -95,7 +95,8 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
     run.env = {
         std::string(kSetupEnv) + "=" + key, std::string(kDirEnv) + "=" + scratch.path(),
         "ORVI_SIM_BOARD=" + scratch / "board.conf",
-        "LD_PRELOAD=" + binary_path("sim/libi2c-sim.so"),
+        // The loader expands $LIB to the lib/<triplet> folder of this build.
+        "LD_PRELOAD=" + binary_path("sim/$LIB/libi2c-sim.so"),
         "PATH=" + binary_path("sim/bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin"),
         // The board library comes ahead of a sanitizer's runtime.
         std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
