@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -81,8 +82,30 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
         board.push_back(setup.script_by_power ? "--adc-script-power" : "--adc-script");
         board.push_back(scratch / "adc");
     }
-    std::vector<std::string> init{binary_path("sim/bin/orvi-sim-ctl"), "init",
-                                  scratch / "board.conf"};
+    // Under an emulator (a foreign build) the board is put together as
+    // orvi-sim-board does it: the native tools and board library of the
+    // native build ORVI_TEST_NATIVE_BUILD, and this build's board library
+    // for the emulated processes, each found through the loader's $LIB.
+    std::vector<std::string> self = program_command("");
+    self.back() = self_path();
+    std::string board_build = binary_path("");
+    std::string preload = binary_path("sim/$LIB/libi2c-sim.so");
+    if (self.size() > 1) {
+        const char* native = std::getenv("ORVI_TEST_NATIVE_BUILD");
+        board_build = native != nullptr ? native : "/nonexistent";
+        preload = scratch / "$LIB/libi2c-sim.so";
+        for (const std::string& tree : {board_build, binary_path("")}) {
+            std::error_code error;
+            for (const auto& dir : std::filesystem::directory_iterator(tree + "/sim/lib", error)) {
+                make_dirs(scratch / "lib/" + dir.path().filename().string());
+                std::filesystem::create_symlink(dir.path() / "libi2c-sim.so",
+                                                scratch / "lib/" + dir.path().filename().string() +
+                                                    "/libi2c-sim.so",
+                                                error);
+            }
+        }
+    }
+    std::vector<std::string> init{board_build + "/sim/bin/orvi-sim-ctl", "init", scratch / "board.conf"};
     init.insert(init.end(), board.begin(), board.end());
     const ProcessResult made = run_process(init);
     if (made.exit_code != 0) {
@@ -95,12 +118,13 @@ bool on_board(const BoardSetup& setup, const std::string& row) {
     run.env = {
         std::string(kSetupEnv) + "=" + key, std::string(kDirEnv) + "=" + scratch.path(),
         "ORVI_SIM_BOARD=" + scratch / "board.conf",
-        // The loader expands $LIB to the lib/<triplet> folder of this build.
-        "LD_PRELOAD=" + binary_path("sim/$LIB/libi2c-sim.so"),
-        "PATH=" + binary_path("sim/bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin"),
+        // The loader expands $LIB to the lib/<triplet> folder of each process.
+        "LD_PRELOAD=" + preload,
+        "PATH=" + board_build + "/sim/bin:" + (path != nullptr ? path : "/usr/bin:/bin"),
         // The board library comes ahead of a sanitizer's runtime.
         std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
-    const ProcessResult r = run_process({self_path(), "--gtest_filter=" + current_test()}, run);
+    self.push_back("--gtest_filter=" + current_test());
+    const ProcessResult r = run_process(self, run);
     std::ostringstream context;
     for (const auto& o : board) context << " " << o;
     context << "\n" << r.out << r.err;
