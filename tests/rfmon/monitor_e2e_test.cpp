@@ -95,7 +95,7 @@ class MonitorOnBoard : public testing::Test {
             "/bin/sh", "-c",
             "OUT=" + shell_quote(dir_ + "/out") +
                 "\n"
-                ": > \"$OUT\"; timeout -s TERM 40 stdbuf -oL -eL \"$0\" \"$@\" > \"$OUT\" 2> " +
+                ": > \"$OUT\"; timeout -s TERM 100 stdbuf -oL -eL \"$0\" \"$@\" > \"$OUT\" 2> " +
                 shell_quote(dir_ + "/err") +
                 " & monitor=$!\n"
                 "until ! kill -0 $monitor 2> /dev/null || " + until +
@@ -107,7 +107,7 @@ class MonitorOnBoard : public testing::Test {
         for (const char* f : {"/tools.log", "/out", "/err"}) std::remove((dir_ + f).c_str());
         BoardRun r;
         RunOptions limits;
-        limits.timeout_ms = 90000;
+        limits.timeout_ms = 150000;
         r.process = run_on_board(options, command, limits);
         r.out = read_file(dir_ + "/out");
         r.err = read_file(dir_ + "/err");

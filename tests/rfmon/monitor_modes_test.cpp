@@ -71,8 +71,8 @@ std::vector<std::string> with(std::vector<std::string> a, const std::vector<std:
 RunOptions stop_when(std::function<bool(const ProcessResult&)> done) {
     RunOptions options;
     options.stop_when = std::move(done);
-    options.stop_after_ms = 60000;
-    options.timeout_ms = 80000;
+    options.stop_after_ms = 100000;
+    options.timeout_ms = 150000;
     return options;
 }
 

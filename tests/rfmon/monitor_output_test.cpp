@@ -31,8 +31,8 @@ TEST(MonitorOutput, EveryLineReachesAPipeBeforeTheSignal) {
     options.stop_when = [](const ProcessResult& so_far) {
         return std::count(so_far.out.begin(), so_far.out.end(), '\n') >= 8;
     };
-    options.stop_after_ms = 60000;
-    options.timeout_ms = 80000;
+    options.stop_after_ms = 100000;
+    options.timeout_ms = 150000;
     const ProcessResult r = run_process(
         {source_path("sim/orvi-sim-board"), "--build", binary_path(""), "--virtual-time",
          "--fault", "seq-start:nak:at=301", "--", "sh", "-c", "exec \"$0\" \"$@\" 2>&1",
