@@ -166,6 +166,22 @@ void finish_zero_reading(int level, bool* adjust_power, int* current_power) {
     finish_search(POWER_LEVEL_MIN, adjust_power, current_power);
 }
 
+// Probes `level`; true when the search ends there (a zero reading or a
+// result within the tolerance), with the outcome applied.
+bool search_ends_at(int fd, sensor_data_t* record, search_state_t* s, int level, double* result,
+                    bool* adjust_power, int* current_power) {
+    const probe_outcome outcome = probe_level(fd, record, s, level, result);
+    if (outcome == probe_outcome::zero_reading) {
+        finish_zero_reading(level, adjust_power, current_power);
+        return true;
+    }
+    if (outcome == probe_outcome::within_tolerance) {
+        finish_search(level, adjust_power, current_power);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_power,
@@ -200,15 +216,8 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
     while (true) {
         const int mid = low + (high - low) / 2;
         double result = 0.0;
-        const probe_outcome outcome = probe_level(fd, record, &s, mid, &result);
-        if (outcome == probe_outcome::zero_reading) {
-            finish_zero_reading(mid, adjust_power, current_power);
+        if (search_ends_at(fd, record, &s, mid, &result, adjust_power, current_power))
             return;
-        }
-        if (outcome == probe_outcome::within_tolerance) {
-            finish_search(mid, adjust_power, current_power);
-            return;
-        }
         if (target > result) {
             low = mid + 1;
             std::printf("dBm too low, searching higher range (%d to %d)\n", low, high);
@@ -226,15 +235,8 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
     if (linear) {
         for (int level = low; level <= high; ++level) {
             double result = 0.0;
-            const probe_outcome outcome = probe_level(fd, record, &s, level, &result);
-            if (outcome == probe_outcome::zero_reading) {
-                finish_zero_reading(level, adjust_power, current_power);
+            if (search_ends_at(fd, record, &s, level, &result, adjust_power, current_power))
                 return;
-            }
-            if (outcome == probe_outcome::within_tolerance) {
-                finish_search(level, adjust_power, current_power);
-                return;
-            }
         }
     }
 

@@ -78,9 +78,12 @@ struct BoardRun {
 
 class MonitorOnBoard : public testing::Test {
   protected:
-    // orvi-rfmon -d 1 ARGS for `seconds` of real time, then SIGTERM.
+    // orvi-rfmon -d 1 ARGS until the shell test `until` holds for its stdout
+    // so far (the file $OUT), then SIGTERM. Its own time limit only ends a run
+    // that never gets there. The polling sleeps leave the board library out,
+    // so that they neither take nor give virtual time.
     BoardRun run(const std::vector<std::string>& board, const std::vector<std::string>& args,
-                 double seconds = 1.0) {
+                 const std::string& until) {
         std::vector<std::string> options = {"--noise-mv", "0", "--log", dir_ + "/tools.log",
                                             "--publisher", ""};
         bool scaled = false;
@@ -88,20 +91,24 @@ class MonitorOnBoard : public testing::Test {
         if (!scaled)
             options.push_back("--virtual-time");
         options.insert(options.end(), board.begin(), board.end());
-        char limit[32];
-        std::snprintf(limit, sizeof limit, "%.2f", seconds * program_time_factor());
         std::vector<std::string> command = {
             "/bin/sh", "-c",
-            std::string("timeout -s TERM ") + limit + " stdbuf -oL -eL \"$0\" \"$@\" > '" + dir_ +
-                "/out' 2> '" + dir_ + "/err'; orvi-sim-ctl show; orvi-sim-ctl truth",
-        };
+            "OUT=" + shell_quote(dir_ + "/out") +
+                "\n"
+                ": > \"$OUT\"; timeout -s TERM 100 stdbuf -oL -eL \"$0\" \"$@\" > \"$OUT\" 2> " +
+                shell_quote(dir_ + "/err") +
+                " & monitor=$!\n"
+                "until ! kill -0 $monitor 2> /dev/null || " + until +
+                "; do env -u LD_PRELOAD sleep 0.05; done\n"
+                "kill -TERM $monitor 2> /dev/null; wait $monitor\n"
+                "orvi-sim-ctl show; orvi-sim-ctl truth"};
         for (const auto& word : program_command("rfmon/orvi-rfmon")) command.push_back(word);
         command.insert(command.end(), {"-d", "1"});
         command.insert(command.end(), args.begin(), args.end());
         for (const char* f : {"/tools.log", "/out", "/err"}) std::remove((dir_ + f).c_str());
         BoardRun r;
         RunOptions limits;
-        limits.timeout_ms = 60000;
+        limits.timeout_ms = 150000;
         r.process = run_on_board(options, command, limits);
         r.out = read_file(dir_ + "/out");
         r.err = read_file(dir_ + "/err");
@@ -116,6 +123,27 @@ class MonitorOnBoard : public testing::Test {
     const ScratchDir scratch_{"orvi-monitor-test"};
     const std::string dir_ = scratch_.path();
 };
+
+// Shell tests on orvi-rfmon's stdout so far, for MonitorOnBoard::run.
+// At least `n` lines match the basic regular expression `pattern`.
+std::string lines_matching(const std::string& pattern, int n) {
+    return "[ \"$(grep -c -e " + shell_quote(pattern) + " \"$OUT\")\" -ge " + std::to_string(n) +
+           " ]";
+}
+
+// At least `n` monitoring lines of one telemetry state.
+std::string monitoring_lines_of(int frequency, int mcs, int power, int n) {
+    return lines_matching("^2.4 GHz (CH0): .*   Freq: " + std::to_string(frequency) +
+                              " MHz   MCS: " + std::to_string(mcs) +
+                              "   Power: " + std::to_string(power) + "$",
+                          n);
+}
+
+// The search is over and a later monitoring line shows the index it chose.
+const std::string kSearchShownInALaterLine =
+    "{ level=$(sed -n 's/^Optimal power level found: //p' \"$OUT\"); [ -n \"$level\" ] &&"
+    " sed -n '/^Optimal power level found: /,$p' \"$OUT\" |"
+    " grep -q \"^2.4 GHz (CH0): .*   Power: $level\\$\"; }";
 
 // The monitoring lines of one telemetry state, with the temperature cut out.
 std::vector<std::string> monitoring_lines(const std::string& out, int frequency, int mcs,
@@ -155,7 +183,7 @@ TEST_F(MonitorOnBoard, PrintsThePowerOfTheBoardsModel) {
         SCOPED_TRACE(c.frequency);
         const BoardRun r = run({"--temp-rise", "0", "--frequency", std::to_string(c.frequency),
                                 "--mcs", std::to_string(c.mcs), "--power", std::to_string(c.power)},
-                               {}, 0.6);
+                               {}, monitoring_lines_of(c.frequency, c.mcs, c.power, 5));
         ASSERT_GT(r.truth.dbm, 0) << r.process.out;
         const auto lines = monitoring_lines(r.out, c.frequency, c.mcs, c.power);
         ASSERT_GE(lines.size(), 5u) << r.out.substr(0, 2000);
@@ -186,7 +214,8 @@ TEST_F(MonitorOnBoard, PrintsThePowerOfTheBoardsModel) {
 }
 
 TEST_F(MonitorOnBoard, TemperatureRisesAndIsShownWithTwoDecimals) {
-    const BoardRun r = run({"--temp-start", "40.5", "--temp-rise", "20"}, {});
+    const BoardRun r =
+        run({"--temp-start", "40.5", "--temp-rise", "20"}, {}, monitoring_lines_of(5805, 3, 20, 8));
     std::vector<double> temperatures;
     const std::string key = "Temperature (C): ";
     for (const auto& line : lines_of(r.out)) {
@@ -225,7 +254,7 @@ TEST_F(MonitorOnBoard, WithoutTemperatureSensorEveryReadingStillSucceeds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const BoardRun r = run(c.board, {}, 0.6);
+        const BoardRun r = run(c.board, {}, monitoring_lines_of(5805, 3, 20, 5));
         ASSERT_GE(monitoring_lines(r.out, 5805, 3, 20).size(), 5u);
         const size_t cycles = count(r.out, "2.4 GHz (CH0): ");
         // One notice per reading; the last reading may have been cut short.
@@ -244,7 +273,8 @@ TEST_F(MonitorOnBoard, WithoutTemperatureSensorEveryReadingStillSucceeds) {
 }
 
 TEST_F(MonitorOnBoard, FailedReadingWaitsFiveSecondsAndTheLoopCarriesOn) {
-    const BoardRun r = run({"--fault", "buffer-read:nak:at=3"}, {});
+    const BoardRun r =
+        run({"--fault", "buffer-read:nak:at=3"}, {}, lines_matching("^2.4 GHz (CH0): ", 5));
     EXPECT_EQ(r.err,
               "Failed to read from the i2c bus: Remote I/O error\nError processing sensor data\n");
     // The pipe's "Connected" line comes from another thread, at any point.
@@ -264,7 +294,9 @@ TEST_F(MonitorOnBoard, FailedReadingWaitsFiveSecondsAndTheLoopCarriesOn) {
 }
 
 TEST_F(MonitorOnBoard, BusThatKeepsFailingIsRetriedEveryFiveSeconds) {
-    const BoardRun r = run({"--fault", "seq-start:enxio:from=1"}, {}, 0.5);
+    const BoardRun r = run(
+        {"--fault", "seq-start:enxio:from=1"}, {},
+        lines_matching("^Failed to start the conversion sequence, retrying in 5 seconds...$", 3));
     EXPECT_EQ(count(r.out, "2.4 GHz (CH0): "), 0u);
     const size_t failures =
         count(r.out, "Failed to start the conversion sequence, retrying in 5 seconds...\n");
@@ -322,7 +354,7 @@ TEST_F(MonitorOnBoard, SearchSettlesOnTheModelsPower) {
                      {"--frequency", std::to_string(c.frequency), "--mcs", std::to_string(c.mcs)});
         char target[16];
         std::snprintf(target, sizeof target, "%.2f", c.target);
-        const BoardRun r = run(board, {"-adjust-dbm", target}, 2.0);
+        const BoardRun r = run(board, {"-adjust-dbm", target}, kSearchShownInALaterLine);
         const int level = chosen_level(r.out);
         ASSERT_GT(level, 0) << r.out.substr(0, 4000);
         const auto tried = tried_levels(r.out);
@@ -360,7 +392,7 @@ TEST_F(MonitorOnBoard, SearchSettlesOnTheModelsPower) {
 TEST_F(MonitorOnBoard, ZeroReadingAtIndexThirtySelectsTheMinimum) {
     std::vector<std::string> board = kTelemetryFirst;
     board.insert(board.end(), {"--offset-mv", "-2000"});
-    const BoardRun r = run(board, {"-adjust-dbm", "20"}, 1.5);
+    const BoardRun r = run(board, {"-adjust-dbm", "20"}, kSearchShownInALaterLine);
     EXPECT_NE(r.out.find("Testing power level 30 -> 0.0 dBm\n"
                          "Detected 0 dBm reading at high power level 30\n"
                          "This indicates potential signal issues - using minimum power for safety\n"
@@ -377,7 +409,7 @@ TEST_F(MonitorOnBoard, ZeroReadingAtIndexThirtySelectsTheMinimum) {
 TEST_F(MonitorOnBoard, FiveFiveHundredIsReadButNotSearched) {
     std::vector<std::string> board = kTelemetryFirst;
     board.insert(board.end(), {"--frequency", "5500", "--mcs", "3", "--temp-rise", "0"});
-    const BoardRun r = run(board, {"-adjust-dbm", "20"}, 1.0);
+    const BoardRun r = run(board, {"-adjust-dbm", "20"}, monitoring_lines_of(5500, 3, 1, 3));
     EXPECT_EQ(r.tools_log, "orvi-configure-vtx -p 1\n");  // the initial index, no search
     EXPECT_EQ(r.err,
               "Failed to read from the i2c bus: Remote I/O error\n"

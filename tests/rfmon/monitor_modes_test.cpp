@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,11 +66,22 @@ std::vector<std::string> with(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
-RunOptions stop_after(int ms) {
+// Stops the run once its output so far satisfies `done`; the time limit only
+// ends a run that never gets there.
+RunOptions stop_when(std::function<bool(const ProcessResult&)> done) {
     RunOptions options;
-    options.stop_after_ms = static_cast<int>(ms * program_time_factor());
-    options.timeout_ms = options.stop_after_ms + 20000;
+    options.stop_when = std::move(done);
+    options.stop_after_ms = 100000;
+    options.timeout_ms = 150000;
     return options;
+}
+
+// Whole monitoring lines of the output so far.
+size_t monitor_line_count(const std::string& out) {
+    size_t n = 0;
+    for (const std::string& line : lines_of(out.substr(0, out.rfind('\n') + 1)))
+        n += is_monitor_line(line);
+    return n;
 }
 
 }  // namespace
@@ -81,7 +93,7 @@ TEST(Monitoring, KeepsTheInitialValuesAndSurvivesAFailedReading) {
     RfmonRig rig;
     ProcessResult r = rig.run_on_board(
         {with(SLOW_BOARD, {"--no-temp-sensor", "--fault", "seq-start:nak:at=1"}), {"-d", "1"}, true},
-        stop_after(2000));
+        stop_when([](const ProcessResult& so_far) { return monitor_line_count(so_far.out) >= 2; }));
     std::vector<MonitorLine> lines = monitor_lines(r.out);
     ASSERT_GE(lines.size(), 2u) << r.out << r.err;
     for (const MonitorLine& line : lines) {
@@ -100,13 +112,19 @@ TEST(Monitoring, KeepsTheInitialValuesAndSurvivesAFailedReading) {
 // its readings fail.
 TEST(Monitoring, StartsWithoutArgumentsAndOnABusWithoutDevices) {
     RfmonRig rig;
-    ProcessResult r = rig.run_on_board({SLOW_BOARD, {}, true}, stop_after(1500));
+    ProcessResult r = rig.run_on_board(
+        {SLOW_BOARD, {}, true},
+        stop_when([](const ProcessResult& so_far) { return count_of(so_far.out, "\n") >= 2; }));
     std::vector<std::string> out = lines_of(r.out);
     ASSERT_GE(out.size(), 2u) << r.err;
     EXPECT_EQ(out[0], "Found VTX on I2C bus 1");
     EXPECT_TRUE(is_monitor_line(out[1])) << out[1];
 
-    r = rig.run_on_board({with(SLOW_BOARD, {"--buses", "3"}), {"-d", "3"}, true}, stop_after(1500));
+    r = rig.run_on_board(
+        {with(SLOW_BOARD, {"--buses", "3"}), {"-d", "3"}, true},
+        stop_when([](const ProcessResult& so_far) {
+            return count_of(so_far.err, "Error processing sensor data\n") >= 3;
+        }));
     EXPECT_TRUE(monitor_lines(r.out).empty()) << r.out;
     EXPECT_GE(count_of(r.err, "Error processing sensor data\n"), 1u) << r.err;
 }
@@ -118,7 +136,9 @@ TEST(Monitoring, ShowsThePublishedTelemetry) {
     ProcessResult r = rig.run_on_board(
         {with(SLOW_BOARD, {"--frequency", "2412", "--mcs", "1", "--power", "7", "--publisher", ""}),
          {"-d", "1"}, true},
-        stop_after(4000));
+        stop_when([](const ProcessResult& so_far) {
+            return count_of(so_far.out, "   Freq: 2412 MHz   MCS: 1   Power: 7\n") >= 1;
+        }));
     std::vector<std::string> out = lines_of(r.out);
     ASSERT_FALSE(out.empty()) << r.err;
     EXPECT_EQ(count_of(r.out, "Connected to VTX Latency pipe\n"), 1u) << r.out;
@@ -142,8 +162,14 @@ TEST(Monitoring, ShowsThePublishedTelemetry) {
 // printed line, and never again.
 TEST(Monitoring, PowerSearchRunsOnceAfterTheFirstLine) {
     RfmonRig rig;
-    ProcessResult r =
-        rig.run_on_board({SLOW_BOARD, {"-d", "1", "-adjust-dbm", "20"}, true}, stop_after(4000));
+    // A few cycles after the search, to see that it does not come back.
+    ProcessResult r = rig.run_on_board(
+        {SLOW_BOARD, {"-d", "1", "-adjust-dbm", "20"}, true},
+        stop_when([](const ProcessResult& so_far) {
+            const size_t search = so_far.out.find("Searching for optimal power level");
+            return search != std::string::npos &&
+                   monitor_line_count(so_far.out.substr(search)) >= 5;
+        }));
     std::vector<std::string> out = lines_of(r.out);
     ASSERT_FALSE(out.empty()) << r.err;
     EXPECT_EQ(out[0], "Setting initial power to 1...");

@@ -2,6 +2,7 @@
 // with its error lines, also when the monitor is ended by a signal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,9 +25,14 @@ bool is_monitor_line(const std::string& line) { return line.rfind("2.4 GHz (CH0)
 TEST(MonitorOutput, EveryLineReachesAPipeBeforeTheSignal) {
     // The second reading's first sequence start fails. Both streams share
     // one pipe; no stdbuf: the program must not rely on its caller.
+    // Stopped once eight whole lines are out; the time limit only ends a run
+    // that never gets there.
     RunOptions options;
-    options.stop_after_ms = 4000;
-    options.timeout_ms = 30000;
+    options.stop_when = [](const ProcessResult& so_far) {
+        return std::count(so_far.out.begin(), so_far.out.end(), '\n') >= 8;
+    };
+    options.stop_after_ms = 100000;
+    options.timeout_ms = 150000;
     const ProcessResult r = run_process(
         {source_path("sim/orvi-sim-board"), "--build", binary_path(""), "--virtual-time",
          "--fault", "seq-start:nak:at=301", "--", "sh", "-c", "exec \"$0\" \"$@\" 2>&1",

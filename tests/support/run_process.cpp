@@ -89,7 +89,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
         pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0},
                          {in_pipe[1], POLLOUT, 0}};
         long long elapsed = now_ms() - start;
-        if (options.stop_after_ms > 0 && !stopped && elapsed >= options.stop_after_ms) {
+        if (!stopped && ((options.stop_after_ms > 0 && elapsed >= options.stop_after_ms) ||
+                         (options.stop_when && options.stop_when(result)))) {
             kill(-pid, SIGTERM);
             stopped = true;
         }

@@ -2,6 +2,7 @@
 // hermetic runner, and captures its output and exit status.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct RunOptions {
     std::string input;             // written to standard input, which is then closed
     int timeout_ms = 120000;       // SIGKILL after this long
     int stop_after_ms = 0;         // if > 0, SIGTERM after this long (not a failure)
+    // If set, SIGTERM (not a failure) as soon as it holds for the output so far:
+    // a run stopped by what it printed does not depend on the machine's speed.
+    std::function<bool(const ProcessResult&)> stop_when;
     std::string cwd;
 };
 
