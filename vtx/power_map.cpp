@@ -12,6 +12,8 @@
 #include <sstream>
 #include <vector>
 
+#include "safety_limits.h"
+
 namespace {
 
 // Fields as std::getline splits them: an empty line has none, and a trailing
@@ -67,6 +69,14 @@ std::vector<PowerColumn> power_columns(const std::string& header) {
         columns.push_back({i, mcs});
     }
     return columns;
+}
+
+// Under a cap the nearest point may lie above it: the highest point not
+// above the request, or the lowest point when none is that low.
+int highest_index_at_or_below(const std::map<int, int>& points, int request) {
+    auto above = points.upper_bound(request);
+    const auto& pick = above == points.begin() ? *above : *std::prev(above);
+    return pick.first < 0 ? 1 : pick.second;
 }
 
 }  // namespace
@@ -163,9 +173,10 @@ int findClosestPowerIndex(const std::map<int, std::map<int, int>>& map, int mcs,
         return 1;
     }
 
-    if (domain == REGULATORY_DOMAIN_FCC && frequency >= 5180 && frequency <= 5320) {
+    const bool capped = domain == REGULATORY_DOMAIN_FCC && in_fcc_cap_band(frequency);
+    if (capped) {
         std::printf("Limiting power for frequency %d to max of 200mw (23dBm).\n", frequency);
-        if (*mw > 200) *mw = 200;
+        if (*mw > FCC_CAP_MW) *mw = FCC_CAP_MW;
     }
 
     const std::map<int, int>& points = entry->second;
@@ -174,6 +185,7 @@ int findClosestPowerIndex(const std::map<int, std::map<int, int>>& map, int mcs,
         std::cerr << "Power calibration data for MCS" << entry->first << " holds no usable points.\n";
         return 1;
     }
+    if (capped) return highest_index_at_or_below(points, *mw);
     const long long request = *mw;
     auto above = points.lower_bound(*mw);
     if (above == points.end()) {

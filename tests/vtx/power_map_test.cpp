@@ -242,6 +242,20 @@ TEST(PowerMapLookup, FccCapsTheLowerFiveGigahertzBand) {
                                             : "")
             << row.frequency;
     }
+    // Under the cap the nearest point may lie above the request: never picked.
+    const PowerMap above = {{0, {{150, 15}, {205, 21}, {500, 40}}}};
+    const PowerMap all_above = {{0, {{250, 25}, {300, 30}}}};
+    const struct {
+        const PowerMap& map;
+        int mw;
+        int index;
+    } capped[] = {{above, 500, 15}, {above, 190, 15}, {above, 205, 15}, {above, 140, 15}, {all_above, 500, 25}};
+    for (const auto& row : capped) {
+        int mw = row.mw;
+        int index = 0;
+        capture_output([&] { index = findClosestPowerIndex(row.map, 0, &mw, 5180, REGULATORY_DOMAIN_FCC, true); });
+        EXPECT_EQ(index, row.index) << row.mw;
+    }
 }
 
 TEST(PowerMapLookup, FixedIndicesWithoutCalibration) {

@@ -27,7 +27,9 @@ PowerMap loadPowerCalibrationOrDefault(const std::string& path, std::string_view
 void normalizeMcsCoverage(std::map<int, std::map<int, int>>& map);
 
 // Power index for the requested output power *mw at `mcs`. Under FCC rules
-// in 5180-5320 MHz the request is capped at 200 mW, and *mw shows the cap.
+// in 5180-5320 MHz the request is capped at 200 mW, and *mw shows the cap;
+// there the pick is the highest point not above the capped request (the
+// lowest point when none is that low), never the nearest above it.
 int findClosestPowerIndex(const std::map<int, std::map<int, int>>& map, int mcs, int* mw,
                           int frequency, RegulatoryDomain domain, bool adc_available);
 
