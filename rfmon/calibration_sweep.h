@@ -1,8 +1,7 @@
 // Full and fast calibration sweeps writing "/data/quillon/vtx/calibrated_<token>.csv".
 #pragma once
 
-// Temperature above which a sweep stops when temperature testing is on.
-constexpr double TEMPERATURE_LIMIT_C = 75.0;
+#include "safety_limits.h"
 
 // Temperature testing ("-temp_test"): set by the command line, read by every
 // sweep. Main thread only.

@@ -4,7 +4,7 @@
 
 #include "conversion_tables.h"
 #include "default_power_calibration.h"
-#include "power_levels.h"
+#include "safety_limits.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // readings, and search 1..60 for the index closest to a target in dBm.
 #pragma once
 
-#include "power_levels.h"
+#include "safety_limits.h"
 #include "sensor_data.h"
 
 // The monitoring cycle's snapshot of the telemetry (frequency MHz, MCS,
