@@ -9,7 +9,7 @@
 #include "conversion_tables.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
-#include "power_levels.h"
+#include "safety_limits.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
 #include "tool_runner.h"
@@ -22,7 +22,6 @@ constexpr long long FREQUENCY_SETTLE_US = 7000000;
 constexpr long long LEVEL_SETTLE_US = 650000;
 constexpr long long READING_GAP_US = 100000;
 constexpr int READINGS_PER_LEVEL = 4;  // the first one is discarded
-constexpr double POWER_LIMIT_DBM = 31.5;
 // With temperature testing on, the sweep stops after this many consecutive
 // levels without a fresh temperature.
 constexpr int MAX_LEVELS_WITHOUT_TEMPERATURE = 2;
@@ -97,6 +96,19 @@ int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int le
     return stored;
 }
 
+// Beyond the conversion table the output is at least the table's top and
+// otherwise unknown, so the level is a power stop whatever dBm it converts to.
+bool report_over_range(const sweep_band_t& band, double average_mv, int level) {
+    double top_mv = 0.0;
+    if (conversion_table_top_mv(band.key, &top_mv) != 0 || !detector_over_range(average_mv, top_mv))
+        return false;
+    std::printf(
+        "WARNING: Detector voltage %.2f mV is above the conversion table's range (%.2f mV) at "
+        "power level %d\n",
+        average_mv, top_mv, level);
+    return true;
+}
+
 void print_safety_stop() { std::printf("Stopping calibration for safety reasons\n"); }
 
 enum class sweep_outcome { written, failed, anchors_failed };
@@ -146,7 +158,7 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
             // g_temp_test_flag is the command line's -temp_test; the record
             // says whether the sensor answered.
             if (g_temp_test_flag && record.temp_valid &&
-                record.temperature_c > TEMPERATURE_LIMIT_C) {
+                temperature_above_limit(record.temperature_c)) {
                 std::printf(
                     "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power "
                     "level %d\n",
@@ -158,7 +170,12 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
             }
             const double mw = custom_exp10(dbm / 10);
             result = {true, average, mw};
-            if (dbm > POWER_LIMIT_DBM) {
+            if (report_over_range(band, average, level)) {
+                print_safety_stop();
+                stop_level = level;
+                break;
+            }
+            if (power_above_limit(dbm)) {
                 std::printf(
                     "WARNING: Measured dBm (%.2f) exceeds safety threshold of 31.5 dBm at power "
                     "level %d\n",
@@ -233,7 +250,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
         return -1;
     }
     char path[256];
-    std::snprintf(path, sizeof path, "/data/quillon/vtx/calibrated_%s.csv", band.token);
+    std::snprintf(path, sizeof path, "%scalibrated_%s.csv", CALIBRATION_DATA_DIR, band.token);
 
     int levels_set = 0;
     sweep_outcome outcome = sweep_outcome::failed;

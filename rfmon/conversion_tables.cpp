@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "safety_limits.h"
+
 csv_cache_manager_t g_csv_cache_manager;
 
 namespace {
@@ -32,7 +34,7 @@ void table_path(char (&path)[PATH_BYTES], const char* band) {
         if (*c == '.')
             *c = '_';
     }
-    std::snprintf(path, sizeof path, "/data/quillon/vtx/%s_mv_to_dbm.csv", token);
+    std::snprintf(path, sizeof path, "%s%s_mv_to_dbm.csv", CALIBRATION_DATA_DIR, token);
 }
 
 // A table file read line by line as fgets would with a LINE_BYTES buffer (a
@@ -174,6 +176,26 @@ void init_csv_cache_manager(void) {
     }
 }
 
+namespace {
+
+int load_band_cache(csv_cache_t* cache, const char* band) {
+    if (cache->is_loaded)
+        return 0;
+    char path[PATH_BYTES];
+    table_path(path, band);
+    return load_csv_cache(cache, path);
+}
+
+}  // namespace
+
+int conversion_table_top_mv(const char* band, double* top_mv) {
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    if (!cache || load_band_cache(cache, band) != 0 || cache->row_count == 0)
+        return -1;
+    *top_mv = cache->data[cache->row_count - 1][0];
+    return 0;
+}
+
 int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv) {
     if (static_cast<unsigned>(mcs) > static_cast<unsigned>(CSV_MAX_MCS)) {
         std::fprintf(stderr, "Invalid MCS value: %d. Must be 0-%d\n", mcs, CSV_MAX_MCS);
@@ -184,12 +206,8 @@ int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* b
         std::fprintf(stderr, "Invalid frequency: %s\n", printable(band));
         return -1;
     }
-    if (!cache->is_loaded) {
-        char path[PATH_BYTES];
-        table_path(path, band);
-        if (load_csv_cache(cache, path) != 0)
-            return -1;
-    }
+    if (load_band_cache(cache, band) != 0)
+        return -1;
     nearest_search_t search = start_search(mv);
     const int rows = cache->row_count;
     for (int r = 0; r < rows; ++r) {

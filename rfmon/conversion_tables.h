@@ -24,6 +24,10 @@ int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* b
 int load_csv_cache(csv_cache_t* cache, const char* path);
 csv_cache_t* get_csv_cache_for_freq(const char* band);
 void init_csv_cache_manager(void);
+// The key of the last row of a band's cached table (loaded if need be): the
+// highest voltage the table can convert. -1 when the table cannot be
+// loaded (after the load's message) or holds no rows.
+int conversion_table_top_mv(const char* band, double* top_mv);
 int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, double mv);
 double custom_exp10(double x);
 double mW_to_dBm(double mw);

@@ -7,6 +7,7 @@
 #include "brannic_pipe.h"
 #include "calibration_sweep.h"
 #include "command_line.h"
+#include "conversion_tables.h"
 #include "frequency_bands.h"
 #include "power_search.h"
 #include "sensor_processing.h"
@@ -20,6 +21,34 @@ constexpr long long FAILED_READING_PAUSE_US = 5000000;
 constexpr long long SETTLE_AFTER_TUNING_US = 4000000;
 constexpr long long PAUSE_AFTER_SWEEP_US = 1000000;
 constexpr int INITIAL_POWER_INDEX = 1;
+
+// Whether each channel read beyond its conversion table last cycle, so that
+// only the changes are reported, not every cycle.
+struct over_range_watch_t {
+    bool channel[2];
+};
+
+void watch_over_range(int channel, bool over_range, double mv, const char* band,
+                      over_range_watch_t* watch) {
+    if (over_range == watch->channel[channel]) return;
+    watch->channel[channel] = over_range;
+    double top_mv = 0.0;
+    if (over_range && conversion_table_top_mv(band, &top_mv) == 0) {
+        std::fprintf(stderr,
+                     "Warning: CH%d detector voltage %.2f mV is above the %s conversion table's "
+                     "range (%.2f mV); its dBm is only a lower bound\n",
+                     channel, mv, band, top_mv);
+    } else if (!over_range) {
+        std::fprintf(stderr, "CH%d detector voltage is back within the %s conversion table's range\n",
+                     channel, band);
+    }
+}
+
+void watch_both_channels(const sensor_data_t& record, int frequency, over_range_watch_t* watch) {
+    const char* ch1_band = reading_band_key(frequency);
+    watch_over_range(0, record.ch0_over_range, record.ch0_mv, "2.4", watch);
+    watch_over_range(1, record.ch1_over_range, record.ch1_mv, ch1_band ? ch1_band : "5.8", watch);
+}
 
 }  // namespace
 
@@ -39,6 +68,7 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
             return 1;
         }
     }
+    over_range_watch_t watch = {};
     for (;;) {
         int mcs = 0;
         int frequency = 0;
@@ -57,6 +87,7 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
             "(C): %.2f   Freq: %d MHz   MCS: %d   Power: %d\n",
             record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
             record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
+        watch_both_channels(*record, frequency, &watch);
         if (settings.adjust_power) {
             // The search's own readings must not disturb the monitoring record.
             sensor_data_t scratch = *record;

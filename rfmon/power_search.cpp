@@ -58,6 +58,7 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
 
     double values[READINGS_PER_MEASUREMENT];
     int count = 0;
+    bool over_range = false;
     for (int j = 1; j <= READINGS_PER_MEASUREMENT; ++j) {
         int mcs = 0;
         int frequency = 0;
@@ -75,6 +76,7 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
         if (result >= 0) {
             const double value = channel0 ? record->ch0_dbm : record->ch1_dbm;
             values[count++] = value;
+            over_range = over_range || (channel0 ? record->ch0_over_range : record->ch1_over_range);
             std::printf("Reading %d complete: %.2f dBm\n", j, value);
         }
         if (j < READINGS_PER_MEASUREMENT) {
@@ -105,10 +107,13 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
         result = b;
         std::printf("Using median value: %.2f dBm\n", result);
     }
+    // One reading beyond the table is enough: the level may put out more.
     if (channel0) {
         record->ch0_dbm = result;
+        record->ch0_over_range = over_range;
     } else {
         record->ch1_dbm = result;
+        record->ch1_over_range = over_range;
     }
     return result;
 }
@@ -130,6 +135,15 @@ probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int 
     const double result = apply_power_and_read_dbm(fd, level, record, s->band);
     *measured = result;
     std::printf("Testing power level %d -> %.1f dBm\n", level, result);
+    const bool over_range = search_band_uses_channel0(s->band) ? record->ch0_over_range
+                                                                : record->ch1_over_range;
+    if (over_range) {
+        // Its output is unknown above the table: never kept, always too high.
+        std::printf("Power level %d reads above the conversion table's range, counted as too high\n",
+                    level);
+        *measured = INFINITY;
+        return probe_outcome::keep_going;
+    }
     if (level > ZERO_RULE_MIN_LEVEL && std::fabs(result) < ZERO_RULE_DBM) {
         return probe_outcome::zero_reading;
     }

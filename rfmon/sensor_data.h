@@ -12,4 +12,6 @@ typedef struct sensor_data_t {
     bool temp_valid;       // the sensor answered its address
     int32_t sample_count;  // conversion sequences completed in the last reading
     bool temp_fresh;       // the last reading read the temperature (the two above may be older)
+    bool ch0_over_range;   // ch0_mv lies above its table's top row: ch0_dbm is only a lower bound
+    bool ch1_over_range;   // the same for channel 1
 } sensor_data_t;

@@ -5,6 +5,7 @@
 #include "conversion_tables.h"
 #include "detector_device.h"
 #include "frequency_bands.h"
+#include "safety_limits.h"
 #include "sleeping.h"
 
 namespace {
@@ -45,6 +46,12 @@ void read_temperature(int fd, sensor_data_t* record) {
     record->temp_fresh = true;
 }
 
+// A table without rows has no range to leave.
+bool over_table_range(const char* band, double mv) {
+    double top_mv = 0.0;
+    return conversion_table_top_mv(band, &top_mv) == 0 && detector_over_range(mv, top_mv);
+}
+
 }  // namespace
 
 int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, int samples,
@@ -55,6 +62,8 @@ int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, i
     record->ch0_dbm = 0.0;
     record->ch1_dbm = 0.0;
     record->temp_fresh = false;
+    record->ch0_over_range = false;
+    record->ch1_over_range = false;
 
     if (!select_converter(fd))
         return -1;
@@ -117,5 +126,7 @@ int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, i
     }
     record->ch0_dbm = ch0_dbm;
     record->ch1_dbm = ch1_dbm;
+    record->ch0_over_range = over_table_range("2.4", record->ch0_mv);
+    record->ch1_over_range = over_table_range(ch1_band, record->ch1_mv);
     return 0;
 }

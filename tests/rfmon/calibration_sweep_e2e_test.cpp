@@ -222,15 +222,18 @@ TEST_F(CalibrationOnBoard, PowerStopAtLevel40) {
     for (int level = 1; level <= 39; ++level) {
         expected += std::to_string(level) + "," + r.cells("calibrated_2_4.csv", 2412, 1, level) + "\n";
     }
-    // 300 mV above the truth reads the table's top row, 31.57 dBm: 1430.54 mW
-    // through the 16-term series.
+    // 300 mV above the truth is beyond the table's top row (926.37 mV): a
+    // power stop, written with the top row's 31.57 dBm, 1430.54 mW through
+    // the 16-term series.
     const Truth top = r.truth[truth_key(2412, 1, 40)];
     EXPECT_NE(top.mv, "");
     expected += "40," + top.mv + ",1430.54\n" + lines(41, 63, ",-1,-1");
     EXPECT_EQ(r.tables["calibrated_2_4.csv"], expected);
-    EXPECT_TRUE(contains(r.process.out,
-                         "WARNING: Measured dBm (31.57) exceeds safety threshold of 31.5 dBm at "
-                         "power level 40\nStopping calibration for safety reasons\n"));
+    EXPECT_TRUE(contains(r.process.out, "WARNING: Detector voltage " + top.mv +
+                                            " mV is above the conversion table's range (926.37 mV) "
+                                            "at power level 40\nStopping calibration for safety "
+                                            "reasons\n"))
+        << r.process.out;
     EXPECT_FALSE(contains(r.process.out, "Power 1 level 40:"));
     EXPECT_EQ(r.tools_log, driver_log(2412, 1, power_commands(1, 40) + power_commands(1, 1)));
 }

@@ -759,11 +759,12 @@ TEST(SimBoard, OverTemperatureStopIsReachableInVirtualTime) {
 
 TEST(SimBoard, OverPowerStopIsReachableWithATableThatGoesThatHigh) {
     const ScratchDir dir("orvi-sim-test");
+    // Level 45 reads about 1256 mV: near the 1300 mV row (32 dBm), inside the table.
     std::ofstream(dir / "5_8_mv_to_dbm.csv")
         << "mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm\n"
            "0,0,0,0,0,0,0,0,0\n1000,30,30,30,30,30,30,30,30\n1300,32,32,32,32,32,32,32,32\n";
     ProcessResult r = shell_on_board(
-        {"--virtual-time", "--data", dir.path(), "--over-power", "45:400"},
+        {"--virtual-time", "--data", dir.path(), "--over-power", "45:340"},
         binary_path("rfmon/orvi-rfmon") + " -calibrate -f 5805 -m 0; echo status $?", 30000);
     ASSERT_FALSE(r.timed_out);
     EXPECT_NE(r.out.find("WARNING: Measured dBm (32.00) exceeds safety threshold of 31.5 dBm at "
