@@ -221,7 +221,7 @@ void chart(std::string& svg, const table_report_t& table, double top) {
                                                    table.defects == 1 ? "" : "s")
                                      : std::string("no defect"));
     axes(svg, f);
-    limit_line(svg, f, POWER_STOP_DBM, "limit", "#c00", "31.5 dBm: sweep safety stop");
+    limit_line(svg, f, POWER_LIMIT_DBM, "limit", "#c00", "31.5 dBm: sweep safety stop");
     if (table.band == "5_1") limit_line(svg, f, 10 * std::log10(FCC_CAP_MW), "fcc", "#6a3d9a", "FCC 200 mW cap (5180-5320 MHz)");
     for (size_t i = 0; i < table.columns.size(); ++i) column_marks(svg, f, table.columns[i], static_cast<int>(i));
     legend(svg, f, table);

@@ -2,12 +2,21 @@
 
 #include <algorithm>
 
+#include "conversion_range.h"
+
 namespace {
 
 const char* const BANDS[] = {"2_4", "5_1", "5_8"};
 
+// A level stops a sweep as the sweep decided it: its stored output above
+// the limit, or its stored voltage beyond the conversion table.
+bool is_power_stop(const table_column_t& column, int level, double detector_top_mv, bool* over_range) {
+    *over_range = detector_top_mv > 0 && detector_over_range(column.level_mv[level], detector_top_mv);
+    return *over_range || stored_power_above_limit(column.level[level].value);
+}
+
 void find_stop(const table_column_t& column, const std::vector<curve_point_t>& curve,
-               column_report_t* report) {
+               double detector_top_mv, column_report_t* report) {
     int temperature_level = 0;
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS && !temperature_level; ++level) {
         if (column.level[level].kind == CELL_TEMPERATURE_STOP) temperature_level = level;
@@ -16,8 +25,9 @@ void find_stop(const table_column_t& column, const std::vector<curve_point_t>& c
     // update merge may keep older cells above it, so the "-1" cells alone
     // would miss that stop.
     int power_level = 0;
+    bool over_range = false;
     for (const curve_point_t& point : curve) {
-        if (point.dbm > POWER_STOP_DBM) {
+        if (is_power_stop(column, point.level, detector_top_mv, &over_range)) {
             power_level = point.level;
             break;
         }
@@ -29,6 +39,7 @@ void find_stop(const table_column_t& column, const std::vector<curve_point_t>& c
     } else if (power_level) {
         report->stop_level = power_level;
         report->stop_reason = STOP_POWER;
+        report->stop_over_range = over_range;
     }
 }
 
@@ -44,7 +55,8 @@ int find_knee(const std::vector<curve_point_t>& curve) {
 }  // namespace
 
 column_report_t analyse_column(const table_column_t& column, const calibration_table_t& table,
-                               const PowerMap& map, int frequency, RegulatoryDomain domain) {
+                               const PowerMap& map, int frequency, RegulatoryDomain domain,
+                               double detector_top_mv) {
     column_report_t report = {};
     report.mcs = column.mcs;
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
@@ -55,9 +67,9 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
         if (report.levels_measured == 0 || cell.value > report.max_mw) report.max_mw = cell.value;
         ++report.levels_measured;
     }
-    find_stop(column, report.curve, &report);
+    find_stop(column, report.curve, detector_top_mv, &report);
 
-    const int last_expected = report.stop_level ? report.stop_level : SWEEP_TOP_LEVEL;
+    const int last_expected = report.stop_level ? report.stop_level : POWER_LEVEL_MAX;
     for (int level = 1; level <= last_expected; ++level) {
         const cell_kind_t kind = column.level[level].kind;
         if (kind == CELL_NA) report.na_levels.push_back(level);
@@ -86,7 +98,8 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
     return report;
 }
 
-table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain) {
+table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain,
+                             double detector_top_mv) {
     table_report_t report = {};
     report.path = table.path;
     report.band = table.band;
@@ -97,7 +110,8 @@ table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain 
     report.defects = table.bad_lines;
     const PowerMap map = transmitter_power_map(table);
     for (const table_column_t& column : table.columns) {
-        report.columns.push_back(analyse_column(column, table, map, report.frequency, domain));
+        report.columns.push_back(
+            analyse_column(column, table, map, report.frequency, domain, detector_top_mv));
         report.defects += report.columns.back().defects;
     }
     return report;
@@ -117,7 +131,8 @@ calibration_report_t build_report(const std::string& dir, RegulatoryDomain domai
         calibration_table_t table = {};
         switch (read_calibration_table(table_path(dir, band), band, &table)) {
             case TABLE_READ:
-                report.tables.push_back(analyse_table(table, domain));
+                report.tables.push_back(
+                    analyse_table(table, domain, conversion_table_top_mv(dir, band)));
                 defects = defects || report.tables.back().defects > 0;
                 break;
             case TABLE_UNREADABLE:

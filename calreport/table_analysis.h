@@ -9,15 +9,13 @@
 #include <vector>
 
 #include "request_mapping.h"
+#include "safety_limits.h"
 #include "table_reading.h"
 
-constexpr int SWEEP_TOP_LEVEL = 60;          // sweeps measure 1..60
-constexpr double POWER_STOP_DBM = 31.5;      // a sweep stops above this
 constexpr double KNEE_RISE_DB = 0.5;         // knee: less rise than this ...
 constexpr int KNEE_SPAN_LEVELS = 5;          // ... over this many next measured levels
 constexpr double DROP_DEFECT_DB = 1.0;       // a fall larger than this is a drop
 constexpr int REPORT_REQUESTS_MW[] = {25, 100, 200, 400, 800};
-constexpr double FCC_CAP_MW = 200.0;
 
 enum stop_reason_t { STOP_NONE, STOP_POWER, STOP_TEMPERATURE };
 
@@ -46,6 +44,7 @@ typedef struct column_report_t {
     int knee_level;         // 0: none
     int stop_level;         // 0: none
     stop_reason_t stop_reason;
+    bool stop_over_range;         // a power stop on a detector voltage beyond the conversion table
     double stop_temperature;      // °C, for a temperature stop
     std::vector<int> missing_levels;  // "-1", empty or no line, between 1 and the stop (or 60)
     std::vector<int> na_levels;       // "NA" in the same range
@@ -74,12 +73,17 @@ typedef struct calibration_report_t {
     report_status_t status;
 } calibration_report_t;
 
+// `detector_top_mv` is the top row of the band's conversion table, the
+// highest voltage a sweep converts; 0 when that table could not be read.
 column_report_t analyse_column(const table_column_t& column, const calibration_table_t& table,
-                               const PowerMap& map, int frequency, RegulatoryDomain domain);
+                               const PowerMap& map, int frequency, RegulatoryDomain domain,
+                               double detector_top_mv);
 
-table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain);
+table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain,
+                             double detector_top_mv);
 
-// Reads whichever band tables exist in `dir` and analyses them; messages for
+// Reads whichever band tables exist in `dir` and analyses them, each with
+// the range of its band's conversion table in the same folder; messages for
 // unreadable files and lines go to standard error as they are found.
 calibration_report_t build_report(const std::string& dir, RegulatoryDomain domain);
 

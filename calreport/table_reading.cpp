@@ -206,7 +206,12 @@ table_read_t parse_calibration_table(const std::string& text, const std::string&
         }
         line_of_level[level] = line;
         for (size_t i = 1; i < fields.size(); ++i) {
-            if (positions[i].is_mw) table->columns[positions[i].column].level[level] = cells[i];
+            table_column_t& column = table->columns[positions[i].column];
+            if (positions[i].is_mw) {
+                column.level[level] = cells[i];
+            } else if (cells[i].kind == CELL_MEASURED) {
+                column.level_mv[level] = cells[i].value;
+            }
         }
     }
     table->text = text;

@@ -29,6 +29,7 @@ typedef struct level_cell_t {
 typedef struct table_column_t {
     int mcs;
     level_cell_t level[CALIBRATION_TABLE_LEVELS + 1];
+    double level_mv[CALIBRATION_TABLE_LEVELS + 1];  // the measured mV cell, 0 when none
 } table_column_t;
 
 typedef struct calibration_table_t {

@@ -29,11 +29,15 @@ std::string output_at(const power_pick_t& pick) {
 
 std::string stop_text(const column_report_t& column) {
     if (column.stop_reason == STOP_TEMPERATURE) {
-        return fmt::format("level {}, temperature ({:.1f} °C above the 75.0 °C limit)", column.stop_level,
-                           column.stop_temperature);
+        return fmt::format("level {}, temperature ({:.1f} °C above the {:.1f} °C limit)",
+                           column.stop_level, column.stop_temperature, TEMPERATURE_LIMIT_C);
+    }
+    if (column.stop_reason == STOP_POWER && column.stop_over_range) {
+        return fmt::format("level {}, power (detector voltage above the conversion table's range)",
+                           column.stop_level);
     }
     if (column.stop_reason == STOP_POWER) {
-        return fmt::format("level {}, power (output above {:.1f} dBm)", column.stop_level, POWER_STOP_DBM);
+        return fmt::format("level {}, power (output above {:.1f} dBm)", column.stop_level, POWER_LIMIT_DBM);
     }
     return "none";
 }
@@ -47,7 +51,7 @@ void append_column(std::string& out, const column_report_t& column, const table_
                            mw_to_dbm(column.max_mw), column.min_mw, column.max_mw);
     }
     out += fmt::format("    stop:     {}\n", stop_text(column));
-    const int last = column.stop_level ? column.stop_level : SWEEP_TOP_LEVEL;
+    const int last = column.stop_level ? column.stop_level : POWER_LEVEL_MAX;
     if (column.missing_levels.empty() && column.na_levels.empty()) {
         out += fmt::format("    missing:  none in 1-{}\n", last);
     } else {
