@@ -225,3 +225,33 @@ TEST_F(CalreportTables, UsageErrorsAndHelp) {
 }
 
 }  // namespace
+
+// A stop as the sweep decided it: exactly 31.5 dBm (stored as 1412.54 mW)
+// is not above the limit; a voltage beyond the band's conversion table is a
+// power stop whatever output the level shows.
+TEST_F(CalreportTables, StopsAreDecidedAsTheSweepDecidesThem) {
+    const struct {
+        const char* level_40;  // the mV and mW cells of level 40
+        const char* level_41;
+        const char* stop;
+    } rows[] = {
+        {"800.00,1412.54", "805.00,1415.79", "level 41, power (output above 31.5 dBm)"},
+        {"800.00,1412.54", "-1,-1", "none"},
+        {"900.00,1000.00", "900.15,1000.00",
+         "level 41, power (detector voltage above the conversion table's range)"},
+        {"900.15,1000.00", "-1,-1", "level 40, power (detector voltage above the conversion table's range)"},
+    };
+    write("5_8_mv_to_dbm.csv", "mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm\n"
+                               "0,0,0,0,0,0,0,0,0\n900.001,30,30,30,30,30,30,30,30\n");
+    for (const auto& row : rows) {
+        std::string text = "Power_Level,MCS0_mV,MCS0_mW\n";
+        for (int level = 1; level <= 39; ++level) text += std::to_string(level) + ",500.00,100.00\n";
+        text += std::string("40,") + row.level_40 + "\n41," + row.level_41 + "\n";
+        for (int level = 42; level <= 63; ++level) text += std::to_string(level) + ",-1,-1\n";
+        write("calibrated_5_8.csv", text);
+        ProcessResult r = calreport({"--dir", dir_});
+        const size_t stop = r.out.find("    stop:     ");
+        ASSERT_NE(stop, std::string::npos) << r.out << r.err;
+        EXPECT_EQ(r.out.substr(stop + 14, r.out.find('\n', stop) - stop - 14), row.stop) << row.level_41;
+    }
+}
