@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -608,3 +609,48 @@ TEST_F(CalibrationOnBoard, FastSweepAccuracyOfEveryBand) {
 }
 
 }  // namespace
+
+// The shipped 2.4 GHz table cut at 760 mV (its last row 759.81 mV, 25.76 dBm
+// at MCS 0). Drawn unit 17 crosses that voltage below level 35: the full
+// sweep and the fast sweep (at its first anchor beyond) stop exactly at the
+// first level whose true voltage lies beyond the table, and write nothing
+// above it.
+TEST_F(CalibrationOnBoard, ReadingsBeyondAShortTableStopFullAndFastSweeps) {
+    std::string cut;
+    std::istringstream shipped(read_file(source_path("data/2_4_mv_to_dbm.csv")));
+    for (std::string line; std::getline(shipped, line);) {
+        if (!cut.empty() && std::strtod(line.c_str(), nullptr) > 760) break;
+        cut += line + "\n";
+    }
+    ASSERT_EQ(cut.substr(cut.rfind('\n', cut.size() - 2) + 1, 20), "759.814453125,25.76,");
+    const int anchors[] = {10, 35, 45, 50, 56, 60};
+    for (const bool fast : {false, true}) {
+        store("2_4_mv_to_dbm.csv", cut);
+        BoardRun r = run({"--unit", "17"},
+                         {fast ? "-fast-calibrate" : "-calibrate", "-f", "2412", "-m", "0"}, {}, "0",
+                         {"2412_0"});
+        ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+        int stop = 0;
+        for (int level = 1; level <= 60 && !stop; ++level) {
+            const bool measured = !fast || std::find(std::begin(anchors), std::end(anchors), level) !=
+                                               std::end(anchors);
+            if (measured && std::stod(r.truth[truth_key(2412, 0, level)].mv) > 759.81) stop = level;
+        }
+        ASSERT_GT(stop, 30) << fast;
+        const std::string stop_mv = r.truth[truth_key(2412, 0, stop)].mv;
+        EXPECT_TRUE(contains(r.process.out, "WARNING: Detector voltage " + stop_mv +
+                                                " mV is above the conversion table's range "
+                                                "(759.81 mV) at power level " +
+                                                std::to_string(stop) +
+                                                "\nStopping calibration for safety reasons\n"))
+            << fast << r.process.out;
+        const std::string table = r.tables["calibrated_2_4.csv"];
+        // 25.76 dBm through the 16-term series (376.53 mW), as the power rule
+        // writes a stop.
+        EXPECT_TRUE(contains(table, "\n" + std::to_string(stop) + "," + stop_mv + ",376.53\n" +
+                                        lines(stop + 1, 63, ",-1,-1")))
+            << fast << table;
+        EXPECT_TRUE(contains(r.tools_log, "orvi-configure-vtx -p " + std::to_string(stop) +
+                                              "\norvi-configure-vtx -p 1\n"));
+    }
+}
