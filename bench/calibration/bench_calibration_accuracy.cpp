@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -91,6 +92,25 @@ std::map<int, double> take_table(int frequency, int mcs) {
     return dbm;
 }
 
+// The board's true dBm at `level` now, for levels that a sweep did not reach.
+double ask_truth(int frequency, int mcs, int level) {
+    const std::string command = "orvi-sim-ctl truth " + std::to_string(frequency) + " " +
+                                std::to_string(mcs) + " " + std::to_string(level);
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return NAN;
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+    pclose(pipe);
+    const char* at = read ? std::strstr(line, " dbm=") : nullptr;
+    return at ? std::strtod(at + 5, nullptr) : NAN;
+}
+
+std::map<int, double> with_unreached_levels(std::map<int, double> truth, int frequency, int mcs) {
+    for (int level = 1; level <= 60; ++level)
+        if (!truth.count(level)) truth[level] = ask_truth(frequency, mcs, level);
+    return truth;
+}
+
 void run_tool(const std::string& command) {
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
 }
@@ -118,7 +138,7 @@ int run_unit(int unit, const std::string& out_path, const std::string& truth_log
             take_truth(truth_log, frequency);
             const int full_status = perform_calibration(bus, frequency, mcs);
             const auto full = take_table(frequency, mcs);
-            const auto truth = take_truth(truth_log, frequency);
+            const auto truth = with_unreached_levels(take_truth(truth_log, frequency), frequency, mcs);
             cool_down();
             const int fast_status = perform_fast_calibration(bus, frequency, mcs);
             const auto fast = take_table(frequency, mcs);
@@ -164,8 +184,38 @@ struct Error {
     double mean() const { return count ? sum / count : NAN; }
 };
 
+// What the 31.5 dBm stop did to one sweep kind over all units.
+struct Limit {
+    int written_above = 0;   // levels below the stop written while their truth is above 31.5 dBm
+    int stop_above = 0;      // stop levels whose truth is above 31.5 dBm
+    int stop_below = 0;      // stop levels whose truth is 31.5 dBm or below
+    int lost_low = 0;        // levels above a stop whose truth is 31.0 dBm or below
+    double worst_written = -INFINITY;  // highest truth of a level written below the stop
+    // `dbm` and `truth` per level 1..60 (NaN: not written / unknown).
+    void add(const double* dbm, const double* truth) {
+        int top = 0;
+        for (int level = 1; level <= 60; ++level)
+            if (!std::isnan(dbm[level])) top = level;
+        const int stop = top < 60 ? top : 0;
+        for (int level = 1; level <= 60; ++level) {
+            const double t = truth[level];
+            if (std::isnan(t)) continue;
+            if (stop && level > stop && t <= 31.0) ++lost_low;
+            if (std::isnan(dbm[level])) continue;
+            if (level == stop) {
+                (t > 31.5 ? stop_above : stop_below)++;
+            } else {
+                written_above += t > 31.5;
+                worst_written = std::max(worst_written, t);
+            }
+        }
+    }
+};
+
 struct Combo {  // one band and MCS over all units
     Error fast_full, full_truth, fast_truth, monitor_truth;
+    Limit full_limit, fast_limit;
+    std::map<int, std::array<double, 3 * 61>> sweeps;  // unit -> full, fast, truth per level
     Error by_range[6];                    // fast vs full over the ranges between anchors
     std::map<int, double> unit_largest;   // unit -> largest |fast - full|
     int stopped_units = 0, failed_sweeps = 0;
@@ -198,6 +248,9 @@ bool read_results(const std::string& path, int unit, std::map<std::pair<int, int
                 c.fast_full.add(y - x, unit, level);
                 c.full_truth.add(x - z, unit, level);
                 c.fast_truth.add(y - z, unit, level);
+                auto& sweep = c.sweeps.try_emplace(unit).first->second;
+                if (level == 1) sweep.fill(NAN);
+                sweep[level] = x, sweep[61 + level] = y, sweep[122 + level] = z;
                 if (!std::isnan(x - y)) {
                     double& worst = c.unit_largest[unit];
                     worst = std::max(worst, std::fabs(y - x));
@@ -248,6 +301,24 @@ void print_drivers(const Combo& c, int band, int mcs) {
     std::printf("    largest |fast - full| of a unit correlates with:");
     for (int k = 0; k < 3; ++k)
         std::printf(" %s %+.2f%s", names[ranked[k].second], ranked[k].first, k < 2 ? "," : "\n");
+}
+
+void print_limits(std::map<std::pair<int, int>, Combo>& combos) {
+    std::printf("\nthe 31.5 dBm stop against the truth, per sweep kind (full / fast), all units:\n"
+                "  band MCS | written below the stop, truth > 31.5 | highest truth written below "
+                "the stop | stop level truth > 31.5 / <= 31.5 | levels lost above a stop, truth <= 31.0\n");
+    for (auto& [key, c] : combos) {
+        for (const auto& [unit, sweep] : c.sweeps) {
+            c.full_limit.add(&sweep[0], &sweep[122]);
+            c.fast_limit.add(&sweep[61], &sweep[122]);
+        }
+        const Limit& f = c.full_limit;
+        const Limit& e = c.fast_limit;
+        std::printf("  %s %3d | %4d / %-4d (goal 0) | %6.2f / %-6.2f | %3d %3d / %3d %3d | %4d / %d\n",
+                    token_of(key.first), key.second, f.written_above, e.written_above,
+                    f.worst_written, e.worst_written, f.stop_above, f.stop_below, e.stop_above,
+                    e.stop_below, f.lost_low, e.lost_low);
+    }
 }
 
 void print_tables(std::map<std::pair<int, int>, Combo>& combos, int units) {
@@ -337,6 +408,7 @@ int coordinate(int units, int first, int jobs, const char* self) {
                 first, first + units - 1, jobs, seconds,
                 failed ? " (some units failed, see above)" : "");
     print_tables(combos, units - failed);
+    print_limits(combos);
     return failed ? 1 : 0;
 }
 
