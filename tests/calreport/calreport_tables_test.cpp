@@ -1,6 +1,7 @@
 // orvi-calreport on hand-made tables: a drop, a missing level, a line that
 // cannot be read and a table that cannot be read, with exact output; the
-// command line's errors; the folder of the tables is never written.
+// command line's errors; the folder of the tables is never written; tables
+// replaced while read.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,11 +9,14 @@
 
 #include <cjson/cJSON.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "run_process.h"
@@ -40,6 +44,24 @@ std::string hand_made_table() {
         text += line;
     }
     return text;
+}
+
+// Levels 1..60 rise 0.35 dB a level from 10 dBm (30.65 dBm at 60), the same
+// in the column of each MCS given: nothing the report counts as a defect.
+std::string sound_table(const std::vector<int>& mcs) {
+    std::string text = "Power_Level";
+    for (int m : mcs) text += ",MCS" + std::to_string(m) + "_mV,MCS" + std::to_string(m) + "_mW";
+    char cells[64];
+    for (int level = 1; level <= 63; ++level) {
+        if (level > 60) {
+            std::snprintf(cells, sizeof cells, ",-1,-1");
+        } else {
+            std::snprintf(cells, sizeof cells, ",%.2f,%.2f", 300.0 + 10 * level, std::pow(10, (10 + 0.35 * (level - 1)) / 10));
+        }
+        text += "\n" + std::to_string(level);
+        for (size_t i = 0; i < mcs.size(); ++i) text += cells;
+    }
+    return text + "\n";
 }
 
 class CalreportTables : public testing::Test {
@@ -222,6 +244,64 @@ TEST_F(CalreportTables, UsageErrorsAndHelp) {
                              "rises by less than\n           0.5 dB over the next five measured levels"}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
+}
+
+// Files that cannot be tables: one message each, naming the file (and the
+// line where there is one), and the table is skipped.
+TEST_F(CalreportTables, UnusableTableFiles) {
+    const std::string path = dir_ + "/calibrated_2_4.csv";
+    const std::string header = "Power_Level,MCS0_mV,MCS0_mW\n";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"NUL byte", [&] { write("calibrated_2_4.csv", header + "1,300.00,10.00\n2,310.00,1" + std::string(1, '\0') + ".00\n"); },
+         path + ":3: holds a NUL byte; table skipped\n"},
+        {"long line", [&] { write("calibrated_2_4.csv", header + "1,300.00," + std::string(1100, '1') + "\n"); },
+         path + ":2: longer than 1022 characters; table skipped\n"},
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }, path + ": not a regular file; table skipped\n"},
+        {"folder", [&] { fs::create_directory(path); }, path + ": not a regular file; table skipped\n"},
+        {"too large", [&] { write("calibrated_2_4.csv", header + std::string(1 << 20, '\n')); },
+         path + ": larger than 1048576 bytes, not a calibration table; table skipped\n"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(path);
+        c.make();
+        ProcessResult r = calreport({"--dir", dir_});
+        EXPECT_EQ(r.exit_code, 2) << c.name;
+        EXPECT_EQ(r.err, c.err + "orvi-calreport: no calibration table could be read in " + dir_ + "\n") << c.name;
+    }
+}
+
+// Two sound tables of different lengths renamed over each band's path in
+// turn, as a calibration replaces a table: every run reads them whole.
+TEST_F(CalreportTables, TableReplacedWhileReadIsReadWhole) {
+    write("short", sound_table({0}));
+    write("long", sound_table({0, 1}));
+    const char* const bands[] = {"2_4", "5_1", "5_8"};
+    for (const char* band : bands) fs::copy_file(dir_ + "/short", dir_ + "/calibrated_" + band + ".csv");
+    const std::string next = dir_ + "/next.tmp";
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 1; i <= 3000000 && !done; ++i) {
+            const std::string path = dir_ + "/calibrated_" + bands[i % 3] + ".csv";
+            unlink(next.c_str());  // left over when a rename found the same file in place
+            if (link((dir_ + ((i / 3) % 2 ? "/long" : "/short")).c_str(), next.c_str()) == 0) {
+                std::rename(next.c_str(), path.c_str());
+            }
+        }
+    });
+    int failed = 0;
+    std::string first_failure;
+    for (int run = 0; run < 300; ++run) {
+        ProcessResult r = calreport({"--dir", dir_, "--json"});
+        if ((r.exit_code != 0 || !r.err.empty()) && failed++ == 0) first_failure = r.err;
+    }
+    done = true;
+    writer.join();
+    EXPECT_EQ(failed, 0) << first_failure;
 }
 
 }  // namespace
