@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "calibration_table.h"
+#include "chart_file.h"
 #include "command_line.h"
 #include "json_report.h"
 #include "svg_chart.h"
@@ -82,7 +82,7 @@ int main(int argc, char* argv[]) {
     if (options.query) return run_query(options, domain);
 
     if (!options.svg_path.empty() && inside_dir(options.svg_path, options.dir)) {
-        std::fprintf(stderr, "orvi-calreport: %s is in the folder of the tables, which is never written to\n",
+        std::fprintf(stderr, "%s: in the folder of the tables, which is never written to; no chart written\n",
                      options.svg_path.c_str());
         return EXIT_USAGE;
     }
@@ -93,11 +93,9 @@ int main(int argc, char* argv[]) {
     int status = report.status;
     bool chart_written = false;
     if (!options.svg_path.empty() && !report.tables.empty()) {
-        // The table code's file replacement: temporary file, sync, rename.
-        if (replace_file_contents(options.svg_path.c_str(), svg_chart(report)) == 0) {
+        if (write_chart_file(options.svg_path, svg_chart(report)) == 0) {
             chart_written = true;
         } else {
-            std::fprintf(stderr, "orvi-calreport: the chart was not written to %s\n", options.svg_path.c_str());
             status = EXIT_USAGE;
         }
     }

@@ -1,17 +1,22 @@
 // orvi-calreport on hand-made tables: a drop, a missing level, a line that
 // cannot be read and a table that cannot be read, with exact output; the
 // command line's errors; the folder of the tables is never written; tables
-// replaced while read.
+// replaced while read, and charts onto what is not a regular file.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utime.h>
 
 #include <cjson/cJSON.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "files.h"
 #include "run_process.h"
 
 namespace {
@@ -165,7 +171,7 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     // The chart may go anywhere but into the folder of the tables.
     ProcessResult refused = calreport({"--dir", dir_, "--svg", dir_ + "/chart.svg"});
     EXPECT_EQ(refused.exit_code, 2);
-    EXPECT_EQ(refused.err, "orvi-calreport: " + dir_ + "/chart.svg is in the folder of the tables, which is never written to\n");
+    EXPECT_EQ(refused.err, dir_ + "/chart.svg: in the folder of the tables, which is never written to; no chart written\n");
     EXPECT_EQ(listing(), with_5_1);
 }
 
@@ -234,8 +240,8 @@ TEST_F(CalreportTables, UsageErrorsAndHelp) {
     EXPECT_EQ(unwritable.exit_code, 2);
     EXPECT_NE(unwritable.out.find("\nstatus: defects"), std::string::npos);
     EXPECT_EQ(unwritable.err.substr(unwritable.err.find('\n', unwritable.err.find(" left out\n")) + 1),
-              "Failed to open output file for calibration data: No such file or directory\n"
-              "orvi-calreport: the chart was not written to /nonexistent/calreport/chart.svg\n");
+              "/nonexistent/calreport/chart.svg: no file can be made beside it (No such file or directory); "
+              "no chart written\n");
 
     ProcessResult help = calreport({"-h"});
     EXPECT_EQ(help.exit_code, 0);
@@ -302,6 +308,66 @@ TEST_F(CalreportTables, TableReplacedWhileReadIsReadWhole) {
     done = true;
     writer.join();
     EXPECT_EQ(failed, 0) << first_failure;
+}
+
+// The chart replaces only a regular file: devices (in a tmpfs of a private
+// mount namespace, never the machine's /dev), a FIFO and links to neither
+// are refused and stay as they were; nothing is left beside them.
+TEST_F(CalreportTables, ChartOnlyReplacesRegularFiles) {
+    if (unshare(CLONE_NEWNS) != 0) GTEST_SKIP() << "no private mount namespace: " << std::strerror(errno);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0) << std::strerror(errno);
+    const std::string dev = dir_ + "/dev";
+    fs::create_directory(dev);
+    ASSERT_EQ(mount("orvi-test-dev", dev.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    const std::string tables = dir_ + "/tables";
+    fs::create_directory(tables);
+    std::ofstream(tables + "/calibrated_5_8.csv") << sound_table({0});
+    umask(022);
+    ASSERT_EQ(mknod((dev + "/full").c_str(), S_IFCHR | 0644, makedev(1, 7)), 0) << std::strerror(errno);
+    ASSERT_EQ(mknod((dev + "/null").c_str(), S_IFCHR | 0644, makedev(1, 3)), 0);
+    ASSERT_EQ(mkfifo((dev + "/fifo").c_str(), 0644), 0);
+    fs::create_symlink("full", dev + "/stdout");
+    fs::create_symlink("gone.svg", dev + "/dangling");
+    std::ofstream(dev + "/chart.svg") << "old";
+    ASSERT_EQ(chmod((dev + "/chart.svg").c_str(), 0640), 0);
+    fs::create_symlink("chart.svg", dev + "/latest.svg");
+
+    const std::string not_regular = ": not a regular file, and the chart replaces only a regular file; no chart written\n";
+    struct Case {
+        std::string name;
+        int exit_code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"full", 2, not_regular},
+        {"null", 2, not_regular},
+        {"fifo", 2, not_regular},
+        {"stdout", 2, not_regular},
+        {"dangling", 2, ": a link that leads to no file (No such file or directory); no chart written\n"},
+        {"chart.svg", 0, ""},
+        {"latest.svg", 0, ""},
+        {"new.svg", 0, ""},
+    };
+    for (const Case& c : cases) {
+        ProcessResult r = calreport({"--dir", tables, "--svg", dev + "/" + c.name});
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.name;
+        EXPECT_EQ(r.err, c.err.empty() ? "" : dev + "/" + c.name + c.err) << c.name;
+    }
+    std::string kinds;
+    for (const char* name : {"full", "null", "fifo", "stdout", "dangling", "latest.svg", "chart.svg", "new.svg"}) {
+        struct stat info = {};
+        lstat((dev + "/" + name).c_str(), &info);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s %o %u,%u\n", name, info.st_mode, major(info.st_rdev), minor(info.st_rdev));
+        kinds += line;
+    }
+    EXPECT_EQ(kinds,
+              "full 20644 1,7\nnull 20644 1,3\nfifo 10644 0,0\nstdout 120777 0,0\ndangling 120777 0,0\n"
+              "latest.svg 120777 0,0\nchart.svg 100640 0,0\nnew.svg 100644 0,0\n");
+    EXPECT_EQ(read_file(dev + "/chart.svg").rfind("<?xml", 0), 0u);
+    // No temporary file left beside any of them.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dev), fs::directory_iterator()), 8);
+    umount2(dev.c_str(), MNT_DETACH);
 }
 
 }  // namespace
