@@ -1,7 +1,8 @@
 // orvi-calreport on hand-made tables: a drop, a missing level, a line that
 // cannot be read and a table that cannot be read, with exact output; the
 // command line's errors; the folder of the tables is never written; tables
-// replaced while read, and charts onto what is not a regular file.
+// replaced while read, charts onto what is not a regular file, and a report
+// that cannot be written.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -368,6 +369,39 @@ TEST_F(CalreportTables, ChartOnlyReplacesRegularFiles) {
     // No temporary file left beside any of them.
     EXPECT_EQ(std::distance(fs::directory_iterator(dev), fs::directory_iterator()), 8);
     umount2(dev.c_str(), MNT_DETACH);
+}
+
+// A report that does not reach standard output whole fails, whatever the
+// tables say, with one message.
+TEST_F(CalreportTables, ReportThatCannotBeWrittenFails) {
+    write("calibrated_5_8.csv", sound_table({0}));
+    const std::string full = "standard output: No space left on device; the report is incomplete\n";
+    struct Case {
+        std::string redirect;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"", {}, ""},  // the same report written: sound
+        {">/dev/full", {}, full},
+        {">/dev/full", {"--json"}, full},
+        {">/dev/full", {"--mw", "100", "--mcs", "0", "--frequency", "5805"}, full},
+        {">&-", {"--json"}, "standard output: Bad file descriptor; the report is incomplete\n"},
+        {">" + dir_ + ".out", {"--svg", "/dev/stdout"},
+         "/dev/stdout: the file standard output goes to, which the report needs; no chart written\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" " + c.redirect,
+                                         binary_path("calreport/orvi-calreport"), "--dir", dir_};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        ProcessResult r = run_process(argv);
+        EXPECT_EQ(r.exit_code, c.err.empty() ? 0 : 2) << c.redirect;
+        EXPECT_EQ(r.err, c.err) << c.redirect;
+    }
+    // The refused chart left the report where standard output went.
+    const std::string out = dir_ + ".out";
+    EXPECT_EQ(read_file(out).rfind("Calibration tables in ", 0), 0u);
+    fs::remove(out);
 }
 
 }  // namespace
