@@ -1,11 +1,13 @@
 // orvi-calreport: what the calibration tables hold and what the transmitter
 // will pick from them, as text, JSON or an SVG chart. Reads the tables only.
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "calibration_table.h"
+#include "chart_file.h"
 #include "command_line.h"
 #include "json_report.h"
 #include "svg_chart.h"
@@ -16,7 +18,24 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 
-void print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+int g_output_error = 0;  // errno of the first failed write to standard output
+
+void print(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && !g_output_error) {
+        g_output_error = errno ? errno : EIO;
+    }
+}
+
+// A deploy gates on the exit status: a report that did not reach standard
+// output whole (a full disk or device, a closed pipe) must not pass it.
+int finish_output(int status) {
+    if (std::fflush(stdout) != 0 && !g_output_error) g_output_error = errno;
+    if (std::ferror(stdout) && !g_output_error) g_output_error = EIO;
+    if (std::fclose(stdout) != 0 && !g_output_error) g_output_error = errno;
+    if (!g_output_error) return status;
+    std::fprintf(stderr, "standard output: %s; the report is incomplete\n", std::strerror(g_output_error));
+    return EXIT_USAGE;
+}
 
 std::string real_path(const std::string& path) {
     char resolved[PATH_MAX];
@@ -65,11 +84,7 @@ int run_query(const calreport_options_t& options, RegulatoryDomain domain) {
     return pick_off_target(pick) ? 1 : 0;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    calreport_options_t options;
-    if (parse_command_line(argc, argv, &options) != 0) return EXIT_USAGE;
+int run(const calreport_options_t& options) {
     if (options.help) {
         print(help_text());
         return 0;
@@ -82,7 +97,7 @@ int main(int argc, char* argv[]) {
     if (options.query) return run_query(options, domain);
 
     if (!options.svg_path.empty() && inside_dir(options.svg_path, options.dir)) {
-        std::fprintf(stderr, "orvi-calreport: %s is in the folder of the tables, which is never written to\n",
+        std::fprintf(stderr, "%s: in the folder of the tables, which is never written to; no chart written\n",
                      options.svg_path.c_str());
         return EXIT_USAGE;
     }
@@ -93,11 +108,9 @@ int main(int argc, char* argv[]) {
     int status = report.status;
     bool chart_written = false;
     if (!options.svg_path.empty() && !report.tables.empty()) {
-        // The table code's file replacement: temporary file, sync, rename.
-        if (replace_file_contents(options.svg_path.c_str(), svg_chart(report)) == 0) {
+        if (write_chart_file(options.svg_path, svg_chart(report)) == 0) {
             chart_written = true;
         } else {
-            std::fprintf(stderr, "orvi-calreport: the chart was not written to %s\n", options.svg_path.c_str());
             status = EXIT_USAGE;
         }
     }
@@ -108,4 +121,12 @@ int main(int argc, char* argv[]) {
         if (chart_written) print("chart: " + options.svg_path + "\n");
     }
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    calreport_options_t options;
+    if (parse_command_line(argc, argv, &options) != 0) return EXIT_USAGE;
+    return finish_output(run(options));
 }

@@ -9,32 +9,38 @@
 
 namespace {
 
+// `fd` back to what `saved` holds, or closed again if it was closed.
+void restore_stream(int saved, int fd) {
+    if (saved < 0) {
+        close(fd);
+        return;
+    }
+    dup2(saved, fd);
+    close(saved);
+}
+
 // The power map code prints its diagnostics ("Limiting power for frequency
 // ...", loader complaints) on the standard streams, which would break the
-// one-line and JSON outputs; they go to /dev/null while it runs.
+// one-line and JSON outputs; they go to /dev/null while it runs. The saved
+// copies stay above 2, so a closed standard stream is never mistaken for
+// the other one.
 template <typename F>
 auto without_library_output(F&& call) {
     std::fflush(stdout);
     std::fflush(stderr);
-    const int saved_out = dup(STDOUT_FILENO);
-    const int saved_err = dup(STDERR_FILENO);
+    const int saved_out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int saved_err = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null_fd >= 0) {
         dup2(null_fd, STDOUT_FILENO);
         dup2(null_fd, STDERR_FILENO);
-        close(null_fd);
+        if (null_fd > STDERR_FILENO) close(null_fd);
     }
     auto result = call();
     std::fflush(stdout);
     std::fflush(stderr);
-    if (saved_out >= 0) {
-        dup2(saved_out, STDOUT_FILENO);
-        close(saved_out);
-    }
-    if (saved_err >= 0) {
-        dup2(saved_err, STDERR_FILENO);
-        close(saved_err);
-    }
+    restore_stream(saved_out, STDOUT_FILENO);
+    restore_stream(saved_err, STDERR_FILENO);
     return result;
 }
 

@@ -1,13 +1,14 @@
 #include "table_reading.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string_view>
 
 namespace {
@@ -102,6 +103,50 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
+// Everything the descriptor holds, up to one byte over the limit; false
+// with errno set on a read error.
+bool read_all(int fd, std::string* text) {
+    char buffer[16384];
+    text->clear();
+    while (text->size() <= CALIBRATION_TABLE_MAX_BYTES) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        text->append(buffer, static_cast<size_t>(got));
+    }
+    return true;
+}
+
+table_read_t unreadable(const std::string& path, const std::string& what, int fd) {
+    std::fprintf(stderr, "%s: %s; table skipped\n", path.c_str(), what.c_str());
+    if (fd >= 0) ::close(fd);
+    return TABLE_UNREADABLE;
+}
+
+// A NUL byte or a line longer than the line buffer makes the table one
+// that the sweep would not merge into either; one message for the first.
+bool lines_fit(const std::string& text, const std::string& path) {
+    const size_t longest = CALIBRATION_LINE_BUFFER - 2;
+    size_t start = 0;
+    for (int line = 1; start < text.size(); ++line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (std::memchr(text.data() + start, '\0', end - start)) {
+            report(path, line, "holds a NUL byte; table skipped");
+            return false;
+        }
+        if (end - start > longest) {
+            report(path, line, "longer than " + std::to_string(longest) + " characters; table skipped");
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 table_read_t parse_calibration_table(const std::string& text, const std::string& path,
@@ -114,6 +159,7 @@ table_read_t parse_calibration_table(const std::string& text, const std::string&
         report(path, 1, "empty file, no header; table skipped");
         return TABLE_UNREADABLE;
     }
+    if (!lines_fit(text, path)) return TABLE_UNREADABLE;
     stored_table_t stored;
     if (parse_stored_table(text, path.c_str(), &stored) != 0) return TABLE_UNREADABLE;
 
@@ -220,32 +266,29 @@ table_read_t parse_calibration_table(const std::string& text, const std::string&
 
 table_read_t read_calibration_table(const std::string& path, const char* band,
                                     calibration_table_t* table) {
+    // Anything but a regular file is refused before it is opened: opening a
+    // device can do something. Then the time and the bytes come from one
+    // descriptor, so a table renamed over this path meanwhile is read whole,
+    // old or new; O_NONBLOCK keeps a FIFO swapped in from stalling the open.
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
+    if (::stat(path.c_str(), &info) != 0) {
         if (errno == ENOENT) return TABLE_MISSING;
-        std::fprintf(stderr, "%s: cannot be read: %s; table skipped\n", path.c_str(), std::strerror(errno));
-        return TABLE_UNREADABLE;
+        return unreadable(path, std::string("cannot be read: ") + std::strerror(errno), -1);
     }
-    if (!S_ISREG(info.st_mode)) {
-        std::fprintf(stderr, "%s: not a regular file; table skipped\n", path.c_str());
-        return TABLE_UNREADABLE;
+    if (!S_ISREG(info.st_mode)) return unreadable(path, "not a regular file", -1);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return TABLE_MISSING;
+        return unreadable(path, std::string("cannot be read: ") + std::strerror(errno), -1);
     }
-    if (static_cast<unsigned long long>(info.st_size) > CALIBRATION_TABLE_MAX_BYTES) {
-        std::fprintf(stderr, "%s: larger than %zu bytes, not a calibration table; table skipped\n",
-                     path.c_str(), CALIBRATION_TABLE_MAX_BYTES);
-        return TABLE_UNREADABLE;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "%s: cannot be read: %s; table skipped\n", path.c_str(), std::strerror(errno));
-        return TABLE_UNREADABLE;
-    }
-    std::string text(static_cast<size_t>(info.st_size), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (in.bad()) {
-        std::fprintf(stderr, "%s: cannot be read: %s; table skipped\n", path.c_str(), std::strerror(errno));
-        return TABLE_UNREADABLE;
+    if (::fstat(fd, &info) != 0) return unreadable(path, std::string("cannot be read: ") + std::strerror(errno), fd);
+    if (!S_ISREG(info.st_mode)) return unreadable(path, "not a regular file", fd);
+    std::string text;
+    if (!read_all(fd, &text)) return unreadable(path, std::string("cannot be read: ") + std::strerror(errno), fd);
+    ::close(fd);
+    if (text.size() > CALIBRATION_TABLE_MAX_BYTES) {
+        return unreadable(path, "larger than " + std::to_string(CALIBRATION_TABLE_MAX_BYTES) +
+                                    " bytes, not a calibration table", -1);
     }
     table->modified = info.st_mtime;
     return parse_calibration_table(text, path, band, table);

@@ -1,9 +1,11 @@
 // Reading one calibration table file into per-MCS columns of level cells.
 //
-// The text is split with the calibration table code (parse_stored_table);
-// this module only classifies the header and the cells. Every line that
-// cannot be used gets one message on standard error naming the file and the
-// line number, and is left out, as the transmitter's loader leaves it out.
+// The text is split with the calibration table code (parse_stored_table),
+// after this module has checked the lines that splitter refuses; otherwise
+// it only classifies the header and the cells. Every line that cannot be
+// used gets one message "FILE:LINE: ..." on standard error and is left out,
+// as the transmitter's loader leaves it out; a file that cannot be used
+// gets one message "FILE: ...".
 #pragma once
 
 #include <ctime>
@@ -50,6 +52,8 @@ enum table_read_t {
 // Largest file taken for a table; a real one holds a few kilobytes.
 constexpr size_t CALIBRATION_TABLE_MAX_BYTES = 1 << 20;
 
+// Time and bytes come from one open descriptor, so a table replaced
+// meanwhile is read as one version or the other, never a mix.
 table_read_t read_calibration_table(const std::string& path, const char* band,
                                     calibration_table_t* table);
 

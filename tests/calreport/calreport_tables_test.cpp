@@ -1,20 +1,31 @@
 // orvi-calreport on hand-made tables: a drop, a missing level, a line that
 // cannot be read and a table that cannot be read, with exact output; the
-// command line's errors; the folder of the tables is never written.
+// command line's errors; the folder of the tables is never written; tables
+// replaced while read, charts onto what is not a regular file, and a report
+// that cannot be written.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utime.h>
 
 #include <cjson/cJSON.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "files.h"
 #include "run_process.h"
 
 namespace {
@@ -40,6 +51,24 @@ std::string hand_made_table() {
         text += line;
     }
     return text;
+}
+
+// Levels 1..60 rise 0.35 dB a level from 10 dBm (30.65 dBm at 60), the same
+// in the column of each MCS given: nothing the report counts as a defect.
+std::string sound_table(const std::vector<int>& mcs) {
+    std::string text = "Power_Level";
+    for (int m : mcs) text += ",MCS" + std::to_string(m) + "_mV,MCS" + std::to_string(m) + "_mW";
+    char cells[64];
+    for (int level = 1; level <= 63; ++level) {
+        if (level > 60) {
+            std::snprintf(cells, sizeof cells, ",-1,-1");
+        } else {
+            std::snprintf(cells, sizeof cells, ",%.2f,%.2f", 300.0 + 10 * level, std::pow(10, (10 + 0.35 * (level - 1)) / 10));
+        }
+        text += "\n" + std::to_string(level);
+        for (size_t i = 0; i < mcs.size(); ++i) text += cells;
+    }
+    return text + "\n";
 }
 
 class CalreportTables : public testing::Test {
@@ -143,7 +172,7 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     // The chart may go anywhere but into the folder of the tables.
     ProcessResult refused = calreport({"--dir", dir_, "--svg", dir_ + "/chart.svg"});
     EXPECT_EQ(refused.exit_code, 2);
-    EXPECT_EQ(refused.err, "orvi-calreport: " + dir_ + "/chart.svg is in the folder of the tables, which is never written to\n");
+    EXPECT_EQ(refused.err, dir_ + "/chart.svg: in the folder of the tables, which is never written to; no chart written\n");
     EXPECT_EQ(listing(), with_5_1);
 }
 
@@ -212,8 +241,8 @@ TEST_F(CalreportTables, UsageErrorsAndHelp) {
     EXPECT_EQ(unwritable.exit_code, 2);
     EXPECT_NE(unwritable.out.find("\nstatus: defects"), std::string::npos);
     EXPECT_EQ(unwritable.err.substr(unwritable.err.find('\n', unwritable.err.find(" left out\n")) + 1),
-              "Failed to open output file for calibration data: No such file or directory\n"
-              "orvi-calreport: the chart was not written to /nonexistent/calreport/chart.svg\n");
+              "/nonexistent/calreport/chart.svg: no file can be made beside it (No such file or directory); "
+              "no chart written\n");
 
     ProcessResult help = calreport({"-h"});
     EXPECT_EQ(help.exit_code, 0);
@@ -222,6 +251,157 @@ TEST_F(CalreportTables, UsageErrorsAndHelp) {
                              "rises by less than\n           0.5 dB over the next five measured levels"}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
+}
+
+// Files that cannot be tables: one message each, naming the file (and the
+// line where there is one), and the table is skipped.
+TEST_F(CalreportTables, UnusableTableFiles) {
+    const std::string path = dir_ + "/calibrated_2_4.csv";
+    const std::string header = "Power_Level,MCS0_mV,MCS0_mW\n";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"NUL byte", [&] { write("calibrated_2_4.csv", header + "1,300.00,10.00\n2,310.00,1" + std::string(1, '\0') + ".00\n"); },
+         path + ":3: holds a NUL byte; table skipped\n"},
+        {"long line", [&] { write("calibrated_2_4.csv", header + "1,300.00," + std::string(1100, '1') + "\n"); },
+         path + ":2: longer than 1022 characters; table skipped\n"},
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }, path + ": not a regular file; table skipped\n"},
+        {"folder", [&] { fs::create_directory(path); }, path + ": not a regular file; table skipped\n"},
+        {"too large", [&] { write("calibrated_2_4.csv", header + std::string(1 << 20, '\n')); },
+         path + ": larger than 1048576 bytes, not a calibration table; table skipped\n"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(path);
+        c.make();
+        ProcessResult r = calreport({"--dir", dir_});
+        EXPECT_EQ(r.exit_code, 2) << c.name;
+        EXPECT_EQ(r.err, c.err + "orvi-calreport: no calibration table could be read in " + dir_ + "\n") << c.name;
+    }
+}
+
+// Two sound tables of different lengths renamed over each band's path in
+// turn, as a calibration replaces a table: every run reads them whole.
+TEST_F(CalreportTables, TableReplacedWhileReadIsReadWhole) {
+    write("short", sound_table({0}));
+    write("long", sound_table({0, 1}));
+    const char* const bands[] = {"2_4", "5_1", "5_8"};
+    for (const char* band : bands) fs::copy_file(dir_ + "/short", dir_ + "/calibrated_" + band + ".csv");
+    const std::string next = dir_ + "/next.tmp";
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 1; i <= 3000000 && !done; ++i) {
+            const std::string path = dir_ + "/calibrated_" + bands[i % 3] + ".csv";
+            unlink(next.c_str());  // left over when a rename found the same file in place
+            if (link((dir_ + ((i / 3) % 2 ? "/long" : "/short")).c_str(), next.c_str()) == 0) {
+                std::rename(next.c_str(), path.c_str());
+            }
+        }
+    });
+    int failed = 0;
+    std::string first_failure;
+    for (int run = 0; run < 300; ++run) {
+        ProcessResult r = calreport({"--dir", dir_, "--json"});
+        if ((r.exit_code != 0 || !r.err.empty()) && failed++ == 0) first_failure = r.err;
+    }
+    done = true;
+    writer.join();
+    EXPECT_EQ(failed, 0) << first_failure;
+}
+
+// The chart replaces only a regular file: devices (in a tmpfs of a private
+// mount namespace, never the machine's /dev), a FIFO and links to neither
+// are refused and stay as they were; nothing is left beside them.
+TEST_F(CalreportTables, ChartOnlyReplacesRegularFiles) {
+    if (unshare(CLONE_NEWNS) != 0) GTEST_SKIP() << "no private mount namespace: " << std::strerror(errno);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0) << std::strerror(errno);
+    const std::string dev = dir_ + "/dev";
+    fs::create_directory(dev);
+    ASSERT_EQ(mount("orvi-test-dev", dev.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    const std::string tables = dir_ + "/tables";
+    fs::create_directory(tables);
+    std::ofstream(tables + "/calibrated_5_8.csv") << sound_table({0});
+    umask(022);
+    ASSERT_EQ(mknod((dev + "/full").c_str(), S_IFCHR | 0644, makedev(1, 7)), 0) << std::strerror(errno);
+    ASSERT_EQ(mknod((dev + "/null").c_str(), S_IFCHR | 0644, makedev(1, 3)), 0);
+    ASSERT_EQ(mkfifo((dev + "/fifo").c_str(), 0644), 0);
+    fs::create_symlink("full", dev + "/stdout");
+    fs::create_symlink("gone.svg", dev + "/dangling");
+    std::ofstream(dev + "/chart.svg") << "old";
+    ASSERT_EQ(chmod((dev + "/chart.svg").c_str(), 0640), 0);
+    fs::create_symlink("chart.svg", dev + "/latest.svg");
+
+    const std::string not_regular = ": not a regular file, and the chart replaces only a regular file; no chart written\n";
+    struct Case {
+        std::string name;
+        int exit_code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"full", 2, not_regular},
+        {"null", 2, not_regular},
+        {"fifo", 2, not_regular},
+        {"stdout", 2, not_regular},
+        {"dangling", 2, ": a link that leads to no file (No such file or directory); no chart written\n"},
+        {"chart.svg", 0, ""},
+        {"latest.svg", 0, ""},
+        {"new.svg", 0, ""},
+    };
+    for (const Case& c : cases) {
+        ProcessResult r = calreport({"--dir", tables, "--svg", dev + "/" + c.name});
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.name;
+        EXPECT_EQ(r.err, c.err.empty() ? "" : dev + "/" + c.name + c.err) << c.name;
+    }
+    std::string kinds;
+    for (const char* name : {"full", "null", "fifo", "stdout", "dangling", "latest.svg", "chart.svg", "new.svg"}) {
+        struct stat info = {};
+        lstat((dev + "/" + name).c_str(), &info);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s %o %u,%u\n", name, info.st_mode, major(info.st_rdev), minor(info.st_rdev));
+        kinds += line;
+    }
+    EXPECT_EQ(kinds,
+              "full 20644 1,7\nnull 20644 1,3\nfifo 10644 0,0\nstdout 120777 0,0\ndangling 120777 0,0\n"
+              "latest.svg 120777 0,0\nchart.svg 100640 0,0\nnew.svg 100644 0,0\n");
+    EXPECT_EQ(read_file(dev + "/chart.svg").rfind("<?xml", 0), 0u);
+    // No temporary file left beside any of them.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dev), fs::directory_iterator()), 8);
+    umount2(dev.c_str(), MNT_DETACH);
+}
+
+// A report that does not reach standard output whole fails, whatever the
+// tables say, with one message.
+TEST_F(CalreportTables, ReportThatCannotBeWrittenFails) {
+    write("calibrated_5_8.csv", sound_table({0}));
+    const std::string full = "standard output: No space left on device; the report is incomplete\n";
+    struct Case {
+        std::string redirect;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"", {}, ""},  // the same report written: sound
+        {">/dev/full", {}, full},
+        {">/dev/full", {"--json"}, full},
+        {">/dev/full", {"--mw", "100", "--mcs", "0", "--frequency", "5805"}, full},
+        {">&-", {"--json"}, "standard output: Bad file descriptor; the report is incomplete\n"},
+        {">" + dir_ + ".out", {"--svg", "/dev/stdout"},
+         "/dev/stdout: the file standard output goes to, which the report needs; no chart written\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" " + c.redirect,
+                                         binary_path("calreport/orvi-calreport"), "--dir", dir_};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        ProcessResult r = run_process(argv);
+        EXPECT_EQ(r.exit_code, c.err.empty() ? 0 : 2) << c.redirect;
+        EXPECT_EQ(r.err, c.err) << c.redirect;
+    }
+    // The refused chart left the report where standard output went.
+    const std::string out = dir_ + ".out";
+    EXPECT_EQ(read_file(out).rfind("Calibration tables in ", 0), 0u);
+    fs::remove(out);
 }
 
 }  // namespace
