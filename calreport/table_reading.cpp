@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -149,6 +150,129 @@ bool lines_fit(const std::string& text, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// The header's columns, each placed in the table's column of its MCS; false
+// after one message when the header cannot be a calibration table's.
+bool read_header(const std::vector<std::string>& names, const std::string& path,
+                 calibration_table_t* table, std::vector<header_column_t>* positions) {
+    if (names[0] != "Power_Level") {
+        report(path, 1, "header does not begin with Power_Level; table skipped");
+        return false;
+    }
+    positions->assign(names.size(), header_column_t{});
+    for (size_t i = 1; i < names.size(); ++i) {
+        int mcs;
+        bool is_mw;
+        if (!column_name(names[i], &mcs, &is_mw)) {
+            report(path, 1, "column " + quoted(names[i]) + " is not MCS<k>_mV or MCS<k>_mW; table skipped");
+            return false;
+        }
+        if (std::find(names.begin() + 1, names.begin() + i, names[i]) != names.begin() + i) {
+            report(path, 1, "column " + std::string(names[i]) + " appears twice; table skipped");
+            return false;
+        }
+        size_t column = 0;
+        while (column < table->columns.size() && table->columns[column].mcs != mcs) ++column;
+        if (column == table->columns.size()) {
+            table_column_t fresh = {};
+            fresh.mcs = mcs;
+            table->columns.push_back(fresh);
+        }
+        (*positions)[i] = {column, is_mw, std::string(names[i])};
+    }
+    return true;
+}
+
+// A pair whose mW column is missing gives the transmitter nothing.
+bool every_column_has_mw(const std::vector<header_column_t>& positions, const std::string& path,
+                         calibration_table_t* table) {
+    std::vector<bool> has_mw(table->columns.size(), false);
+    for (size_t i = 1; i < positions.size(); ++i) {
+        if (positions[i].is_mw) has_mw[positions[i].column] = true;
+    }
+    for (size_t c = 0; c < has_mw.size(); ++c) {
+        if (!has_mw[c]) {
+            report(path, 1, "MCS" + std::to_string(table->columns[c].mcs) + "_mV has no MCS" +
+                                std::to_string(table->columns[c].mcs) + "_mW column; table skipped");
+            table->columns.clear();
+            return false;
+        }
+    }
+    if (table->columns.empty()) {
+        report(path, 1, "no MCS<k>_mW column; table skipped");
+        return false;
+    }
+    return true;
+}
+
+// The level of a line, or 0 after one message when the line is left out.
+int level_of_line(const std::vector<std::string>& fields, size_t header_fields, const std::string& path,
+                  int line, const int (&line_of_level)[CALIBRATION_TABLE_LEVELS + 1]) {
+    if (fields.size() != header_fields) {
+        report(path, line, std::to_string(fields.size()) + " fields where the header has " +
+                               std::to_string(header_fields) + "; line left out");
+        return 0;
+    }
+    int level = all_digits(fields[0]) ? std::atoi(std::string(fields[0]).c_str()) : 0;
+    if (level < 1 || level > CALIBRATION_TABLE_LEVELS) {
+        report(path, line, "power level " + quoted(fields[0]) + " is not 1 to 63; line left out");
+        return 0;
+    }
+    if (line_of_level[level]) {
+        report(path, line, "power level " + std::to_string(level) + " repeats line " +
+                               std::to_string(line_of_level[level]) + "; line left out");
+        return 0;
+    }
+    return level;
+}
+
+// Stores one line's cells; false after one message when a cell is of no form
+// a sweep or a merge writes (the line is then left out whole).
+bool store_cells(const std::vector<std::string>& fields, const std::vector<header_column_t>& positions,
+                 int level, const std::string& path, int line, calibration_table_t* table) {
+    std::vector<level_cell_t> cells(fields.size());
+    for (size_t i = 1; i < fields.size(); ++i) {
+        if (!classify_cell(fields[i], positions[i].is_mw, &cells[i])) {
+            report(path, line, "cell " + quoted(fields[i]) + " of " + positions[i].name +
+                                   " is not a number, -1, NA or TEMP_ERROR_<C>_<tenth>; line left out");
+            return false;
+        }
+    }
+    for (size_t i = 1; i < fields.size(); ++i) {
+        table_column_t& column = table->columns[positions[i].column];
+        if (positions[i].is_mw) {
+            column.level[level] = cells[i];
+        } else if (cells[i].kind == CELL_MEASURED) {
+            column.level_mv[level] = cells[i].value;
+        }
+    }
+    return true;
+}
+
+void read_rows(const stored_table_t& stored, const std::vector<header_column_t>& positions,
+               const std::string& path, calibration_table_t* table) {
+    int line_of_level[CALIBRATION_TABLE_LEVELS + 1] = {};
+    for (size_t r = 0; r < stored.rows.size(); ++r) {
+        const int line = static_cast<int>(r) + 2;
+        const std::string_view row = stored.rows[r];
+        if (row.empty()) {
+            report(path, line, "blank line; line left out");
+            ++table->bad_lines;
+            continue;
+        }
+        const std::vector<std::string> fields = split_table_fields(row);
+        const int level = level_of_line(fields, positions.size(), path, line, line_of_level);
+        if (level == 0 || !store_cells(fields, positions, level, path, line, table)) {
+            ++table->bad_lines;
+            continue;
+        }
+        line_of_level[level] = line;
+    }
+}
+
+}  // namespace
+
 table_read_t parse_calibration_table(const std::string& text, const std::string& path,
                                      const char* band, calibration_table_t* table) {
     table->path = path;
@@ -166,100 +290,10 @@ table_read_t parse_calibration_table(const std::string& text, const std::string&
     std::string_view header = stored.header;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.remove_suffix(1);
     const std::vector<std::string> names = split_table_fields(header);
-    if (names[0] != "Power_Level") {
-        report(path, 1, "header does not begin with Power_Level; table skipped");
+    std::vector<header_column_t> positions;
+    if (!read_header(names, path, table, &positions) || !every_column_has_mw(positions, path, table))
         return TABLE_UNREADABLE;
-    }
-    std::vector<header_column_t> positions(names.size());
-    for (size_t i = 1; i < names.size(); ++i) {
-        int mcs;
-        bool is_mw;
-        if (!column_name(names[i], &mcs, &is_mw)) {
-            report(path, 1, "column " + quoted(names[i]) + " is not MCS<k>_mV or MCS<k>_mW; table skipped");
-            return TABLE_UNREADABLE;
-        }
-        for (size_t j = 1; j < i; ++j) {
-            if (names[j] == names[i]) {
-                report(path, 1, "column " + std::string(names[i]) + " appears twice; table skipped");
-                return TABLE_UNREADABLE;
-            }
-        }
-        size_t column = 0;
-        while (column < table->columns.size() && table->columns[column].mcs != mcs) ++column;
-        if (column == table->columns.size()) {
-            table_column_t fresh = {};
-            fresh.mcs = mcs;
-            table->columns.push_back(fresh);
-        }
-        positions[i] = {column, is_mw, std::string(names[i])};
-    }
-    // A pair whose mW column is missing gives the transmitter nothing.
-    std::vector<bool> has_mw(table->columns.size(), false);
-    for (size_t i = 1; i < names.size(); ++i) {
-        if (positions[i].is_mw) has_mw[positions[i].column] = true;
-    }
-    for (size_t c = 0; c < has_mw.size(); ++c) {
-        if (!has_mw[c]) {
-            report(path, 1, "MCS" + std::to_string(table->columns[c].mcs) + "_mV has no MCS" +
-                                std::to_string(table->columns[c].mcs) + "_mW column; table skipped");
-            table->columns.clear();
-            return TABLE_UNREADABLE;
-        }
-    }
-    if (table->columns.empty()) {
-        report(path, 1, "no MCS<k>_mW column; table skipped");
-        return TABLE_UNREADABLE;
-    }
-
-    int line_of_level[CALIBRATION_TABLE_LEVELS + 1] = {};
-    for (size_t r = 0; r < stored.rows.size(); ++r) {
-        const int line = static_cast<int>(r) + 2;
-        const std::string_view row = stored.rows[r];
-        if (row.empty()) {
-            report(path, line, "blank line; line left out");
-            ++table->bad_lines;
-            continue;
-        }
-        const std::vector<std::string> fields = split_table_fields(row);
-        if (fields.size() != names.size()) {
-            report(path, line, std::to_string(fields.size()) + " fields where the header has " +
-                                   std::to_string(names.size()) + "; line left out");
-            ++table->bad_lines;
-            continue;
-        }
-        int level = all_digits(fields[0]) ? std::atoi(std::string(fields[0]).c_str()) : 0;
-        if (level < 1 || level > CALIBRATION_TABLE_LEVELS) {
-            report(path, line, "power level " + quoted(fields[0]) + " is not 1 to 63; line left out");
-            ++table->bad_lines;
-            continue;
-        }
-        if (line_of_level[level]) {
-            report(path, line, "power level " + std::to_string(level) + " repeats line " +
-                                   std::to_string(line_of_level[level]) + "; line left out");
-            ++table->bad_lines;
-            continue;
-        }
-        std::vector<level_cell_t> cells(fields.size());
-        size_t bad = 0;
-        for (size_t i = 1; i < fields.size() && !bad; ++i) {
-            if (!classify_cell(fields[i], positions[i].is_mw, &cells[i])) bad = i;
-        }
-        if (bad) {
-            report(path, line, "cell " + quoted(fields[bad]) + " of " + positions[bad].name +
-                                   " is not a number, -1, NA or TEMP_ERROR_<C>_<tenth>; line left out");
-            ++table->bad_lines;
-            continue;
-        }
-        line_of_level[level] = line;
-        for (size_t i = 1; i < fields.size(); ++i) {
-            table_column_t& column = table->columns[positions[i].column];
-            if (positions[i].is_mw) {
-                column.level[level] = cells[i];
-            } else if (cells[i].kind == CELL_MEASURED) {
-                column.level_mv[level] = cells[i].value;
-            }
-        }
-    }
+    read_rows(stored, positions, path, table);
     table->text = text;
     return TABLE_READ;
 }
