@@ -16,18 +16,11 @@
 
 #include "default_power_calibration.h"
 #include "power_map.h"
-#include "run_process.h"
+#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class CalreportOnSweeps : public testing::Test {
 protected:
