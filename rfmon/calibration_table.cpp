@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "interruption.h"
+
 namespace {
 
 std::string format_fixed2(double value) {
@@ -338,6 +340,11 @@ int replace_file_contents(const char* path, const std::string& text) {
     if (!ok) {
         errno = saved;
         std::perror("Failed to write calibration data");
+        ::unlink(temporary.c_str());
+        return -1;
+    }
+    // A run interrupted while the table was being written keeps the old one.
+    if (interruption_signal() != 0) {
         ::unlink(temporary.c_str());
         return -1;
     }

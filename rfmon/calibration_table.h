@@ -65,5 +65,6 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
 // Replaces the file at `path` (or the file it links to) by `text` as a
 // whole: a temporary file in the same folder, flushed and synced, renamed
 // over it, then the folder synced. 0 on success; -1 after a perror, with the
-// file as it was before.
+// file as it was before; -1 without a message, the file as it was, when a
+// signal interrupted the run (interruption.h) before the rename.
 int replace_file_contents(const char* path, const std::string& text);
