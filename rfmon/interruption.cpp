@@ -22,7 +22,8 @@ saved_action_t g_saved[INTERRUPTION_COUNT];
 
 extern "C" void note_interruption(int signal_number) {
     // The first signal is the one the exit status reports.
-    if (g_interruption == 0) g_interruption = signal_number;
+    if (g_interruption == 0)
+        g_interruption = signal_number;
 }
 
 }  // namespace
@@ -35,21 +36,27 @@ void catch_interruptions() {
     action.sa_flags = 0;
     for (int i = 0; i < INTERRUPTION_COUNT; ++i) {
         struct sigaction earlier {};
-        if (sigaction(INTERRUPTIONS[i], nullptr, &earlier) != 0) continue;
-        if (earlier.sa_handler == SIG_IGN) continue;
-        if (sigaction(INTERRUPTIONS[i], &action, nullptr) == 0) g_saved[i] = {true, earlier};
+        if (sigaction(INTERRUPTIONS[i], nullptr, &earlier) != 0)
+            continue;
+        if (earlier.sa_handler == SIG_IGN)
+            continue;
+        if (sigaction(INTERRUPTIONS[i], &action, nullptr) == 0)
+            g_saved[i] = {true, earlier};
     }
 }
 
 void release_interruptions() {
     for (int i = 0; i < INTERRUPTION_COUNT; ++i) {
-        if (!g_saved[i].saved) continue;
+        if (!g_saved[i].saved)
+            continue;
         sigaction(INTERRUPTIONS[i], &g_saved[i].action, nullptr);
         g_saved[i].saved = false;
     }
 }
 
-int interruption_signal() { return g_interruption; }
+int interruption_signal() {
+    return g_interruption;
+}
 
 void stop_latency_test() {
     if (run_tool("orvi-send-command vtx_latency stop_test 1") != 0) {
@@ -59,7 +66,8 @@ void stop_latency_test() {
 
 void end_run_if_interrupted() {
     const int signal_number = g_interruption;
-    if (signal_number == 0) return;
+    if (signal_number == 0)
+        return;
     // A second Ctrl-C must not cut the way down short: ignored here, and by
     // the tools started from here on, which inherit it.
     struct sigaction ignore {};

@@ -48,7 +48,8 @@ int run_tool(const char* command) {
     // A signal handled meanwhile must not lose the tool's status.
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+        if (errno != EINTR)
+            return -1;
     }
     return status;
 }
@@ -57,7 +58,8 @@ bool configure_vtx(const char* option, int value) {
     char command[SHELL_COMMAND_BYTES];
     std::snprintf(command, sizeof command, "orvi-configure-vtx %s %d", option, value);
     const int status = run_tool(command);
-    if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
     g_failed_status = status;
     g_failed_errno = errno;
     return false;
@@ -76,7 +78,8 @@ bool set_minimum_power(const char* after) {
     }
     char why[128];
     describe_failure(why, sizeof why);
-    std::fprintf(stderr, "Failed to set power level to 1 after %s: %s; the power may still be high\n",
+    std::fprintf(stderr,
+                 "Failed to set power level to 1 after %s: %s; the power may still be high\n",
                  after, why);
     return false;
 }
