@@ -9,6 +9,7 @@
 #include "conversion_tables.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
+#include "interruption.h"
 #include "safety_limits.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
@@ -25,6 +26,9 @@ constexpr int READINGS_PER_LEVEL = 4;  // the first one is discarded
 // With temperature testing on, the sweep stops after this many consecutive
 // levels without a fresh temperature.
 constexpr int MAX_LEVELS_WITHOUT_TEMPERATURE = 2;
+// A full sweep stops as a failure after this many consecutive levels without
+// a valid reading: it would otherwise raise the power blind.
+constexpr int MAX_LEVELS_WITHOUT_READING = 2;
 
 struct mv_to_dbm_context_t {
     const char* band_key;
@@ -68,6 +72,7 @@ int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int le
     double sum = 0.0;
     int stored = 0;
     for (int r = 1; r <= READINGS_PER_LEVEL; ++r) {
+        end_run_if_interrupted();
         std::printf("Taking reading %d of %d for power level %d...\n", r, READINGS_PER_LEVEL,
                     level);
         if (r >= 2) sleep_us(READING_GAP_US);
@@ -111,6 +116,18 @@ bool report_over_range(const sweep_band_t& band, double average_mv, int level) {
 
 void print_safety_stop() { std::printf("Stopping calibration for safety reasons\n"); }
 
+// The temperature rule, with its warning: -temp_test is on, the sensor
+// answered and the temperature is above the limit.
+bool temperature_exceeded(const sensor_data_t& record, int level) {
+    if (!g_temp_test_flag || !record.temp_valid || !temperature_above_limit(record.temperature_c))
+        return false;
+    std::printf(
+        "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power level %d\n",
+        record.temperature_c, TEMPERATURE_LIMIT_C, level);
+    print_safety_stop();
+    return true;
+}
+
 enum class sweep_outcome { written, failed, anchors_failed };
 
 // Measures the levels, estimates (fast sweep) and writes the table.
@@ -133,11 +150,14 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
     int stop_level = 0;
     int previous_level = 0;
     int levels_without_temperature = 0;
+    int levels_without_reading = 0;
     for (int i = 1; i <= count; ++i) {
+        end_run_if_interrupted();
         const int level = level_count == 0 ? i : levels[i - 1];
         std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
         if (!configure_vtx("-p", level)) {
-            std::perror("Failed to set power level");
+            end_run_if_interrupted();
+            report_configure_failure("Failed to set power level");
             return sweep_outcome::failed;
         }
         ++*levels_set;
@@ -146,8 +166,28 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
         double average = 0.0;
         const int stored_count = sweep_level(fd, frequency, mcs, band, level, &record, &average);
         if (stored_count == 0) {
+            // The sensor may still answer when the detector does not.
+            if (temperature_exceeded(record, level)) {
+                results.level[level] = {true, TEMPERATURE_STOP_MV, record.temperature_c};
+                stop_level = level;
+                break;
+            }
             std::printf("No valid readings for power level %d, skipping in output\n", level);
+            // A fast sweep fails at any anchor without a result: going higher
+            // would gain nothing. A full sweep allows one such level.
+            if (fast) {
+                stop_level = level;
+                break;
+            }
+            if (++levels_without_reading >= MAX_LEVELS_WITHOUT_READING) {
+                std::fprintf(stderr,
+                             "Error: No valid readings at power levels %d and %d; stopping "
+                             "calibration without writing the table\n",
+                             previous_level, level);
+                return sweep_outcome::failed;
+            }
         } else {
+            levels_without_reading = 0;
             double mv_out = average;
             double dbm = 0.0;
             if (read_csv_data_cached(&mv_out, &dbm, mcs, band.key, average) != 0) {
@@ -157,13 +197,7 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
             level_result_t& result = results.level[level];
             // g_temp_test_flag is the command line's -temp_test; the record
             // says whether the sensor answered.
-            if (g_temp_test_flag && record.temp_valid &&
-                temperature_above_limit(record.temperature_c)) {
-                std::printf(
-                    "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power "
-                    "level %d\n",
-                    record.temperature_c, TEMPERATURE_LIMIT_C, level);
-                print_safety_stop();
+            if (temperature_exceeded(record, level)) {
                 result = {true, TEMPERATURE_STOP_MV, record.temperature_c};
                 stop_level = level;
                 break;
@@ -222,13 +256,16 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
 
     // The whole table is built before anything is written, so a failure
     // leaves the stored table exactly as it was.
+    end_run_if_interrupted();
     std::string text;
     if (have_stored) {
         if (merge_table_text(stored, results, mcs, path, &text) != 0) return sweep_outcome::failed;
     } else {
         text = new_table_text(results, mcs);
     }
-    if (replace_file_contents(path, text) != 0) return sweep_outcome::failed;
+    // A run interrupted while the table was being written keeps the old one.
+    if (replace_file_contents(path, text, [] { return interruption_signal() != 0; }) != 0)
+        return sweep_outcome::failed;
     return sweep_outcome::written;
 }
 
@@ -237,12 +274,14 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
     std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
                 frequency, mcs);
     if (!configure_vtx("-F", frequency)) {
-        std::perror("Failed to set frequency");
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set frequency");
         return -1;
     }
     std::printf("Set frequency to %d MHz\n", frequency);
     std::printf("Sleeping 7 seconds while frequency changes...\n");
     sleep_us(FREQUENCY_SETTLE_US);
+    end_run_if_interrupted();
 
     sweep_band_t band;
     if (!sweep_band(frequency, &band)) {
@@ -261,37 +300,22 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
         errno = ENOMEM;
         std::perror("Failed to allocate memory for data rows");
     }
+    // An interruption (during the table's writing too) ends the run here.
+    end_run_if_interrupted();
 
-    // Every way out after a power level was set ends at the minimum.
+    // Every way out after a power level was set ends at the minimum; a
+    // transmitter that may still be high fails the sweep.
     switch (outcome) {
     case sweep_outcome::written:
         std::printf("Calibration complete! Data saved to %s\n", path);
-        if (!configure_vtx("-p", POWER_LEVEL_MIN)) {
-            std::perror("Failed to set power level to 1 after calibration");
-            std::printf("Warning: Could not set power to minimum level after calibration\n");
-        } else {
-            std::printf("Safety measure: Power level set to 1 (minimum) after calibration\n");
-        }
-        return 0;
+        return set_minimum_power("calibration") ? 0 : -1;
     case sweep_outcome::anchors_failed:
-        if (!configure_vtx("-p", POWER_LEVEL_MIN)) {
-            std::perror("Failed to set power level to 1 after fast calibration anchor failure");
-        } else {
-            std::printf(
-                "Safety measure: Power level set to 1 (minimum) after fast calibration anchor "
-                "failure\n");
-        }
+        set_minimum_power("fast calibration anchor failure");
         return -1;
     case sweep_outcome::failed:
         break;
     }
-    if (levels_set > 0) {
-        if (!configure_vtx("-p", POWER_LEVEL_MIN)) {
-            std::perror("Failed to set power level to 1 after calibration failure");
-        } else {
-            std::printf("Safety measure: Power level set to 1 (minimum) after calibration failure\n");
-        }
-    }
+    if (levels_set > 0) set_minimum_power("calibration failure");
     return -1;
 }
 

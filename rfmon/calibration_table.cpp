@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string_view>
 
+
 namespace {
 
 std::string format_fixed2(double value) {
@@ -314,7 +315,7 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
     return 0;
 }
 
-int replace_file_contents(const char* path, const std::string& text) {
+int replace_file_contents(const char* path, const std::string& text, bool (*abandon)()) {
     // A table that is a link to another file is replaced where it really lives.
     char resolved[PATH_MAX];
     const std::string target(::realpath(path, resolved) ? resolved : path);
@@ -338,6 +339,10 @@ int replace_file_contents(const char* path, const std::string& text) {
     if (!ok) {
         errno = saved;
         std::perror("Failed to write calibration data");
+        ::unlink(temporary.c_str());
+        return -1;
+    }
+    if (abandon && abandon()) {
         ::unlink(temporary.c_str());
         return -1;
     }

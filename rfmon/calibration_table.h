@@ -65,5 +65,8 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
 // Replaces the file at `path` (or the file it links to) by `text` as a
 // whole: a temporary file in the same folder, flushed and synced, renamed
 // over it, then the folder synced. 0 on success; -1 after a perror, with the
-// file as it was before.
-int replace_file_contents(const char* path, const std::string& text);
+// file as it was before. When `abandon` is given and says so just before the
+// rename (a run interrupted meanwhile), -1 without a message and the file as
+// it was.
+int replace_file_contents(const char* path, const std::string& text,
+                          bool (*abandon)() = nullptr);

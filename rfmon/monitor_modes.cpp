@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "conversion_tables.h"
 #include "frequency_bands.h"
+#include "interruption.h"
 #include "power_search.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
@@ -63,7 +64,7 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
     if (settings.adjust_power) {
         std::puts("Setting initial power to 1...");
         if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
-            std::perror("Failed to set initial power using orvi-configure-vtx");
+            report_configure_failure("Failed to set initial power using orvi-configure-vtx");
             close(fd);
             return 1;
         }
@@ -91,8 +92,12 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
         if (settings.adjust_power) {
             // The search's own readings must not disturb the monitoring record.
             sensor_data_t scratch = *record;
+            // The search raises the power: a signal during it ends at power 1.
+            catch_interruptions();
             set_dBm(fd, &scratch, &settings.adjust_power, &settings.current_power,
                     settings.desired_dbm, static_cast<double>(frequency));
+            end_run_if_interrupted();
+            release_interruptions();
         }
         sleep_us(CYCLE_PAUSE_US);
     }
@@ -101,6 +106,8 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
 int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
     const bool fast_mode = mode == MODE_FAST_CALIBRATION;
     const calibration_params_t& params = settings.calibration;
+    // Every sweep raises the power: a signal from here on ends at power 1.
+    catch_interruptions();
 
     std::printf("Running in calibration mode with %d frequencies and %d MCS values\n",
                 params.frequency_count, params.mcs_count);
@@ -127,6 +134,7 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
             const int frequency = params.frequencies[fi];
             const int mcs = params.mcs_values[mi];
             const bool fast = is_fast_combination(fast_mode, frequency, mcs);
+            end_run_if_interrupted();
 
             std::puts("\n========================================");
             if (fast) {
@@ -146,20 +154,24 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
 
             std::printf("Setting frequency to %d MHz...\n", frequency);
             if (!configure_vtx("-F", frequency)) {
-                std::perror("Failed to set frequency using orvi-configure-vtx");
+                end_run_if_interrupted();
+                report_configure_failure("Failed to set frequency using orvi-configure-vtx");
                 any_failed = true;
                 continue;
             }
             std::printf("Setting MCS to %d...\n", mcs);
             if (!configure_vtx("-m", mcs)) {
-                std::perror("Failed to set MCS using orvi-configure-vtx");
+                end_run_if_interrupted();
+                report_configure_failure("Failed to set MCS using orvi-configure-vtx");
                 any_failed = true;
                 continue;
             }
             sleep_us(SETTLE_AFTER_TUNING_US);
+            end_run_if_interrupted();
 
             int result = fast ? perform_fast_calibration(fd, frequency, mcs)
                               : perform_calibration(fd, frequency, mcs);
+            end_run_if_interrupted();
             if (result != 0) {
                 any_failed = true;
                 std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n",
@@ -169,9 +181,8 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
         }
     }
 
-    if (run_tool("orvi-send-command vtx_latency stop_test 1") != 0) {
-        std::fputs("Warning: Failed to stop vtx_latency test\n", stderr);
-    }
+    end_run_if_interrupted();
+    stop_latency_test();
     pipe_client_close_all();
     close(fd);
     std::puts("All calibrations completed!");

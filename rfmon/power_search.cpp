@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "frequency_bands.h"
+#include "interruption.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
 #include "tool_runner.h"
@@ -42,15 +43,20 @@ bool is_valid_power_level(int level) {
     return level >= POWER_LEVEL_MIN && level <= POWER_LEVEL_MAX;
 }
 
-double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double band) {
+namespace {
+
+// apply_power_and_read_dbm() with its failure told apart from a reading of
+// -1.0 dBm: false when it has no value.
+bool measure_power_level(int fd, int level, sensor_data_t* record, double band, double* dbm) {
     if (!is_valid_power_level(level)) {
         std::fprintf(stderr, "Invalid power level %d. Must be between %d and %d.\n", level,
                      POWER_LEVEL_MIN, POWER_LEVEL_MAX);
-        return -1.0;
+        return false;
     }
     if (!configure_vtx("-p", level)) {
-        perror("Failed to set power level");
-        return -1.0;
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set power level");
+        return false;
     }
     const bool channel0 = search_band_uses_channel0(band);
     sleep_us(POWER_SETTLE_US);
@@ -60,6 +66,7 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
     int count = 0;
     bool over_range = false;
     for (int j = 1; j <= READINGS_PER_MEASUREMENT; ++j) {
+        end_run_if_interrupted();
         int mcs = 0;
         int frequency = 0;
         read_vtx_config(&mcs, &frequency);
@@ -87,7 +94,7 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
 
     if (count == 0) {
         std::puts("All readings failed or were skipped!");
-        return -1.0;
+        return false;
     }
     double result = 0.0;
     if (count < READINGS_PER_MEASUREMENT) {
@@ -115,7 +122,15 @@ double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double
         record->ch1_dbm = result;
         record->ch1_over_range = over_range;
     }
-    return result;
+    *dbm = result;
+    return true;
+}
+
+}  // namespace
+
+double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double band) {
+    double dbm = 0.0;
+    return measure_power_level(fd, level, record, band, &dbm) ? dbm : -1.0;
 }
 
 namespace {
@@ -128,11 +143,16 @@ struct search_state_t {
 };
 
 // One step of the search: measure, report, keep the best so far, and judge.
-enum class probe_outcome { keep_going, within_tolerance, zero_reading };
+enum class probe_outcome { keep_going, within_tolerance, zero_reading, no_value };
 
 probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int level,
                           double* measured) {
-    const double result = apply_power_and_read_dbm(fd, level, record, s->band);
+    end_run_if_interrupted();
+    double result = 0.0;
+    if (!measure_power_level(fd, level, record, s->band, &result)) {
+        end_run_if_interrupted();
+        return probe_outcome::no_value;
+    }
     *measured = result;
     std::printf("Testing power level %d -> %.1f dBm\n", level, result);
     const bool over_range = search_band_uses_channel0(s->band) ? record->ch0_over_range
@@ -164,7 +184,7 @@ probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int 
 void finish_search(int level, bool* adjust_power, int* current_power) {
     *current_power = level;
     if (!configure_vtx("-p", level)) {
-        perror("Failed to set optimal power level");
+        report_configure_failure("Failed to set optimal power level");
     } else {
         std::printf("Optimal power level found: %d\n", level);
     }
@@ -180,8 +200,19 @@ void finish_zero_reading(int level, bool* adjust_power, int* current_power) {
     finish_search(POWER_LEVEL_MIN, adjust_power, current_power);
 }
 
-// Probes `level`; true when the search ends there (a zero reading or a
-// result within the tolerance), with the outcome applied.
+// A failed measurement is neither too low nor too high: judged either way it
+// would steer the search blind.
+void finish_without_value(int level, bool* adjust_power, int* current_power) {
+    std::fprintf(stderr,
+                 "Error: No valid reading at power level %d; ending the power search at power "
+                 "level 1\n",
+                 level);
+    if (set_minimum_power("power search failure")) *current_power = POWER_LEVEL_MIN;
+    *adjust_power = false;
+}
+
+// Probes `level`; true when the search ends there (a zero reading, a result
+// within the tolerance or no value), with the outcome applied.
 bool search_ends_at(int fd, sensor_data_t* record, search_state_t* s, int level, double* result,
                     bool* adjust_power, int* current_power) {
     const probe_outcome outcome = probe_level(fd, record, s, level, result);
@@ -191,6 +222,10 @@ bool search_ends_at(int fd, sensor_data_t* record, search_state_t* s, int level,
     }
     if (outcome == probe_outcome::within_tolerance) {
         finish_search(level, adjust_power, current_power);
+        return true;
+    }
+    if (outcome == probe_outcome::no_value) {
+        finish_without_value(level, adjust_power, current_power);
         return true;
     }
     return false;

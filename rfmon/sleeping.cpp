@@ -5,12 +5,14 @@
 
 #include <cerrno>
 
+#include "interruption.h"
+
 void sleep_us(long long microseconds) {
     if (microseconds <= 0)
         return;
     timespec left{static_cast<time_t>(microseconds / 1000000),
                   static_cast<long>(microseconds % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    while (interruption_signal() == 0 && nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
 

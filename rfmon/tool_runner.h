@@ -7,9 +7,25 @@
 
 constexpr int SHELL_COMMAND_BYTES = 256;
 
-// system(command) after the flush; its raw status (-1: no shell started).
+// "/bin/sh -c command" after the flush, waited for; its wait status as
+// system() gives it (-1: no shell started, errno set). Unlike system(), the
+// caller's handling of SIGINT and SIGQUIT stays as it is while the tool
+// runs, so an interruption meant for orvi-rfmon is never lost; the tool gets
+// the caller's ignored signals and the default action for the others.
 int run_tool(const char* command);
 
-// "orvi-configure-vtx <option> <value>" (option "-F", "-m" or "-p"). Only a
-// shell that did not start counts as a failure: false then, errno set.
+// "orvi-configure-vtx <option> <value>" (option "-F", "-m" or "-p"). True
+// only when the tool ran and exited with status 0: a tool that refuses has
+// not changed the transmitter.
 bool configure_vtx(const char* option, int value);
+
+// After a failed configure_vtx(): one line on standard error, `what`
+// followed by why (the system's error text when no shell started, else the
+// tool's exit status or the signal that ended it).
+void report_configure_failure(const char* what);
+
+// The power-1 step that ends a sweep, a failed search or an interrupted
+// run. On success prints "Safety measure: Power level set to 1 (minimum)
+// after <after>"; otherwise one error line saying that the power may still
+// be high. Returns whether the power was set.
+bool set_minimum_power(const char* after);

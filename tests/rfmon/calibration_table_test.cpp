@@ -1,6 +1,7 @@
 // Calibration table text: new tables, merges, stored-table parsing and the
 // whole-file replacement.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "calibration_table.h"
+#include "interruption.h"
 #include "test_support.h"
 
 namespace {
@@ -355,6 +357,24 @@ TEST_F(TableFiles, FailedReplaceLeavesTheOldTable) {
     EXPECT_EQ(replace_file_contents(missing_dir.c_str(), old), -1);
     EXPECT_EQ(GetCapturedStderr(),
               "Failed to open output file for calibration data: No such file or directory\n");
+}
+
+// A signal noted while the new table is written (in a child, where the flag
+// stays): the old table stays, no temporary file is left, nothing is said.
+TEST_F(TableFiles, InterruptedReplaceLeavesTheOldTable) {
+    const std::string path = dir_ + "/calibrated_5_8.csv";
+    const std::string old = "Power_Level,MCS0_mV,MCS0_mW\n1,2.00,3.00\n";
+    write_file(path, old);
+    EXPECT_EXIT(
+        {
+            catch_interruptions();
+            raise(SIGTERM);
+            const bool refused =
+                replace_file_contents(path.c_str(), "new\n", [] { return interruption_signal() != 0; }) == -1;
+            const bool kept = read_file(path) == old && access((path + ".tmp").c_str(), F_OK) != 0;
+            std::_Exit(refused && kept ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace
