@@ -223,15 +223,15 @@ TEST_F(CalibrationOnBoard, PowerStopAtLevel40) {
     for (int level = 1; level <= 39; ++level) {
         expected += std::to_string(level) + "," + r.cells("calibrated_2_4.csv", 2412, 1, level) + "\n";
     }
-    // 300 mV above the truth is beyond the table's top row (926.37 mV): a
-    // power stop, written with the top row's 31.57 dBm, 1430.54 mW through
-    // the 16-term series.
+    // 300 mV above the truth lies beyond the table's last key, 972 mV: a
+    // power stop, written with that row's MCS 1 value, 33.04 dBm: 2003.15 mW
+    // through the 16-term series.
     const Truth top = r.truth[truth_key(2412, 1, 40)];
     EXPECT_NE(top.mv, "");
-    expected += "40," + top.mv + ",1430.54\n" + lines(41, 63, ",-1,-1");
+    expected += "40," + top.mv + ",2003.15\n" + lines(41, 63, ",-1,-1");
     EXPECT_EQ(r.tables["calibrated_2_4.csv"], expected);
     EXPECT_TRUE(contains(r.process.out, "WARNING: Detector voltage " + top.mv +
-                                            " mV is above the conversion table's range (926.37 mV) "
+                                            " mV is above the conversion table's range (972.00 mV) "
                                             "at power level 40\nStopping calibration for safety "
                                             "reasons\n"))
         << r.process.out;
@@ -279,7 +279,7 @@ TEST_F(CalibrationOnBoard, UpdateMergeStoppedAtLevel40KeepsTheCellsAbove) {
         expected += std::to_string(level) + ",700.00,300.00," +
                     r.cells("calibrated_2_4.csv", 2412, 1, level, 3) + "\n";
     }
-    expected += "40,700.00,300.00," + r.truth[truth_key(2412, 1, 40)].mv + ",1430.54\n";
+    expected += "40,700.00,300.00," + r.truth[truth_key(2412, 1, 40)].mv + ",2003.15\n";
     expected += lines(41, 44, ",700.00,300.00,650.00,150.00") + "45,700.00,300.00,-1,-1\n" +
                 lines(46, 60, ",700.00,300.00,650.00,150.00") + "61,700.00,300.00,-1,-1\n" +
                 lines(62, 63, ",-1,-1,-1,-1");
