@@ -225,6 +225,13 @@ bool finalize(BoardConfig* cfg, std::string* error) {
 
 }  // namespace
 
+bool parse_loss_db(const std::string& text, double* out) {
+    double d = 0;
+    if (!parse_double(text, &d) || d < -SIM_MAX_LOSS_DB || d > SIM_MAX_LOSS_DB) return false;
+    *out = d;
+    return true;
+}
+
 bool board_option_has_value(const std::string& name, bool* known) {
     static const char* const flags[] = {"--no-temp-sensor", "--select-absent-fails",
                                         "--virtual-time"};
@@ -234,7 +241,7 @@ bool board_option_has_value(const std::string& name, bool* known) {
         "--seed", "--temp-start", "--temp-rise", "--temp-tau", "--temp-spike", "--fault",
         "--time-scale", "--log", "--i2c-log", "--configure-status", "--send-command-status",
         "--state", "--unit", "--truth-log", "--sleep-log", "--adc-script",
-        "--adc-script-power"};
+        "--adc-script-power", "--output-loss", "--detector-loss"};
     for (const char* f : flags) {
         if (name == f) return *known = true, false;
     }
@@ -307,6 +314,9 @@ bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::st
     } else if (name == "--unit") {
         if (!parse_long(value, &n) || n < 0 || n > 1000000) return bad("0..1000000");
         cfg->unit = static_cast<int>(n);
+    } else if (name == "--output-loss" || name == "--detector-loss") {
+        if (!parse_loss_db(value, &d)) return bad("dB, -40..40");
+        (name == "--output-loss" ? cfg->output_loss_db : cfg->detector_loss_db) = d;
     } else if (name == "--truth-log") {
         cfg->truth_log = value;
     } else if (name == "--temp-start") {

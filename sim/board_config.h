@@ -79,6 +79,8 @@ struct BoardConfig {
     double over_power_mv = 0;
     uint64_t seed = 1;
     int unit = 0;  // 0: the typical unit; others are drawn (rf_unit)
+    double output_loss_db = 0;    // at the start; the board state holds the current ones
+    double detector_loss_db = 0;
 
     double temp_start_c = 35.0;
     double temp_rise_c = 30.0;
@@ -102,6 +104,12 @@ struct BoardConfig {
     int configure_status = 0;
     int send_command_status = 0;
 };
+
+// Losses (and, negative, gains) a unit may take after calibration, dB.
+constexpr double SIM_MAX_LOSS_DB = 40;
+
+// A loss within +-SIM_MAX_LOSS_DB dB; false when the text is not one.
+bool parse_loss_db(const std::string& text, double* out);
 
 // Applies one option ("--buses", "0,1"). Options without a value take "".
 // Returns false with a message in *error.

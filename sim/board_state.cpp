@@ -31,6 +31,8 @@ void init_shared(BoardShared* s, const BoardConfig& cfg) {
     new (&s->mcs) std::atomic<int32_t>(cfg.mcs);
     new (&s->power) std::atomic<int32_t>(cfg.power);
     new (&s->stop_test) std::atomic<int32_t>(0);
+    new (&s->output_loss_db) std::atomic<double>(cfg.output_loss_db);
+    new (&s->detector_loss_db) std::atomic<double>(cfg.detector_loss_db);
     s->temperature_c = cfg.temp_start_c;
     s->temperature_at_ns = -1;  // set by the first update
     for (auto& adc : s->adc) reset_adc(&adc);
@@ -73,14 +75,18 @@ bool create_board_state(const BoardConfig& cfg, std::string* error) {
     return true;
 }
 
-BoardShared* attach_board_state(const BoardConfig& cfg) {
+BoardShared* attach_board_state(const BoardConfig& cfg, bool* shared) {
+    if (shared != nullptr) *shared = false;
     int fd = sys_open(cfg.state_path.c_str(), O_RDWR | O_CLOEXEC, 0);
     if (fd >= 0) {
         void* map = mmap(nullptr, sizeof(BoardShared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         sys_close(fd);
         if (map != MAP_FAILED) {
             auto* s = static_cast<BoardShared*>(map);
-            if (s->magic == SIM_STATE_MAGIC && s->version == SIM_STATE_VERSION) return s;
+            if (s->magic == SIM_STATE_MAGIC && s->version == SIM_STATE_VERSION) {
+                if (shared != nullptr) *shared = true;
+                return s;
+            }
             munmap(map, sizeof(BoardShared));
         }
     }

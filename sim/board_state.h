@@ -17,7 +17,7 @@
 #include "board_config.h"
 
 constexpr uint32_t SIM_STATE_MAGIC = 0x4D495342;  // "BSIM"
-constexpr uint32_t SIM_STATE_VERSION = 2;
+constexpr uint32_t SIM_STATE_VERSION = 3;
 
 enum AdcReadMode : uint8_t { ADC_READ_NONE = 0, ADC_READ_REGISTER = 1, ADC_READ_BUFFER = 2 };
 
@@ -49,14 +49,19 @@ struct BoardShared {
     int64_t temperature_at_ns;  // board monotonic time of temperature_c
     SimAdcState adc[SIM_MAX_DEVICE_BUS + 1];
     SimTempSensorState temp[SIM_MAX_DEVICE_BUS + 1];
+    // How far the unit has drifted since it was calibrated (dB, positive a
+    // loss): orvi-sim-ctl degrade changes them while programs run.
+    std::atomic<double> output_loss_db;
+    std::atomic<double> detector_loss_db;
 };
 
 constexpr uint32_t BOARD_LOCK_WAITERS = 0x80000000u;
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<int32_t>::is_always_lock_free &&
-                  std::atomic<int64_t>::is_always_lock_free,
+                  std::atomic<int64_t>::is_always_lock_free && std::atomic<double>::is_always_lock_free,
               "the board's atomics must be plain words that another process can share");
 static_assert(sizeof(std::atomic<int64_t>) == 8 && alignof(std::atomic<int64_t>) == 8 &&
+                  sizeof(std::atomic<double>) == 8 && alignof(std::atomic<double>) == 8 &&
                   sizeof(double) == 8 && alignof(double) == 8,
               "8-byte fields must have one size and alignment on every board architecture");
 static_assert(sizeof(SimAdcState) == 291 && sizeof(SimTempSensorState) == 1,
@@ -65,15 +70,18 @@ static_assert(offsetof(BoardShared, lock) == 8 && offsetof(BoardShared, virtual_
                   offsetof(BoardShared, frequency) == 24 && offsetof(BoardShared, stop_test) == 36 &&
                   offsetof(BoardShared, temperature_c) == 40 &&
                   offsetof(BoardShared, temperature_at_ns) == 48 && offsetof(BoardShared, adc) == 56 &&
-                  offsetof(BoardShared, temp) == 56 + 32 * 291 && sizeof(BoardShared) == 9400,
+                  offsetof(BoardShared, temp) == 56 + 32 * 291 &&
+                  offsetof(BoardShared, output_loss_db) == 9400 &&
+                  offsetof(BoardShared, detector_loss_db) == 9408 && sizeof(BoardShared) == 9416,
               "the shared board record must have the same layout on every architecture");
 
 // Creates (or replaces) the state file for a fresh board.
 bool create_board_state(const BoardConfig& cfg, std::string* error);
 
 // Maps the state file; when it does not exist, a process-local state set up
-// from cfg stands in, so a lone process still behaves like a board.
-BoardShared* attach_board_state(const BoardConfig& cfg);
+// from cfg stands in, so a lone process still behaves like a board. *shared
+// (when given) tells which of the two it is.
+BoardShared* attach_board_state(const BoardConfig& cfg, bool* shared = nullptr);
 
 // The board lock. A holder that dies (killed in the middle of a transfer)
 // does not wedge the board: a waiter finds the holder gone and takes the

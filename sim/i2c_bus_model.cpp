@@ -110,13 +110,14 @@ int hang_transfer(SimBoard* b, int bus, const char* op, int addr, const char* de
 
 // One line per conversion sequence: the settings, the temperature, the true
 // output power and the detector voltage before noise.
-void log_truth(SimBoard* b, int frequency, int mcs, int power, double celsius, double mv) {
+void log_truth(SimBoard* b, const RfDrift& drift, int frequency, int mcs, int power, double celsius,
+               double mv) {
     if (b->truth_fd < 0) return;
     char line[200];
     int len = std::snprintf(line, sizeof line,
                             "%d frequency=%d mcs=%d power=%d temperature=%.3f dbm=%.4f mv=%.3f\n",
                             static_cast<int>(getpid()), frequency, mcs, power, celsius,
-                            rf_output_dbm(b->unit, frequency, mcs, power, celsius), mv);
+                            rf_true_dbm(b->unit, drift, frequency, mcs, power, celsius), mv);
     if (len > 0 && len < static_cast<int>(sizeof line))
         syscall(SYS_write, b->truth_fd, line, static_cast<size_t>(len));
 }
@@ -129,9 +130,10 @@ void fill_buffer(SimBoard* b, SimAdcState* adc) {
     int power = b->state->power.load(std::memory_order_relaxed);
     double celsius = update_temperature_locked(b->state, b->cfg,
                                                board_now_ns(b->state, real_monotonic_ns()));
-    double level[2] = {rf_detector_mv(b->cfg, b->unit, 0, frequency, mcs, power, celsius),
-                       rf_detector_mv(b->cfg, b->unit, 1, frequency, mcs, power, celsius)};
-    log_truth(b, frequency, mcs, power, celsius, level[rf_band_of(frequency) == 0 ? 0 : 1]);
+    const RfDrift drift = board_drift(b->state);
+    double level[2] = {rf_detector_mv(b->cfg, b->unit, drift, 0, frequency, mcs, power, celsius),
+                       rf_detector_mv(b->cfg, b->unit, drift, 1, frequency, mcs, power, celsius)};
+    log_truth(b, drift, frequency, mcs, power, celsius, level[rf_band_of(frequency) == 0 ? 0 : 1]);
     bool with_id = adc->regs[REG_DOUT_FORMAT_CFG] == 0x02;
     for (int w = 0; w < 16; ++w) {
         int ch = chen == 0x03 ? (w & 1) : chen == 0x01 ? 0 : 1;
@@ -241,6 +243,13 @@ int64_t real_monotonic_ns() {
     timespec ts{};
     syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+RfDrift board_drift(const BoardShared* state) {
+    RfDrift drift;
+    drift.output_loss_db = state->output_loss_db.load(std::memory_order_relaxed);
+    drift.detector_loss_db = state->detector_loss_db.load(std::memory_order_relaxed);
+    return drift;
 }
 
 bool bus_device_present(const SimBoard& board, int bus, int addr) {

@@ -26,6 +26,9 @@ struct SimBoard {
     int sleep_fd = -1;
 };
 
+// The unit's drift as the board state holds it now.
+RfDrift board_drift(const BoardShared* state);
+
 bool bus_device_present(const SimBoard& board, int bus, int addr);
 
 int bus_select(SimBoard* board, int bus, int addr);

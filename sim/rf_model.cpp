@@ -111,6 +111,12 @@ double rf_output_dbm(const RfUnit& u, int frequency_mhz, int mcs, int power, dou
                     c.smoothness * u.smoothness_scale[band]);
 }
 
+double rf_true_dbm(const RfUnit& u, const RfDrift& drift, int frequency_mhz, int mcs, int power,
+                   double temperature_c) {
+    if (power <= 0) return -100.0;
+    return rf_output_dbm(u, frequency_mhz, mcs, power, temperature_c) - drift.output_loss_db;
+}
+
 double rf_detector_law_mv(const RfUnit& u, int frequency_mhz, int mcs, double dbm) {
     int band = rf_band_of(frequency_mhz);
     int channel = band == 0 ? 0 : 1;
@@ -119,13 +125,13 @@ double rf_detector_law_mv(const RfUnit& u, int frequency_mhz, int mcs, double db
            c.det_slope * u.det_slope_scale[channel] * (dbm - 20.0);
 }
 
-double rf_detector_mv(const BoardConfig& cfg, const RfUnit& u, int channel, int frequency_mhz,
-                      int mcs, int power, double temperature_c) {
+double rf_detector_mv(const BoardConfig& cfg, const RfUnit& u, const RfDrift& drift, int channel,
+                      int frequency_mhz, int mcs, int power, double temperature_c) {
     int band = rf_band_of(frequency_mhz);
     int answering = band == 0 ? 0 : 1;
     if (channel != answering || power <= 0) return cfg.idle_mv;
-    double dbm = rf_output_dbm(u, frequency_mhz, mcs, power, temperature_c);
-    double mv = rf_detector_law_mv(u, frequency_mhz, mcs, dbm);
+    double dbm = rf_true_dbm(u, drift, frequency_mhz, mcs, power, temperature_c);
+    double mv = rf_detector_law_mv(u, frequency_mhz, mcs, dbm - drift.detector_loss_db);
     mv += cfg.offset_mv + cfg.band_offset_mv[band];
     if (cfg.over_power_level > 0 && power >= cfg.over_power_level) mv += cfg.over_power_mv;
     return mv;

@@ -40,6 +40,14 @@ struct RfUnit {
     double det_offset_mv[2];
 };
 
+// What a unit has lost since it was calibrated, dB (negative: gained): an
+// ageing amplifier puts out less, a damaged coupler hands the detector less
+// of what goes out.
+struct RfDrift {
+    double output_loss_db = 0;
+    double detector_loss_db = 0;
+};
+
 // Unit 0 is the typical unit; any other number draws one from the spreads
 // documented in sim/README.md, the same for the same number.
 RfUnit rf_unit(int number);
@@ -55,14 +63,20 @@ int rf_class_of(int mcs);
 double rf_output_dbm(const RfUnit& unit, int frequency_mhz, int mcs, int power,
                      double temperature_c);
 
+// The output power the unit really puts out now: its own curve less the
+// output loss (off stays at -100).
+double rf_true_dbm(const RfUnit& unit, const RfDrift& drift, int frequency_mhz, int mcs, int power,
+                   double temperature_c);
+
 // The detector law: what the band's detector puts out for `dbm`, mV, before
 // the board's offsets, noise and clipping.
 double rf_detector_law_mv(const RfUnit& unit, int frequency_mhz, int mcs, double dbm);
 
-// The detector voltage without noise, mV, on `channel` (0 or 1), with the
-// board's offsets and over-power extra.
-double rf_detector_mv(const BoardConfig& cfg, const RfUnit& unit, int channel, int frequency_mhz,
-                      int mcs, int power, double temperature_c);
+// The detector voltage without noise, mV, on `channel` (0 or 1), for the
+// true output less the detector loss, with the board's offsets and
+// over-power extra.
+double rf_detector_mv(const BoardConfig& cfg, const RfUnit& unit, const RfDrift& drift, int channel,
+                      int frequency_mhz, int mcs, int power, double temperature_c);
 
 // Reproducible noise: a uniform value in [-1, 1] for sample `n` of `seed`.
 double rf_noise_unit(uint64_t seed, uint64_t n);

@@ -5,6 +5,7 @@
 //   orvi-sim-ctl show                           print the state of this board
 //   orvi-sim-ctl truth [MHZ MCS IDX [C]]        the RF model's truth on this board
 //   orvi-sim-ctl unit [N]                       the parameters of a unit
+//   orvi-sim-ctl degrade output|detector DB     the unit loses DB dB from now on
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +26,8 @@ int usage() {
                  "       orvi-sim-ctl init CONFIG [board options]\n"
                  "       orvi-sim-ctl show\n"
                  "       orvi-sim-ctl truth [MHZ MCS IDX [C]]\n"
-                 "       orvi-sim-ctl unit [N]\n");
+                 "       orvi-sim-ctl unit [N]\n"
+                 "       orvi-sim-ctl degrade output|detector DB\n");
     return 2;
 }
 
@@ -50,6 +52,32 @@ void print_unit(const RfUnit& u) {
         std::printf("detector=%d slope_scale=%.4f offset_mv=%.3f\n", ch, u.det_slope_scale[ch],
                     u.det_offset_mv[ch]);
     }
+}
+
+// Sets the output or detector loss of the running board; programs on it
+// meet the new value at their next conversion.
+int degrade(const char* path, const char* value) {
+    const bool output = std::strcmp(path, "output") == 0;
+    if (!output && std::strcmp(path, "detector") != 0) {
+        std::fprintf(stderr, "orvi-sim-ctl: unknown path '%s' for degrade (output or detector)\n",
+                     path);
+        return 1;
+    }
+    double db = 0;
+    if (!parse_loss_db(value, &db)) {
+        std::fprintf(stderr, "orvi-sim-ctl: bad value '%s' for degrade %s (dB, -40..40)\n", value,
+                     path);
+        return 1;
+    }
+    ToolBoard board;
+    if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
+    if (!board.shared) {
+        // A change no other process would see must not pass for one.
+        std::fprintf(stderr, "orvi-sim-ctl: no board state at %s\n", board.cfg.state_path.c_str());
+        return 1;
+    }
+    (output ? board.state->output_loss_db : board.state->detector_loss_db).store(db);
+    return 0;
 }
 
 }  // namespace
@@ -79,10 +107,16 @@ int main(int argc, char** argv) {
         if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
         double t = update_temperature(board.state, board.cfg,
                                       board_now_ns(board.state, real_monotonic_ns()));
-        std::printf("frequency=%d mcs=%d power=%d temperature=%.2f stop_test=%d virtual_ns=%lld\n",
+        std::printf("frequency=%d mcs=%d power=%d temperature=%.2f stop_test=%d virtual_ns=%lld",
                     board.state->frequency.load(), board.state->mcs.load(),
                     board.state->power.load(), t, board.state->stop_test.load(),
                     static_cast<long long>(board.state->virtual_ns.load()));
+        // Only a degraded board says so, so the line stays as it was otherwise.
+        const RfDrift drift = board_drift(board.state);
+        if (drift.output_loss_db != 0 || drift.detector_loss_db != 0)
+            std::printf(" output_loss_db=%.3f detector_loss_db=%.3f", drift.output_loss_db,
+                        drift.detector_loss_db);
+        std::printf("\n");
         return 0;
     }
     if (cmd == "unit") {
@@ -107,10 +141,16 @@ int main(int argc, char** argv) {
         RfUnit unit = rf_unit(board.cfg.unit);
         int f = static_cast<int>(frequency), m = static_cast<int>(mcs), p = static_cast<int>(power);
         int channel = rf_band_of(f) == 0 ? 0 : 1;
-        double mv = rf_detector_mv(board.cfg, unit, channel, f, m, p, t);
+        const RfDrift drift = board_drift(board.state);
+        double mv = rf_detector_mv(board.cfg, unit, drift, channel, f, m, p, t);
         std::printf("frequency=%d mcs=%d power=%d temperature=%.3f dbm=%.4f mv=%.3f code=%d\n", f,
-                    m, p, t, rf_output_dbm(unit, f, m, p, t), mv, rf_adc_code(mv > board.cfg.saturate_mv ? board.cfg.saturate_mv : mv));
+                    m, p, t, rf_true_dbm(unit, drift, f, m, p, t), mv,
+                    rf_adc_code(mv > board.cfg.saturate_mv ? board.cfg.saturate_mv : mv));
         return 0;
+    }
+    if (cmd == "degrade") {
+        if (argc != 4) return usage();
+        return degrade(argv[2], argv[3]);
     }
     return usage();
 }

@@ -19,7 +19,7 @@ bool open_tool_board(const char* tool, ToolBoard* board) {
         std::fprintf(stderr, "%s: %s\n", tool, error.c_str());
         return false;
     }
-    board->state = attach_board_state(board->cfg);
+    board->state = attach_board_state(board->cfg, &board->shared);
     if (board->state == nullptr) {
         std::fprintf(stderr, "%s: cannot map the board state\n", tool);
         return false;

@@ -10,6 +10,7 @@
 struct ToolBoard {
     BoardConfig cfg;
     BoardShared* state = nullptr;
+    bool shared = false;  // false: no state file, a stand-in only this process sees
 };
 
 // Loads the board named by ORVI_SIM_BOARD; false with a message on stderr.

@@ -321,6 +321,73 @@ TEST(SimBoard, DrawnUnitsStayWithinTheirSpreadsAndAreReproducible) {
     EXPECT_NE(a.out, typical.out);
 }
 
+// ---- a unit that drifts after calibration ----
+
+struct DriftCase {
+    const char* name;
+    std::vector<std::string> options;
+    const char* change;  // shell commands run between the two looks at the board
+    int status;          // of the last command
+    double dbm_db;       // expected change of the true output power
+    double detector_db;  // expected change of what the detector sees
+    const char* err;
+};
+
+// One value of "name=value" words in `text` after `from`.
+double value_of(const std::string& text, const std::string& name, size_t from = 0) {
+    size_t at = text.find(" " + name + "=", from);
+    return at == std::string::npos ? -1e9 : std::stod(text.substr(at + name.size() + 2));
+}
+
+TEST(SimBoard, DriftChangesTheTruthAndTheConverterOfARunningBoard) {
+    const std::vector<DriftCase> cases = {
+        {"ageing amplifier", {}, "orvi-sim-ctl degrade output 3", 0, -3, -3, ""},
+        {"damaged coupler", {}, "orvi-sim-ctl degrade detector 3", 0, 0, -3, ""},
+        {"gains", {}, "orvi-sim-ctl degrade output -2; orvi-sim-ctl degrade detector 1.5", 0, 2,
+         0.5, ""},
+        {"losses from the start, then undone", {"--output-loss", "1", "--detector-loss", "2"},
+         "orvi-sim-ctl degrade detector 0; orvi-sim-ctl degrade output 0", 0, 1, 3, ""},
+        {"not a number", {}, "orvi-sim-ctl degrade output 3dB", 1, 0, 0,
+         "orvi-sim-ctl: bad value '3dB' for degrade output (dB, -40..40)\n"},
+        {"too large", {}, "orvi-sim-ctl degrade detector 40.5", 1, 0, 0,
+         "orvi-sim-ctl: bad value '40.5' for degrade detector (dB, -40..40)\n"},
+        {"no such path", {}, "orvi-sim-ctl degrade coupler 3", 1, 0, 0,
+         "orvi-sim-ctl: unknown path 'coupler' for degrade (output or detector)\n"},
+    };
+    // 5_8 MCS 0: 27.000 mV/dB (sim/README.md) times the unit's own slope_scale.
+    const double slope_mv = 27.000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"--unit", "5", "--frequency", "5805", "--mcs", "0",
+                                       "--power", "30", "--noise-mv", "0", "--temp-rise", "0"});
+        // One process converts before and after the change, as a monitor would.
+        const std::string look = std::string(kConfigureAdc) + " w 08 1e 01 ; w 3b ; r 32";
+        std::vector<std::string> argv{client(), "/dev/i2c-1"};
+        for (const auto& w : words_of(look)) argv.push_back(w);
+        argv.insert(argv.end(), {"run", std::string("orvi-sim-ctl unit 5 | grep detector=1;"
+                                                    " orvi-sim-ctl truth; ") +
+                                            c.change + "; echo status $?; orvi-sim-ctl truth"});
+        for (const auto& w : words_of("w 08 1e 01 ; w 3b ; r 32")) argv.push_back(w);
+        ProcessResult r = on_board(options, argv);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_NE(r.out.find("status " + std::to_string(c.status) + "\n"), std::string::npos) << r.out;
+
+        const size_t before = r.out.find("\nfrequency="), after = r.out.find("\nfrequency=", before + 1);
+        ASSERT_NE(after, std::string::npos) << r.out;
+        const double scale = value_of(r.out, "slope_scale");
+        EXPECT_NEAR(value_of(r.out, "dbm", after) - value_of(r.out, "dbm", before), c.dbm_db, 2e-4);
+        EXPECT_NEAR(value_of(r.out, "mv", after) - value_of(r.out, "mv", before),
+                    c.detector_db * slope_mv * scale, 0.01);
+        // The converter follows the truth before and after, in the same process.
+        const std::vector<int> codes = channel1_codes(r.out);
+        ASSERT_EQ(codes.size(), 16u);
+        EXPECT_EQ(codes[0], value_of(r.out, "code", before));
+        EXPECT_EQ(codes[8], value_of(r.out, "code", after));
+    }
+}
+
 // ---- temperature sensor ----
 
 TEST(SimBoard, TemperatureWordIsTwelveBitTwosComplement) {
@@ -482,6 +549,7 @@ TEST(SimBoard, BadBoardOptionsAreRefusedBeforeAnythingRuns) {
         {{"--buses", "0,300"}, "orvi-sim-board: bad bus number '300' (0..255)\n"},
         {{"--power", "x"}, "orvi-sim-board: bad value 'x' for --power (0..63)\n"},
         {{"--unit", "-1"}, "orvi-sim-board: bad value '-1' for --unit (0..1000000)\n"},
+        {{"--output-loss", "-41"}, "orvi-sim-board: bad value '-41' for --output-loss (dB, -40..40)\n"},
         {{"--wobble", "1"}, "orvi-sim-board: unknown board option --wobble\n"},
     };
     for (const auto& [options, message] : cases) {
