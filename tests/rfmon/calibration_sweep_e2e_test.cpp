@@ -657,3 +657,38 @@ TEST_F(CalibrationOnBoard, ReadingsBeyondAShortTableStopFullAndFastSweeps) {
                                               "\norvi-configure-vtx -p 1\n"));
     }
 }
+
+// With the shipped tables, drawn unit 17 (33.55 dBm true at 2412 MHz MCS 0
+// level 60) stops the fast sweep at the first anchor whose true output is
+// above 31.5 dBm, and the full sweep there or one level later (its level 52
+// is 31.66 dBm true and reads 31.48 through the table's 0.5 dB steps);
+// nothing above the stop gets a result.
+TEST_F(CalibrationOnBoard, DrawnUnitAboveTheLimitStopsWhereItsTruthCrosses) {
+    const int anchors[] = {10, 35, 45, 50, 56, 60};
+    for (const bool fast : {false, true}) {
+        BoardRun r = run({"--unit", "17"},
+                         {fast ? "-fast-calibrate" : "-calibrate", "-f", "2412", "-m", "0"}, {}, "0",
+                         {"2412_0"});
+        ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
+        int crossing = 0;
+        for (int level = 1; level <= 60 && !crossing; ++level) {
+            const bool measured = !fast || std::find(std::begin(anchors), std::end(anchors), level) !=
+                                               std::end(anchors);
+            if (measured && r.truth[truth_key(2412, 0, level)].dbm > 31.5) crossing = level;
+        }
+        ASSERT_GT(crossing, 40) << fast;
+        const std::string table = r.tables["calibrated_2_4.csv"];
+        int stop = 0;
+        for (int level = crossing; level <= crossing + (fast ? 0 : 1) && !stop; ++level) {
+            if (contains(r.process.out, "exceeds safety threshold of 31.5 dBm at power level " +
+                                            std::to_string(level) +
+                                            "\nStopping calibration for safety reasons\n"))
+                stop = level;
+        }
+        ASSERT_NE(stop, 0) << fast << " crossing " << crossing;
+        EXPECT_TRUE(contains(table, "\n" + std::to_string(stop) + "," +
+                                        r.truth[truth_key(2412, 0, stop)].mv + ","))
+            << fast << table;
+        EXPECT_TRUE(contains(table, "\n" + lines(stop + 1, 63, ",-1,-1"))) << fast << table;
+    }
+}
