@@ -38,6 +38,8 @@ protected:
         std::ofstream(root_ + "/older/calibrated_2_4.csv") << default_cal::kCalibrated_2_4 << "\n";
         sweep("merged", {"--data", root_ + "/older", "--over-power", "40:800"},
               {"-calibrate", "-f", "2412", "-m", "1"});
+        // What ./dev demo writes for 5180 MHz MCS 3.
+        sweep("demo", {}, {"-fast-calibrate", "-f", "5180", "-m", "3"});
     }
     static void TearDownTestSuite() {
         if (!testing::Test::HasFailure()) fs::remove_all(root_);
@@ -198,6 +200,33 @@ TEST_F(CalreportOnSweeps, QueriesAgreeWithTheTransmittersMap) {
         }
     }
     EXPECT_EQ(capped_requests, 2 * 3 * 2);  // 201 and 800 mW at 5180 and 5320 MHz, three MCS
+}
+
+// Under the FCC cap the pick never measures above 200 mW: it is the level
+// with the highest output at or below the cap (a map key is a rounded mW).
+TEST_F(CalreportOnSweeps, CappedPickOnTheDemosTableStaysUnderTheCap) {
+    std::map<int, double> mw_of_level;
+    std::istringstream table(read_file(root_ + "/demo/calibrated_5_1.csv"));
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        int level = 0;
+        double mv = 0, mw = 0;
+        if (std::sscanf(line.c_str(), "%d,%lf,%lf", &level, &mv, &mw) == 3 && mw > 0) mw_of_level[level] = mw;
+    }
+    int best = 0;
+    for (const auto& [level, mw] : mw_of_level)
+        if (mw < 200.5 && (!best || mw > mw_of_level[best])) best = level;
+    ASSERT_NE(best, 0);
+    for (int mw : {201, 400, 800}) {
+        ProcessResult r = calreport({"--dir", root_ + "/demo", "--mw", std::to_string(mw), "--mcs", "3",
+                                     "--frequency", "5180", "--fcc", "--json"});
+        cJSON* json = cJSON_Parse(r.out.c_str());
+        ASSERT_NE(json, nullptr) << r.out << r.err;
+        EXPECT_EQ(get(json, "index")->valueint, best) << mw;
+        EXPECT_LT(get(json, "measured_mw")->valuedouble, 200.5) << mw;
+        cJSON_Delete(json);
+    }
 }
 
 TEST_F(CalreportOnSweeps, ChartIsValidXmlAndRenders) {
