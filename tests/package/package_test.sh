@@ -72,7 +72,12 @@ mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm
 0,13.00,13.00,13.00,13.00,13.00,13.00,13.00,13.00
 2000,13.00,13.00,13.00,13.00,13.00,13.00,13.00,13.00
 CSV
-user_files=(/etc/quillon/orvi-vtx.conf "$vtx/calibrated_5_8.csv" "$vtx/5_8_mv_to_dbm.csv")
+# A link left where the install once made its partial copies: the install
+# must neither write through it nor move it into place.
+echo "the user's notes" >/etc/quillon/notes.txt
+ln -s /etc/quillon/notes.txt "$vtx/5_1_mv_to_dbm.csv.dpkg-new"
+user_files=(/etc/quillon/orvi-vtx.conf "$vtx/calibrated_5_8.csv" "$vtx/5_8_mv_to_dbm.csv"
+    /etc/quillon/notes.txt)
 for f in "${user_files[@]}"; do cp "$f" "$scratch/keep/${f//\//_}"; done
 
 check_user_files() {  # after-what
@@ -92,7 +97,10 @@ for band in 2_4 5_1; do
     cmp -s "$vtx/${band}_mv_to_dbm.csv" "/usr/share/orvi-rfmon/${band}_mv_to_dbm.csv" ||
         fail "install did not put the missing ${band}_mv_to_dbm.csv in $vtx"
 done
-[ -z "$(find "$vtx" -name '*.dpkg-new')" ] || fail "install left a partial copy in $vtx"
+[ ! -L "$vtx/5_1_mv_to_dbm.csv" ] || fail "install moved a link into place as 5_1_mv_to_dbm.csv"
+[ "$(readlink "$vtx/5_1_mv_to_dbm.csv.dpkg-new")" = /etc/quillon/notes.txt ] ||
+    fail "install changed the user's link 5_1_mv_to_dbm.csv.dpkg-new"
+[ -z "$(find "$vtx" -type f -name '*.dpkg-new*')" ] || fail "install left a partial copy in $vtx"
 
 step "shared libraries"
 lib=/usr/lib/x86_64-linux-gnu/liborvi-vtx-helpers.so.0
