@@ -8,26 +8,31 @@
 #include <string>
 #include <vector>
 
+#include "common_export.h"
+
 // The parsed file, or null. With `create` a missing file is first created
 // holding an empty object (and that is announced). The caller owns the tree.
-cJSON* open_json(const char* path, bool create);
+ORVI_COMMON_EXPORT cJSON* open_json(const char* path, bool create);
 
 // Rewrite one existing top-level member; a member the file lacks is not added.
-void config_update_number(const char* path, const char* key, int value, bool as_bool);
-void config_update_string(const char* path, const char* key, std::string value);
+ORVI_COMMON_EXPORT void config_update_number(const char* path, const char* key, int value,
+                                             bool as_bool);
+ORVI_COMMON_EXPORT void config_update_string(const char* path, const char* key, std::string value);
 
 // Fill the image description of pipe server channel `ch`'s info record;
 // 0 on success, -1 when the channel has no info record.
-int UpdatePipeJson(int ch, int format, int width, int height, int framerate, bool replace);
+ORVI_COMMON_EXPORT int UpdatePipeJson(int ch, int format, int width, int height, int framerate,
+                                      bool replace);
 
-bool str_ends_with(const std::string& s, const std::string& suffix);
+ORVI_COMMON_EXPORT bool str_ends_with(const std::string& s, const std::string& suffix);
 // Split "host:port" at the last ':'; false (outputs untouched) when either side is empty.
-bool parse_endpoint(const std::string& endpoint, std::string& host, std::string& port);
-std::vector<std::string> split_string(const std::string& s);
-bool is_integer(const std::string& s);
+ORVI_COMMON_EXPORT bool parse_endpoint(const std::string& endpoint, std::string& host,
+                                       std::string& port);
+ORVI_COMMON_EXPORT std::vector<std::string> split_string(const std::string& s);
+ORVI_COMMON_EXPORT bool is_integer(const std::string& s);
 // The text after the first tab of a package-list line, or "???".
-std::string get_sdk_version(const std::string& line);
+ORVI_COMMON_EXPORT std::string get_sdk_version(const std::string& line);
 
 // Header comment to write in front of the file at `path`: the transmitter's
 // or receiver's header when the path begins with that file's path, else null.
-const char* config_header_for_path(const char* path);
+ORVI_COMMON_EXPORT const char* config_header_for_path(const char* path);

@@ -119,10 +119,12 @@ for program in orvi-rfmon orvi-vtxview; do
     [ -n "$init" ] && [ -n "$start" ] && [ "$init" -lt "$start" ] ||
         fail "$program: $lib not initialised from the system before main"
 done
-symbols=$(nm -DC --defined-only "$lib")
-for symbol in 'CmdStrings[abi:cxx11]' 'VrxCmdStrings[abi:cxx11]' test_data max_bitrates_20mhz \
-    VTX_CONFIG_PATH 'get_max_bitrate(int, int, int)'; do
-    grep -qF " $symbol" <<<"$symbols" || fail "$lib does not define $symbol"
+# Each library exports exactly what the installed headers mark with its
+# export macro: no standard library code, internals or MAVLink calls.
+for spec in liborvi-vtx-helpers:ORVI_VTX_EXPORT liborvi-common:ORVI_COMMON_EXPORT \
+    libbrannic_pipe:BRANNIC_PIPE_EXPORT libbrannic_json:BRANNIC_JSON_EXPORT; do
+    plain "$here/check_exports.sh" "/usr/lib/x86_64-linux-gnu/${spec%%:*}.so.0" "${spec#*:}" \
+        /usr/include/orvi || fail "${spec%%:*}.so.0 exports other than its public headers say"
 done
 
 step "man pages"

@@ -6,7 +6,7 @@
 #include <list>
 #include <string>
 
-#include "orvi_mavlink.h"
+#include "mavlink_wire.h"
 #include "side_channel.h"
 
 namespace {
