@@ -11,6 +11,8 @@ set -euo pipefail
 lib=$1 macro=$2
 shift 2
 [ -f "$lib" ] || { echo "check_exports: no $lib" >&2; exit 2; }
+name=$(objdump -p "$lib" | awk '$1 == "SONAME" { print $2 }')
+name=${name:-${lib##*/}}
 scratch=$(mktemp -d /tmp/orvi-exports.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -42,17 +44,17 @@ status=0
 extra=$(comm -23 "$scratch/exported-names" "$scratch/declared")
 missing=$(comm -13 "$scratch/exported-names" "$scratch/declared")
 if [ -n "$extra" ]; then
-    echo "${lib##*/} exports what no public header marks with $macro:" >&2
+    echo "$name exports what no public header marks with $macro:" >&2
     # The symbols themselves, so that a C++ name is recognisable.
     awk -F'\t' 'NR == FNR { want[$1] = 1; next } want[$1] { print "  " $2 }' \
         <(echo "$extra") "$scratch/exported" >&2
     status=1
 fi
 if [ -n "$missing" ]; then
-    echo "${lib##*/} does not export what its public headers mark with $macro:" >&2
+    echo "$name does not export what its public headers mark with $macro:" >&2
     sed 's/^/  /' <<<"$missing" >&2
     status=1
 fi
 [ $status -ne 0 ] ||
-    echo "${lib##*/}: $(wc -l <"$scratch/exported") symbols, exactly the declarations marked $macro"
+    echo "$name: $(wc -l <"$scratch/exported") symbols, exactly the declarations marked $macro"
 exit $status
