@@ -69,15 +69,22 @@ for entry in "${LIBRARIES[@]}"; do
     fi
     status=1
     echo "$report" >&2
-    if [ $((result & 8)) -ne 0 ]; then
-        echo "== $soname: INCOMPATIBLE ABI change against abi/${baseline##*/} (above)." \
-            "Undo it, or make it deliberately: raise ORVI_SOVERSION (CMakeLists.txt) and" \
-            "rename the library package, then ./dev abi-baseline (README, \"The libraries' ABI\")" >&2
-    elif [ $((result & 4)) -ne 0 ]; then
-        echo "== $soname: its ABI changed compatibly against abi/${baseline##*/} (above)." \
-            "If that is meant, record it with ./dev abi-baseline" >&2
-    else
+    # abidiff marks only some breaks as such (status bit 8): a changed record
+    # layout is a mere "change" (bit 4). Only additions are compatible.
+    counts=$(awk '/changes summary/ { for (i = 2; i <= NF; i++) {
+                      if ($i ~ /^(Removed|Changed)/) other += $(i - 1)
+                      if ($i ~ /^Added/) added += $(i - 1) } }
+                  END { print other + 0, added + 0 }' <<<"$report")
+    read -r removed_or_changed added <<<"$counts"
+    if [ $((result & 3)) -ne 0 ]; then
         echo "== $soname: abidiff failed (status $result)" >&2
+    elif [ $((result & 8)) -eq 0 ] && [ "$removed_or_changed" = 0 ] && [ "$added" != 0 ]; then
+        echo "== $soname: its interface grew (above), compatibly. If that is meant, record it" \
+            "with ./dev abi-baseline and commit abi/ with the change" >&2
+    else
+        echo "== $soname: INCOMPATIBLE ABI change against abi/${baseline##*/} (above)." \
+            "Undo it, or make it deliberately: raise ORVI_SOVERSION (CMakeLists.txt), rename" \
+            "the library package, then ./dev abi-baseline (README, \"The libraries' ABI\")" >&2
     fi
 done
 
