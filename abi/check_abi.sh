@@ -17,10 +17,10 @@ mode=${2:-check}
 
 # Library (its link name in the build tree), export macro, public header folders.
 LIBRARIES=(
-    "platform/brannic_pipe/libbrannic_pipe.so BRANNIC_PIPE_EXPORT platform/brannic_pipe/include"
-    "platform/brannic_json/libbrannic_json.so BRANNIC_JSON_EXPORT platform/brannic_json/include"
-    "common/liborvi-common.so ORVI_COMMON_EXPORT common/include"
-    "vtx/liborvi-vtx-helpers.so ORVI_VTX_EXPORT vtx/include platform/mavlink/include"
+    "platform/brannic_pipe/libbrannic_pipe.so BRANNIC_PIPE_EXPORT platform/brannic_pipe/include/orvi"
+    "platform/brannic_json/libbrannic_json.so BRANNIC_JSON_EXPORT platform/brannic_json/include/orvi"
+    "common/liborvi-common.so ORVI_COMMON_EXPORT common/include/orvi"
+    "vtx/liborvi-vtx-helpers.so ORVI_VTX_EXPORT vtx/include/orvi platform/mavlink/include/orvi"
 )
 # Only what callers can reach from the exported symbols, without paths or
 # source lines (which change with every edit and checkout, the ABI does not).

@@ -9,7 +9,7 @@
 #ifndef ORVI_MAVLINK_WIRE_H
 #define ORVI_MAVLINK_WIRE_H
 
-#include "mavlink_types.h"
+#include <orvi/mavlink_types.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -171,10 +171,15 @@ fi
 step "a consumer of the -dev package"
 cp -r "$here/consumer" "$scratch/consumer"
 want="set_mw_power /etc/quillon/orvi-vtx.conf 1399 8125000"
-for header in /usr/include/orvi/*.h; do echo "#include \"${header##*/}\""; done >"$scratch/all.cpp"
+for header in /usr/include/orvi/*.h; do echo "#include <orvi/${header##*/}>"; done >"$scratch/all.cpp"
 # shellcheck disable=SC2046 # pkg-config gives separate words
 plain g++ -std=c++17 -fsyntax-only $(pkg-config --cflags orvi-vtx-helpers) "$scratch/all.cpp" ||
     fail "the installed headers do not compile"
+# Only <orvi/...> reaches them: a generic name is not on a caller's include path.
+echo '#include <diagnostics.h>' >"$scratch/flat.cpp"
+# shellcheck disable=SC2046
+! plain g++ -std=c++17 -fsyntax-only $(pkg-config --cflags orvi-vtx-helpers) "$scratch/flat.cpp" \
+    2>/dev/null || fail "pkg-config puts the headers' folder itself on the include path"
 # shellcheck disable=SC2046
 plain g++ -std=c++17 -o "$scratch/consumer-pc" "$scratch/consumer/consumer.cpp" \
     $(pkg-config --cflags --libs orvi-vtx-helpers) || fail "pkg-config consumer does not build"

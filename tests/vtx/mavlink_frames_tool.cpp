@@ -7,7 +7,7 @@
 #include <string>
 
 #include "mavlink_wire.h"
-#include "side_channel.h"
+#include <orvi/side_channel.h>
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "regulatory_domain.h"
-#include "vtx_export.h"
+#include <orvi/regulatory_domain.h>
+#include <orvi/vtx_export.h>
 
 // MCS -> (rounded output power in mW -> power index), both ascending.
 using PowerMap = std::map<int, std::map<int, int>>;

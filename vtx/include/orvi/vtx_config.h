@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "video_codec.h"
-#include "vtx_constants.h"
-#include "vtx_export.h"
+#include <orvi/video_codec.h>
+#include <orvi/vtx_constants.h>
+#include <orvi/vtx_export.h>
 
 namespace SocketHelper {
 struct UDPConfig {

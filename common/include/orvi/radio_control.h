@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "common_export.h"
-#include "regulatory_domain.h"
+#include <orvi/common_export.h>
+#include <orvi/regulatory_domain.h>
 
 // Sets the transmit power index: pit_power_idx when pit_mode is set and flag
 // is clear, power_idx otherwise. Status of the shell command; -1 for a bad card.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common_export.h"
+#include <orvi/common_export.h>
 
 // The parsed file, or null. With `create` a missing file is first created
 // holding an empty object (and that is announced). The caller owns the tree.

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "common_export.h"
+#include <orvi/common_export.h>
 
 // Fixed underlying type: callers pass plain integers (only SCAN_UP is
 // tested, any other value steps down).

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "video_codec.h"
-#include "vtx_export.h"
+#include <orvi/video_codec.h>
+#include <orvi/vtx_export.h>
 
 constexpr uint32_t RTP_SSRC = 0xC0FFEEEE;
 constexpr int RTP_VIDEO_PAYLOAD_TYPE = 96;

@@ -11,9 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "mavlink_types.h"
-#include "pipe_records.h"
-#include "vtx_export.h"
+#include <orvi/mavlink_types.h>
+#include <orvi/pipe_records.h>
+#include <orvi/vtx_export.h>
 
 constexpr int RTP_OSD_PAYLOAD_TYPE = 98;
 constexpr int RTP_VIO_PAYLOAD_TYPE = 100;

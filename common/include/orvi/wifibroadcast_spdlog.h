@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "common_export.h"
+#include <orvi/common_export.h>
 
 namespace wifibroadcast::log {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <deque>
 
-#include "vtx_config.h"
-#include "vtx_export.h"
+#include <orvi/vtx_config.h>
+#include <orvi/vtx_export.h>
 
 enum power_step_direction_e : int32_t {
     POWER_STEP_NONE = 0,

@@ -2,8 +2,8 @@
 // what a frame cannot afford is borrowed from the frames after it.
 #pragma once
 
-#include "vtx_config.h"
-#include "vtx_export.h"
+#include <orvi/vtx_config.h>
+#include <orvi/vtx_export.h>
 
 // Sets config->fec_percent (75 up to 200, or 100 above 30 fps) for one frame
 // of `frame_bytes` with `capacity_bytes` of link capacity for it. `period` and

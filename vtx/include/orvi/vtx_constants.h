@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "vtx_export.h"
+#include <orvi/vtx_export.h>
 
 // Configuration files of the transmitter, the receiver and the camera server.
 extern ORVI_VTX_EXPORT const char* const VTX_CONFIG_PATH;  // "/etc/quillon/orvi-vtx.conf"

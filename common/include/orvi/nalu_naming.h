@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "common_export.h"
-#include "video_codec.h"
+#include <orvi/common_export.h>
+#include <orvi/video_codec.h>
 
 // NAL unit type number of a header byte; the mode is not consulted. An
 // unknown byte is reported on stdout and gives 64.

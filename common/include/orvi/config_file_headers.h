@@ -2,7 +2,7 @@
 // configuration files: a reader's guide to every key, its type and range.
 #pragma once
 
-#include "common_export.h"
+#include <orvi/common_export.h>
 
 extern ORVI_COMMON_EXPORT const char* const VTX_CONFIG_FILE_HEADER;
 extern ORVI_COMMON_EXPORT const char* const VRX_CONFIG_FILE_HEADER;

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "mavlink_types.h"
-#include "vtx_export.h"
+#include <orvi/mavlink_types.h>
+#include <orvi/vtx_export.h>
 
 // Capacity of one spatial stream at `mcs` in bytes per second (frequency in
 // MHz picks the band, bandwidth 40 or more the 40 MHz table); 0 for an MCS

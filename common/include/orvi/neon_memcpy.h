@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "common_export.h"
+#include <orvi/common_export.h>
 
 namespace neon {
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common_export.h"
+#include <orvi/common_export.h>
 
 constexpr uint32_t PIPE_RECORD_MAGIC = 0x4F525649;  // bytes 49 56 52 4F
 

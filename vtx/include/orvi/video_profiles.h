@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "vtx_config.h"
-#include "vtx_export.h"
+#include <orvi/vtx_config.h>
+#include <orvi/vtx_export.h>
 
 // Appends one profile per readable entry of root's "profiles" array, each
 // completed from its camera pipe's info file and clamped to safe values.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common_export.h"
+#include <orvi/common_export.h>
 
 // Monotonic clock in nanoseconds, or -1 (with a message on stderr) when it cannot be read.
 ORVI_COMMON_EXPORT int64_t time_monotonic_ns();
