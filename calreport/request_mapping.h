@@ -3,7 +3,8 @@
 // index it picks.
 #pragma once
 
-#include "power_map.h"
+#include <orvi/power_map.h>
+
 #include "table_reading.h"
 
 // A request further than this from the measured output at the picked index

@@ -1,4 +1,4 @@
-#include "channel_plan.h"
+#include <orvi/channel_plan.h>
 
 #include <fmt/core.h>
 

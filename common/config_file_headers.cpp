@@ -1,6 +1,6 @@
 // Fixed header texts of the two configuration files. They describe every
 // key for whoever edits the file by hand; the readers ignore them.
-#include "config_file_headers.h"
+#include <orvi/config_file_headers.h>
 
 const char* const VTX_CONFIG_FILE_HEADER = R"HDR(/**
  * orvi-vtx Configuration File

@@ -1,4 +1,4 @@
-#include "config_helpers.h"
+#include <orvi/config_helpers.h>
 
 #include <fmt/core.h>
 #include <stdio.h>
@@ -6,9 +6,9 @@
 
 #include <cctype>
 
-#include "brannic_json.h"
-#include "brannic_pipe.h"
-#include "config_file_headers.h"
+#include <orvi/brannic_json.h>
+#include <orvi/brannic_pipe.h>
+#include <orvi/config_file_headers.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "nalu_naming.h"
+#include <orvi/nalu_naming.h>
 
 #include <cstdio>
 

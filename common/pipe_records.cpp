@@ -1,4 +1,4 @@
-#include "pipe_records.h"
+#include <orvi/pipe_records.h>
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "radio_control.h"
+#include <orvi/radio_control.h>
 
 #include <fmt/core.h>
 #include <unistd.h>
@@ -14,8 +14,8 @@
 #include <random>
 #include <set>
 
-#include "brannic_pipe.h"
-#include "channel_plan.h"
+#include <orvi/brannic_pipe.h>
+#include <orvi/channel_plan.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "wifibroadcast_spdlog.h"
+#include <orvi/wifibroadcast_spdlog.h>
 
 #include <mutex>
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "brannic_json.h"
-#include "video_profiles.h"
-#include "vtx_config.h"
+#include <orvi/brannic_json.h>
+#include <orvi/video_profiles.h>
+#include <orvi/vtx_config.h>
 
 namespace {
 

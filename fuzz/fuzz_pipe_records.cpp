@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pipe_records.h"
+#include <orvi/pipe_records.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A private copy, so that reading past the delivery is caught.

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "power_map.h"
+#include <orvi/power_map.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "rtp_packetizer.h"
+#include <orvi/rtp_packetizer.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);

@@ -6,7 +6,7 @@
 #include <list>
 
 #include "fuzz_input.h"
-#include "side_channel.h"
+#include <orvi/side_channel.h>
 
 namespace {
 

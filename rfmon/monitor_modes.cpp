@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "calibration_sweep.h"
 #include "command_line.h"
 #include "conversion_tables.h"

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "monitor_state.h"
-#include "pipe_records.h"
+#include <orvi/pipe_records.h>
 
 int init_vtx_pipe() {
     std::snprintf(VTX_PIPE_PATH, sizeof VTX_PIPE_PATH, "%s%s", "/run/zpx/", "vtx_latency");

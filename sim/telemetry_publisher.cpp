@@ -13,7 +13,7 @@
 
 #include "board_config.h"
 #include "board_state.h"
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "i2c_bus_model.h"
 #include "rf_model.h"
 #include "telemetry_stream.h"

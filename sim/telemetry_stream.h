@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pipe_records.h"
+#include <orvi/pipe_records.h>
 
 enum class BadKind { None, Partial, Magic };
 

@@ -1,4 +1,4 @@
-#include "fec_sizing.h"
+#include <orvi/fec_sizing.h>
 
 #include <algorithm>
 #include <climits>

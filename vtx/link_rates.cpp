@@ -1,11 +1,11 @@
-#include "link_rates.h"
+#include <orvi/link_rates.h>
 
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
-#include "channel_plan.h"
-#include "vtx_constants.h"
+#include <orvi/channel_plan.h>
+#include <orvi/vtx_constants.h>
 
 namespace {
 constexpr size_t kRingSlots = 60;

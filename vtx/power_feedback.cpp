@@ -1,10 +1,10 @@
-#include "power_feedback.h"
+#include <orvi/power_feedback.h>
 
 #include <climits>
 #include <cmath>
 #include <cstdio>
 
-#include "radio_control.h"
+#include <orvi/radio_control.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "power_map.h"
+#include <orvi/power_map.h>
 
 #include <fmt/core.h>
 

@@ -1,11 +1,11 @@
-#include "side_channel.h"
+#include <orvi/side_channel.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics.h"
-#include "neon_memcpy.h"
-#include "rtp_packetizer.h"
+#include <orvi/diagnostics.h>
+#include <orvi/neon_memcpy.h>
+#include <orvi/rtp_packetizer.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "video_profiles.h"
+#include <orvi/video_profiles.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "brannic_json.h"
-#include "brannic_pipe.h"
-#include "config_helpers.h"
+#include <orvi/brannic_json.h>
+#include <orvi/brannic_pipe.h>
+#include <orvi/config_helpers.h>
 
 namespace {
 

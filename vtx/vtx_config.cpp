@@ -1,13 +1,13 @@
-#include "vtx_config.h"
+#include <orvi/vtx_config.h>
 
 #include <fmt/core.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "brannic_json.h"
-#include "brannic_pipe.h"
-#include "config_file_headers.h"
-#include "config_helpers.h"
+#include <orvi/brannic_json.h>
+#include <orvi/brannic_pipe.h>
+#include <orvi/config_file_headers.h>
+#include <orvi/config_helpers.h>
 
 namespace {
 

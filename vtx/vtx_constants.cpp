@@ -1,7 +1,7 @@
 // Every constant of the support library lives in this one file: within a
 // translation unit they are built in the order they are defined, before
 // main, and destroyed in the reverse order at exit.
-#include "vtx_constants.h"
+#include <orvi/vtx_constants.h>
 
 // Paths (the three configuration paths are constant-initialised, so they are
 // usable at any time, even from other libraries' start-up code).

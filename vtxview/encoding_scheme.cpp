@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "brannic_json.h"
+#include <orvi/brannic_json.h>
 #include <cjson/cJSON.h>
 
-#include "config_helpers.h"
-#include "vtx_constants.h"
+#include <orvi/config_helpers.h>
+#include <orvi/vtx_constants.h>
 
 namespace {
 constexpr int kNameBytes = 256;

@@ -1,7 +1,7 @@
 // The codec of the transmitted stream, for naming frame types.
 #pragma once
 
-#include "video_codec.h"
+#include <orvi/video_codec.h>
 
 // The codec named by the active profile's source pipe info, read from the
 // transmitter configuration. Where that cannot be learnt, a message says so

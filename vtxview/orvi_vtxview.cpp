@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "brannic_pipe.h"
-#include "diagnostics.h"
+#include <orvi/brannic_pipe.h>
+#include <orvi/diagnostics.h>
 #include "encoding_scheme.h"
 #include "telemetry_view.h"
 

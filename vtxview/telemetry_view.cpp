@@ -13,8 +13,8 @@
 
 #include <cjson/cJSON.h>
 
-#include "diagnostics.h"
-#include "nalu_naming.h"
+#include <orvi/diagnostics.h>
+#include <orvi/nalu_naming.h>
 
 const char* const VTXVIEW_CSV_PATH = "/data/orvi-vtxview.csv";
 const char* const VTXVIEW_CSV_HEADER =

@@ -8,8 +8,8 @@
 #include <deque>
 #include <string>
 
-#include "pipe_records.h"
-#include "video_codec.h"
+#include <orvi/pipe_records.h>
+#include <orvi/video_codec.h>
 
 extern const char* const VTXVIEW_CSV_PATH;
 extern const char* const VTXVIEW_CSV_HEADER;

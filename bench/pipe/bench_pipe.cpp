@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "hermetic_runner.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "rtp_packetizer.h"
+#include <orvi/rtp_packetizer.h>
 
 namespace {
 

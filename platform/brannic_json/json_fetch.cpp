@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "brannic_json.h"
+#include <orvi/brannic_json.h>
 
 namespace {
 

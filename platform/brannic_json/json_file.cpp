@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "brannic_json.h"
+#include <orvi/brannic_json.h>
 
 namespace {
 

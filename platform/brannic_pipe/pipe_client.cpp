@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "pipe_common.h"
 
 using namespace brannic_pipe_internal;

@@ -10,7 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 
 namespace brannic_pipe_internal {
 

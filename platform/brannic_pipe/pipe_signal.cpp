@@ -6,7 +6,7 @@
 #include <atomic>
 #include <initializer_list>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 
 // A lock-free atomic store is async-signal-safe; anything else would not be.
 static_assert(std::atomic<int>::is_always_lock_free, "main_running must be lock-free");

@@ -1,8 +1,8 @@
 // Minimal MAVLink wire layer: checksum, finalize, send-buffer encoding and
 // the messages this system packs.
-#include <cstring>
+#include "mavlink_wire.h"
 
-#include "orvi_mavlink.h"
+#include <cstring>
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "default_power_calibration.h"
-#include "power_map.h"
+#include <orvi/power_map.h>
 #include "test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "channel_plan.h"
+#include <orvi/channel_plan.h>
 #include "test_support.h"
 
 namespace {

@@ -1,12 +1,12 @@
-#include "config_helpers.h"
+#include <orvi/config_helpers.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "brannic_json.h"
-#include "config_file_headers.h"
+#include <orvi/brannic_json.h>
+#include <orvi/config_file_headers.h>
 #include "config_files.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "diagnostics.h"
+#include <orvi/diagnostics.h>
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "radio_control.h"
+#include <orvi/radio_control.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "neon_memcpy.h"
+#include <orvi/neon_memcpy.h>
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "brannic_json.h"
-#include "brannic_pipe.h"
-#include "config_helpers.h"
+#include <orvi/brannic_json.h>
+#include <orvi/brannic_pipe.h>
+#include <orvi/config_helpers.h>
 #include "config_files.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pipe_records.h"
+#include <orvi/pipe_records.h>
 
 namespace {
 

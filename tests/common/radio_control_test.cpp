@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "test_support.h"
-#include "radio_control.h"
+#include <orvi/radio_control.h>
 
 namespace {
 

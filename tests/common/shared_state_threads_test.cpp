@@ -1,7 +1,7 @@
 // Many threads at once on the process-wide caches: every caller sees the
 // same answer, and a warm cache runs nothing.
-#include "radio_control.h"
-#include "wifibroadcast_spdlog.h"
+#include <orvi/radio_control.h>
+#include <orvi/wifibroadcast_spdlog.h>
 
 #include "test_support.h"
 

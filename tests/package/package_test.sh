@@ -72,7 +72,12 @@ mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm
 0,13.00,13.00,13.00,13.00,13.00,13.00,13.00,13.00
 2000,13.00,13.00,13.00,13.00,13.00,13.00,13.00,13.00
 CSV
-user_files=(/etc/quillon/orvi-vtx.conf "$vtx/calibrated_5_8.csv" "$vtx/5_8_mv_to_dbm.csv")
+# A link left where the install once made its partial copies: the install
+# must neither write through it nor move it into place.
+echo "the user's notes" >/etc/quillon/notes.txt
+ln -s /etc/quillon/notes.txt "$vtx/5_1_mv_to_dbm.csv.dpkg-new"
+user_files=(/etc/quillon/orvi-vtx.conf "$vtx/calibrated_5_8.csv" "$vtx/5_8_mv_to_dbm.csv"
+    /etc/quillon/notes.txt)
 for f in "${user_files[@]}"; do cp "$f" "$scratch/keep/${f//\//_}"; done
 
 check_user_files() {  # after-what
@@ -92,7 +97,10 @@ for band in 2_4 5_1; do
     cmp -s "$vtx/${band}_mv_to_dbm.csv" "/usr/share/orvi-rfmon/${band}_mv_to_dbm.csv" ||
         fail "install did not put the missing ${band}_mv_to_dbm.csv in $vtx"
 done
-[ -z "$(find "$vtx" -name '*.dpkg-new')" ] || fail "install left a partial copy in $vtx"
+[ ! -L "$vtx/5_1_mv_to_dbm.csv" ] || fail "install moved a link into place as 5_1_mv_to_dbm.csv"
+[ "$(readlink "$vtx/5_1_mv_to_dbm.csv.dpkg-new")" = /etc/quillon/notes.txt ] ||
+    fail "install changed the user's link 5_1_mv_to_dbm.csv.dpkg-new"
+[ -z "$(find "$vtx" -type f -name '*.dpkg-new*')" ] || fail "install left a partial copy in $vtx"
 
 step "shared libraries"
 lib=/usr/lib/x86_64-linux-gnu/liborvi-vtx-helpers.so.0
@@ -111,10 +119,12 @@ for program in orvi-rfmon orvi-vtxview; do
     [ -n "$init" ] && [ -n "$start" ] && [ "$init" -lt "$start" ] ||
         fail "$program: $lib not initialised from the system before main"
 done
-symbols=$(nm -DC --defined-only "$lib")
-for symbol in 'CmdStrings[abi:cxx11]' 'VrxCmdStrings[abi:cxx11]' test_data max_bitrates_20mhz \
-    VTX_CONFIG_PATH 'get_max_bitrate(int, int, int)'; do
-    grep -qF " $symbol" <<<"$symbols" || fail "$lib does not define $symbol"
+# Each library exports exactly what the installed headers mark with its
+# export macro: no standard library code, internals or MAVLink calls.
+for spec in liborvi-vtx-helpers:ORVI_VTX_EXPORT liborvi-common:ORVI_COMMON_EXPORT \
+    libbrannic_pipe:BRANNIC_PIPE_EXPORT libbrannic_json:BRANNIC_JSON_EXPORT; do
+    plain "$here/check_exports.sh" "/usr/lib/x86_64-linux-gnu/${spec%%:*}.so.0" "${spec#*:}" \
+        /usr/include/orvi || fail "${spec%%:*}.so.0 exports other than its public headers say"
 done
 
 step "man pages"
@@ -161,10 +171,15 @@ fi
 step "a consumer of the -dev package"
 cp -r "$here/consumer" "$scratch/consumer"
 want="set_mw_power /etc/quillon/orvi-vtx.conf 1399 8125000"
-for header in /usr/include/orvi/*.h; do echo "#include \"${header##*/}\""; done >"$scratch/all.cpp"
+for header in /usr/include/orvi/*.h; do echo "#include <orvi/${header##*/}>"; done >"$scratch/all.cpp"
 # shellcheck disable=SC2046 # pkg-config gives separate words
 plain g++ -std=c++17 -fsyntax-only $(pkg-config --cflags orvi-vtx-helpers) "$scratch/all.cpp" ||
     fail "the installed headers do not compile"
+# Only <orvi/...> reaches them: a generic name is not on a caller's include path.
+echo '#include <diagnostics.h>' >"$scratch/flat.cpp"
+# shellcheck disable=SC2046
+! plain g++ -std=c++17 -fsyntax-only $(pkg-config --cflags orvi-vtx-helpers) "$scratch/flat.cpp" \
+    2>/dev/null || fail "pkg-config puts the headers' folder itself on the include path"
 # shellcheck disable=SC2046
 plain g++ -std=c++17 -o "$scratch/consumer-pc" "$scratch/consumer/consumer.cpp" \
     $(pkg-config --cflags --libs orvi-vtx-helpers) || fail "pkg-config consumer does not build"

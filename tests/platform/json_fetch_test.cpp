@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "brannic_json.h"
+#include <orvi/brannic_json.h>
 
 namespace {
 

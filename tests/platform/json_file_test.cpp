@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "brannic_json.h"
+#include <orvi/brannic_json.h>
 #include "test_support.h"
 
 namespace {

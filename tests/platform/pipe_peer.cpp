@@ -16,7 +16,7 @@
 #include <sstream>
 #include <string>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "pipe_test_records.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "pipe_test_records.h"
 #include "test_support.h"
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "brannic_pipe.h"
+#include <orvi/brannic_pipe.h>
 #include "monitor_state.h"
-#include "pipe_records.h"
+#include <orvi/pipe_records.h>
 #include "telemetry_subscription.h"
 #include "test_support.h"
 

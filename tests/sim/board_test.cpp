@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "pipe_records.h"
+#include <orvi/pipe_records.h>
 #include "test_support.h"
 
 namespace {

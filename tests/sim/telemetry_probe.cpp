@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "brannic_pipe.h"
-#include "pipe_records.h"
+#include <orvi/brannic_pipe.h>
+#include <orvi/pipe_records.h>
 
 namespace {
 

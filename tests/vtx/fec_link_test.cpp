@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "test_support.h"
-#include "fec_sizing.h"
-#include "link_rates.h"
-#include "vtx_config.h"
+#include <orvi/fec_sizing.h>
+#include <orvi/link_rates.h>
+#include <orvi/vtx_config.h>
 
 namespace {
 

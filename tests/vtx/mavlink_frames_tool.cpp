@@ -6,8 +6,8 @@
 #include <list>
 #include <string>
 
-#include "orvi_mavlink.h"
-#include "side_channel.h"
+#include "mavlink_wire.h"
+#include <orvi/side_channel.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "power_feedback.h"
+#include <orvi/power_feedback.h>
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "power_map.h"
+#include <orvi/power_map.h>
 #include "test_support.h"
 
 namespace {

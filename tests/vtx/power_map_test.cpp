@@ -7,7 +7,7 @@
 
 #include "default_power_calibration.h"
 #include "test_support.h"
-#include "power_map.h"
+#include <orvi/power_map.h>
 
 namespace {
 

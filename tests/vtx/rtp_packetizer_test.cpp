@@ -1,4 +1,4 @@
-#include "rtp_packetizer.h"
+#include <orvi/rtp_packetizer.h>
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "rtp_packetizer.h"
+#include <orvi/rtp_packetizer.h>
 
 namespace {
 

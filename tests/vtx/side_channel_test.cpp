@@ -1,10 +1,10 @@
-#include "side_channel.h"
+#include <orvi/side_channel.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "diagnostics.h"
+#include <orvi/diagnostics.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "video_profiles.h"
+#include <orvi/video_profiles.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "vtx_config.h"
+#include <orvi/vtx_config.h>
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "brannic_json.h"
-#include "brannic_pipe.h"
-#include "config_file_headers.h"
-#include "config_helpers.h"
+#include <orvi/brannic_json.h>
+#include <orvi/brannic_pipe.h>
+#include <orvi/config_file_headers.h>
+#include <orvi/config_helpers.h>
 #include "config_files.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // link.
 #include <cstdio>
 
-#include "link_rates.h"
-#include "vtx_constants.h"
+#include <orvi/link_rates.h>
+#include <orvi/vtx_constants.h>
 
 int main() {
     std::printf("%s %s %zu %d\n", CmdStrings[5].c_str(), VTX_CONFIG_PATH, test_data->size(),

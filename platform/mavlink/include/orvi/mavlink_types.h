@@ -1,15 +1,17 @@
 /*
- * The MAVLink 2 types and calls this system uses.
+ * The MAVLink 2 types in the VTX library's interface: the message record and
+ * the payloads of the messages it handles. Types only: the library calls no
+ * MAVLink function and exports none.
  *
- * When the MAVLink C library's generated headers are available (CMake option
- * ORVI_MAVLINK_INCLUDE_DIR or the usual include paths) they are used as they
- * are. Otherwise a minimal layer written from the public wire format stands
- * in: the message record with the library's field layout and names, the
- * X.25 checksum with the CRC-extra byte, finalizing (MAVLink 2 trims trailing
- * zero payload bytes), send-buffer encoding, and the few messages we use.
+ * A program that uses the MAVLink C library's generated headers defines
+ * ORVI_HAVE_MAVLINK (with common/mavlink.h on its include path) and gets
+ * these types from there; the library itself is built that way when its
+ * build finds those headers. Otherwise the definitions below stand in: the
+ * library's field layout and names, so that either way the library has the
+ * same interface.
  */
-#ifndef ORVI_MAVLINK_H
-#define ORVI_MAVLINK_H
+#ifndef ORVI_MAVLINK_TYPES_H
+#define ORVI_MAVLINK_TYPES_H
 
 #ifdef ORVI_HAVE_MAVLINK
 #include <common/mavlink.h>
@@ -90,34 +92,21 @@ static_assert(sizeof(mavlink_heartbeat_t) == MAVLINK_MSG_ID_HEARTBEAT_LEN, "hear
 static_assert(sizeof(mavlink_rc_channels_t) == MAVLINK_MSG_ID_RC_CHANNELS_LEN, "rc payload");
 #endif
 
-void crc_init(uint16_t* crc);
-void crc_accumulate(uint8_t data, uint16_t* crc);
-uint16_t crc_calculate(const uint8_t* data, uint16_t length);
-
-/* Fills in the header and checksum of a message whose payload is in place.
- * MAVLink 2 frames carry the payload without its trailing zero bytes. */
-uint16_t mavlink_finalize_message(mavlink_message_t* msg, uint8_t system_id,
-                                  uint8_t component_id, uint8_t min_length, uint8_t length,
-                                  uint8_t crc_extra);
-/* Same, as a MAVLink 1 frame. */
-uint16_t orvi_mavlink1_finalize_message(mavlink_message_t* msg, uint8_t system_id,
-                                        uint8_t component_id, uint8_t length, uint8_t crc_extra);
-/* The frame as sent on the wire; returns its length. */
-uint16_t mavlink_msg_to_send_buffer(uint8_t* buf, const mavlink_message_t* msg);
-
-uint16_t mavlink_msg_heartbeat_pack(uint8_t system_id, uint8_t component_id,
-                                    mavlink_message_t* msg, uint8_t type, uint8_t autopilot,
-                                    uint8_t base_mode, uint32_t custom_mode,
-                                    uint8_t system_status);
-uint16_t mavlink_msg_rc_channels_encode(uint8_t system_id, uint8_t component_id,
-                                        mavlink_message_t* msg,
-                                        const mavlink_rc_channels_t* rc_channels);
-void mavlink_msg_rc_channels_decode(const mavlink_message_t* msg,
-                                    mavlink_rc_channels_t* rc_channels);
-
 #ifdef __cplusplus
 }
 #endif
 
 #endif /* ORVI_HAVE_MAVLINK */
-#endif /* ORVI_MAVLINK_H */
+
+#ifdef __cplusplus
+#include <cstddef>
+/* The library takes these records by value and in containers: whichever
+ * definitions a program compiles with, they must have this layout. */
+static_assert(sizeof(mavlink_message_t) == 291, "MAVLink message record");
+static_assert(offsetof(mavlink_message_t, payload64) == 12, "MAVLink message payload");
+static_assert(offsetof(mavlink_message_t, ck) == 276, "MAVLink message checksum bytes");
+static_assert(offsetof(mavlink_message_t, signature) == 278, "MAVLink message signature");
+static_assert(sizeof(mavlink_rc_channels_t) == 42, "RC_CHANNELS payload");
+#endif
+
+#endif /* ORVI_MAVLINK_TYPES_H */

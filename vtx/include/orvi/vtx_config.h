@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "video_codec.h"
-#include "vtx_constants.h"
+#include <orvi/video_codec.h>
+#include <orvi/vtx_constants.h>
+#include <orvi/vtx_export.h>
 
 namespace SocketHelper {
 struct UDPConfig {
@@ -83,10 +84,11 @@ struct vrx_config_t {
     UdpEndpointList udp_receiver_configs;
 };
 
-int load_vtx_udp_configs(vtx_config_t* config, cJSON* root);
-int load_vrx_udp_configs(vrx_config_t* config, cJSON* root);
-void config_update_udp_endpoints(const char* path, const UdpEndpointList& endpoints);
-venc_mode_t get_stream_codec(const char* source);
-int fetch_camera_bitrate(const std::string& pipe);
-int get_camera_pitch_offset(std::string& source);
-uint8_t check_cameras_status();
+ORVI_VTX_EXPORT int load_vtx_udp_configs(vtx_config_t* config, cJSON* root);
+ORVI_VTX_EXPORT int load_vrx_udp_configs(vrx_config_t* config, cJSON* root);
+ORVI_VTX_EXPORT void config_update_udp_endpoints(const char* path,
+                                                 const UdpEndpointList& endpoints);
+ORVI_VTX_EXPORT venc_mode_t get_stream_codec(const char* source);
+ORVI_VTX_EXPORT int fetch_camera_bitrate(const std::string& pipe);
+ORVI_VTX_EXPORT int get_camera_pitch_offset(std::string& source);
+ORVI_VTX_EXPORT uint8_t check_cameras_status();

@@ -8,7 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "video_codec.h"
+#include <orvi/video_codec.h>
+#include <orvi/vtx_export.h>
 
 constexpr uint32_t RTP_SSRC = 0xC0FFEEEE;
 constexpr int RTP_VIDEO_PAYLOAD_TYPE = 96;
@@ -48,19 +49,20 @@ static_assert(sizeof(fu_header_t) == 1);
 static_assert(sizeof(nal_unit_header_h265_t) == 2);
 static_assert(sizeof(fu_header_h265_t) == 1);
 
-void set_rtp_header(rtp_header_t* header, bool marker, uint32_t timestamp, uint16_t* seq,
-                    int payload_type);
-void set_nalu(nalu_header_t* header, uint8_t type, int nal_type);
-void set_h265_nalu(nal_unit_header_h265_t* header, uint8_t type);
-void set_fu_header(fu_header_t* header, bool start, bool end, int type);
-void set_h265_fu_header(fu_header_h265_t* header, bool start, bool end, int type);
+ORVI_VTX_EXPORT void set_rtp_header(rtp_header_t* header, bool marker, uint32_t timestamp,
+                                    uint16_t* seq, int payload_type);
+ORVI_VTX_EXPORT void set_nalu(nalu_header_t* header, uint8_t type, int nal_type);
+ORVI_VTX_EXPORT void set_h265_nalu(nal_unit_header_h265_t* header, uint8_t type);
+ORVI_VTX_EXPORT void set_fu_header(fu_header_t* header, bool start, bool end, int type);
+ORVI_VTX_EXPORT void set_h265_fu_header(fu_header_h265_t* header, bool start, bool end, int type);
 
 // Builds one fragment of `len` payload bytes into a new vector that replaces
 // `packet`; returns the source bytes consumed (start code and NAL header
 // included on a first fragment).
-int create_rtp_packet_fragment(const uint8_t* data, size_t len, uint32_t timestamp, bool first,
-                               int mtu, uint16_t* seq, int nal_type,
-                               std::shared_ptr<std::vector<uint8_t>>& packet, venc_mode_t mode);
+ORVI_VTX_EXPORT int create_rtp_packet_fragment(const uint8_t* data, size_t len, uint32_t timestamp,
+                                               bool first, int mtu, uint16_t* seq, int nal_type,
+                                               std::shared_ptr<std::vector<uint8_t>>& packet,
+                                               venc_mode_t mode);
 
 // Index of the first 00 00 00 01 at or after `start`; 0 when there is none.
-int get_header_size(const std::vector<uint8_t>& buffer, int start);
+ORVI_VTX_EXPORT int get_header_size(const std::vector<uint8_t>& buffer, int start);

@@ -11,8 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "orvi_mavlink.h"
-#include "pipe_records.h"
+#include <orvi/mavlink_types.h>
+#include <orvi/pipe_records.h>
+#include <orvi/vtx_export.h>
 
 constexpr int RTP_OSD_PAYLOAD_TYPE = 98;
 constexpr int RTP_VIO_PAYLOAD_TYPE = 100;
@@ -49,12 +50,12 @@ typedef struct vfc_vio_t {
 #pragma pack(pop)
 static_assert(sizeof(vfc_vio_t) == 20, "VIO record is 20 bytes");
 
-void create_osd_rtp_packets(std::shared_ptr<MspDPV1>& osd, PacketList& packets, uint16_t* seq,
-                            int max_payload);
-void create_tflite_packets(std::vector<tflite_box_t>& boxes, uint16_t* seq, PacketList& packets,
-                           int max_payload);
-void create_vfc_vio_packet(vfc_vio_t vio, uint16_t* seq, PacketList& packets);
-void create_mavlink_packets(std::unordered_map<int, mavlink_message_t>& messages, uint16_t* seq,
-                            PacketList& packets, int max_payload);
-void create_mavlink_packets(std::list<mavlink_message_t>& messages, uint16_t* seq,
-                            PacketList& packets, int max_payload);
+ORVI_VTX_EXPORT void create_osd_rtp_packets(std::shared_ptr<MspDPV1>& osd, PacketList& packets,
+                                            uint16_t* seq, int max_payload);
+ORVI_VTX_EXPORT void create_tflite_packets(std::vector<tflite_box_t>& boxes, uint16_t* seq,
+                                           PacketList& packets, int max_payload);
+ORVI_VTX_EXPORT void create_vfc_vio_packet(vfc_vio_t vio, uint16_t* seq, PacketList& packets);
+ORVI_VTX_EXPORT void create_mavlink_packets(std::unordered_map<int, mavlink_message_t>& messages,
+                                            uint16_t* seq, PacketList& packets, int max_payload);
+ORVI_VTX_EXPORT void create_mavlink_packets(std::list<mavlink_message_t>& messages, uint16_t* seq,
+                                            PacketList& packets, int max_payload);

@@ -14,6 +14,10 @@
 #include <cjson/cJSON.h>
 #include <stdint.h>
 
+/* What the library exports: exactly the declarations marked
+ * BRANNIC_PIPE_EXPORT; it is built with hidden visibility. */
+#define BRANNIC_PIPE_EXPORT __attribute__((visibility("default")))
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -58,11 +62,14 @@ typedef void (*pipe_client_simple_cb)(int ch, char* data, int bytes, void* conte
  * the open, and stay registered across a close and a new open of the channel
  * (register null to remove one). 0 on success, PIPE_ERROR_INVALID_ARG for a
  * channel out of range. */
-int pipe_client_set_connect_cb(int ch, pipe_client_connect_cb cb, void* context);
-int pipe_client_set_disconnect_cb(int ch, pipe_client_disconnect_cb cb, void* context);
+BRANNIC_PIPE_EXPORT int pipe_client_set_connect_cb(int ch, pipe_client_connect_cb cb,
+                                                   void* context);
+BRANNIC_PIPE_EXPORT int pipe_client_set_disconnect_cb(int ch, pipe_client_disconnect_cb cb,
+                                                      void* context);
 /* data points to one whole server write (never part of one, never two), valid
  * only during the call. */
-int pipe_client_set_simple_helper_cb(int ch, pipe_client_simple_cb cb, void* context);
+BRANNIC_PIPE_EXPORT int pipe_client_set_simple_helper_cb(int ch, pipe_client_simple_cb cb,
+                                                         void* context);
 /* path: a full pipe path such as "/run/zpx/vtx_latency" (trailing '/' optional)
  * or a bare pipe name. Succeeds whether or not the server runs: the client
  * connects when it appears (connect callback) and after each loss (disconnect
@@ -73,49 +80,50 @@ int pipe_client_set_simple_helper_cb(int ch, pipe_client_simple_cb cb, void* con
  * it never holds less than PIPE_MAX_MESSAGE_BYTES.
  * Negative only for bad arguments: PIPE_ERROR_INVALID_ARG, PIPE_ERROR_INVALID_PATH,
  * PIPE_ERROR_CHANNEL_IN_USE (or PIPE_ERROR_SYSTEM when no thread can be made). */
-int pipe_client_open(int ch, const char* path, const char* client_name, int flags,
-                     int buffer_bytes);
+BRANNIC_PIPE_EXPORT int pipe_client_open(int ch, const char* path, const char* client_name,
+                                         int flags, int buffer_bytes);
 /* Stops the channel's thread and waits for it: no callback of the channel runs
  * after it returns, and no disconnect callback is made for the close itself.
  * From inside a callback of the same channel it cannot wait for itself: the
  * thread ends when that callback returns, without calling another. From a
  * callback of another channel it waits for that channel's running callback
  * unless that callback is itself closing (it may be waiting for this one). */
-void pipe_client_close(int ch);
+BRANNIC_PIPE_EXPORT void pipe_client_close(int ch);
 /* Stops and joins every client thread: no callback runs after it returns.
  * Safe from inside a callback, with the limits described at pipe_client_close. */
-void pipe_client_close_all(void);
+BRANNIC_PIPE_EXPORT void pipe_client_close_all(void);
 /* 1 while the channel is connected to its server, else 0. */
-int pipe_client_is_connected(int ch);
+BRANNIC_PIPE_EXPORT int pipe_client_is_connected(int ch);
 
 /* One line on standard error describing a result of this library. */
-void pipe_print_error(int code);
+BRANNIC_PIPE_EXPORT void pipe_print_error(int code);
 /* Bare name or full path under PIPE_DIR into the caller's 64-byte buffer,
  * always ending in '/': "vtx_latency" -> "/run/zpx/vtx_latency/". A name is
  * 1 to 53 of the characters A-Z a-z 0-9 _ - . and does not begin with '.'.
  * 0 on success; PIPE_ERROR_INVALID_PATH for anything else (path then holds
  * ""), PIPE_ERROR_INVALID_ARG for a null pointer. */
-int pipe_expand_location_string(const char* name, char* path);
+BRANNIC_PIPE_EXPORT int pipe_expand_location_string(const char* name, char* path);
 /* Nonzero when the named pipe (name or path) has a running server. */
-int pipe_exists(const char* name);
+BRANNIC_PIPE_EXPORT int pipe_exists(const char* name);
 /* Text command to the control channel of a pipe's server; negative when no server runs.
  * 0 once the server has taken the command for its control callback;
  * PIPE_ERROR_NOT_CONNECTED when no server answers (within 2 s);
  * PIPE_ERROR_OTHER when the server has no control callback. */
-int pipe_send_control_cmd(const char* pipe, const char* command);
+BRANNIC_PIPE_EXPORT int pipe_send_control_cmd(const char* pipe, const char* command);
 
 /* ---- process control ---- */
 /* Cleared by SIGINT, SIGTERM and SIGHUP once enable_signal_handler() ran. */
 #ifdef __cplusplus
 } /* extern "C" */
 #include <atomic>
-extern "C" std::atomic<int> main_running;
+typedef std::atomic<int> brannic_atomic_int;
 extern "C" {
 #else
-extern _Atomic int main_running;
+typedef _Atomic int brannic_atomic_int;
 #endif
+extern BRANNIC_PIPE_EXPORT brannic_atomic_int main_running;
 /* 0 on success, -1 (with a perror line) if a handler cannot be installed. */
-int enable_signal_handler(void);
+BRANNIC_PIPE_EXPORT int enable_signal_handler(void);
 
 /* ---- server side ----
  * Each created channel has an I/O thread that admits clients and takes
@@ -130,31 +138,35 @@ typedef void (*pipe_server_disconnect_cb)(int ch, int client_id, char* client_na
  * and "max_message_bytes". What a crashed server left behind is taken over;
  * a live server on the name gives PIPE_ERROR_SERVER_RUNNING. Callback
  * registrations stay across a close and a new create. */
-int pipe_server_create(int ch, const char* name, const char* type, const char* server_name);
-int pipe_server_set_control_cb(int ch, pipe_server_control_cb cb, void* context);
-int pipe_server_set_connect_cb(int ch, pipe_server_connect_cb cb, void* context);
-int pipe_server_set_disconnect_cb(int ch, pipe_server_disconnect_cb cb, void* context);
+BRANNIC_PIPE_EXPORT int pipe_server_create(int ch, const char* name, const char* type,
+                                           const char* server_name);
+BRANNIC_PIPE_EXPORT int pipe_server_set_control_cb(int ch, pipe_server_control_cb cb,
+                                                   void* context);
+BRANNIC_PIPE_EXPORT int pipe_server_set_connect_cb(int ch, pipe_server_connect_cb cb,
+                                                   void* context);
+BRANNIC_PIPE_EXPORT int pipe_server_set_disconnect_cb(int ch, pipe_server_disconnect_cb cb,
+                                                      void* context);
 /* One message to every connected client; a client that cannot take it loses it alone.
  * Never waits for a client. 1 to PIPE_MAX_MESSAGE_BYTES bytes. 0 on success
  * (also with no client), PIPE_ERROR_INVALID_ARG, or PIPE_ERROR_NOT_CONNECTED
  * when the channel is not created. */
-int pipe_server_write(int ch, const void* data, int bytes);
+BRANNIC_PIPE_EXPORT int pipe_server_write(int ch, const void* data, int bytes);
 /* Clients currently connected, or a negative result as for pipe_server_write. */
-int pipe_server_get_num_clients(int ch);
+BRANNIC_PIPE_EXPORT int pipe_server_get_num_clients(int ch);
 /* Messages dropped on this channel because a client could not keep up
  * (one count per client and message; reset by pipe_server_create). */
-uint64_t pipe_server_get_dropped(int ch);
+BRANNIC_PIPE_EXPORT uint64_t pipe_server_get_dropped(int ch);
 /* The channel's info object, owned by the library until the channel closes; edit
  * it, then publish it with pipe_server_update_info (atomic replace of the file). */
-cJSON* pipe_server_get_info_json_ptr(int ch);
-int pipe_server_update_info(int ch);
+BRANNIC_PIPE_EXPORT cJSON* pipe_server_get_info_json_ptr(int ch);
+BRANNIC_PIPE_EXPORT int pipe_server_update_info(int ch);
 /* Disconnects the clients and removes the pipe's files. From one of the
  * channel's own callbacks the thread ends when that callback returns. */
-void pipe_server_close(int ch);
-void pipe_server_close_all(void);
+BRANNIC_PIPE_EXPORT void pipe_server_close(int ch);
+BRANNIC_PIPE_EXPORT void pipe_server_close_all(void);
 
 /* "RAW8", "NV12", "YUV420", "RGB", "H264", "H265", "JPG"; "UNKNOWN" otherwise. */
-const char* pipe_image_format_to_string(int format);
+BRANNIC_PIPE_EXPORT const char* pipe_image_format_to_string(int format);
 
 #ifdef __cplusplus
 }

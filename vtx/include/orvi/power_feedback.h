@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <deque>
 
-#include "vtx_config.h"
+#include <orvi/vtx_config.h>
+#include <orvi/vtx_export.h>
 
 enum power_step_direction_e : int32_t {
     POWER_STEP_NONE = 0,
@@ -29,8 +30,10 @@ struct PowerControl {
 
 // One measurement, in dBm. `flag` goes to set_power: with it clear and
 // config->enable_pit set, the profile's pit_power_idx is applied instead.
-void power_feedback_loop(vtx_config_t* config, PowerControl* control, double measured_dbm, bool flag);
+ORVI_VTX_EXPORT void power_feedback_loop(vtx_config_t* config, PowerControl* control,
+                                         double measured_dbm, bool flag);
 
 // The slow loop over the fast loop's sample queue.
-void steady_state_power_feedback_loop(vtx_config_t* config, PowerControl* control, std::deque<int>& samples,
-                                      int lower_mw, int upper_mw, int measured_mw, bool flag);
+ORVI_VTX_EXPORT void steady_state_power_feedback_loop(vtx_config_t* config, PowerControl* control,
+                                                      std::deque<int>& samples, int lower_mw,
+                                                      int upper_mw, int measured_mw, bool flag);

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <orvi/common_export.h>
+
 constexpr uint32_t PIPE_RECORD_MAGIC = 0x4F525649;  // bytes 49 56 52 4F
 
 #pragma pack(push, 1)
@@ -84,12 +86,16 @@ static_assert(offsetof(doodle_stats_t, magic_number) == 4);
 // Each returns the buffer itself when every record in it carries the magic,
 // with the record count in *n_packets; otherwise null with *n_packets 0
 // (one message per fault on stderr). The buffer is never modified.
-vtx_data_t* orvi_vtx_validate_pipe_data(char* data, int bytes, int* n_packets);
-external_fc_status_t* validate_ext_fc_status_pipe_data(char* data, int bytes, int* n_packets);
-doodle_stats_t* orvi_modem_doodle_validate_pipe_data(char* data, int bytes, int* n_packets);
-ndc_coords_t* pipe_validate_ndc_coords_data(const uint8_t* data, int bytes, int* n_packets);
-tflite_box_t* pipe_validate_bbox_data(const uint8_t* data, int bytes, int* n_packets);
+ORVI_COMMON_EXPORT vtx_data_t* orvi_vtx_validate_pipe_data(char* data, int bytes, int* n_packets);
+ORVI_COMMON_EXPORT external_fc_status_t* validate_ext_fc_status_pipe_data(char* data, int bytes,
+                                                                          int* n_packets);
+ORVI_COMMON_EXPORT doodle_stats_t* orvi_modem_doodle_validate_pipe_data(char* data, int bytes,
+                                                                        int* n_packets);
+ORVI_COMMON_EXPORT ndc_coords_t* pipe_validate_ndc_coords_data(const uint8_t* data, int bytes,
+                                                               int* n_packets);
+ORVI_COMMON_EXPORT tflite_box_t* pipe_validate_bbox_data(const uint8_t* data, int bytes,
+                                                         int* n_packets);
 
 // 1 when bit `bit` (0 = least significant) of value is set; 0 for bits
 // 8 and up, and for bit numbers outside 0..31.
-int is_bit_set(uint8_t value, int bit);
+ORVI_COMMON_EXPORT int is_bit_set(uint8_t value, int bit);
