@@ -142,9 +142,7 @@ sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* level
     const bool have_stored = stored_state == 0;
 
     sweep_results_t results = {};
-    sensor_data_t record = {};
-    record.temperature_c = -9999.0;
-    record.temp_valid = false;
+    sensor_data_t record;
 
     const int count = level_count == 0 ? POWER_LEVEL_MAX : level_count;
     int stop_level = 0;
