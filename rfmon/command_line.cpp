@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "calibration_sweep.h"
 #include "monitor_state.h"
+#include "safety_limits.h"
 #include "tool_runner.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #include "monitor_state.h"
 
+#include "power_search.h"
+
 int Average_Sampling = 300;
 double PAUSE_BETWEEN_PRINTS = 0.0001;
 double desired_dBm = 25.0;

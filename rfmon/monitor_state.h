@@ -11,9 +11,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "calibration_sweep.h"  // g_temp_test_flag, set by -temp_test
-#include "power_search.h"       // g_global_*, the per-cycle snapshot the search reads
-
 constexpr int MAX_CALIBRATION_FREQUENCIES = 10;
 constexpr int MAX_CALIBRATION_MCS_VALUES = 10;
 
@@ -55,5 +52,6 @@ typedef struct monitor_settings_t {
 // The settings as parse_arguments left them.
 monitor_settings_t monitor_settings();
 
-// Snapshot of the telemetry into the out-parameters and the g_global_* values.
+// Snapshot of the telemetry into the out-parameters and the g_global_* values
+// of power_search.h, which the power search reads.
 void get_vtx_config(int* mcs, int* frequency, int* power_idx);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration_sweep.h"
 #include "command_line.h"
 #include "monitor_state.h"
 
