@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -74,27 +73,6 @@ int serving_mcs(const PowerMap& map, int mcs) {
 }
 
 }  // namespace
-
-const char* band_of_frequency(int frequency) {
-    const int band = frequency / 100;
-    if (frequency < 0) return nullptr;
-    if (band >= 23 && band <= 25) return "2_4";
-    if (band >= 50 && band <= 55) return "5_1";
-    if (band >= 56 && band <= 59) return "5_8";
-    return nullptr;
-}
-
-int report_frequency(const char* band) {
-    if (std::strcmp(band, "2_4") == 0) return 2412;
-    if (std::strcmp(band, "5_1") == 0) return 5180;
-    return 5805;
-}
-
-const char* band_name(const char* band) {
-    if (std::strcmp(band, "2_4") == 0) return "2.4";
-    if (std::strcmp(band, "5_1") == 0) return "5.1";
-    return "5.8";
-}
 
 PowerMap transmitter_power_map(const calibration_table_t& table) {
     return without_library_output([&] {

@@ -114,7 +114,7 @@ std::string text_report(const calibration_report_t& report) {
     std::string out = fmt::format("Calibration tables in {}\n", report.dir);
     int defects = 0;
     for (const table_report_t& table : report.tables) {
-        out += fmt::format("\n{}: {} GHz band, modified {}\n", file_name(table.path), band_name(table.band.c_str()),
+        out += fmt::format("\n{}: {} GHz band, modified {}\n", file_name(table.path), table.band_key,
                            modification_time(table.modified));
         if (table.bad_lines) {
             out += fmt::format("  {} line{} left out (messages on standard error){}\n", table.bad_lines,

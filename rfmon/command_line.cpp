@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "calibration_sweep.h"
+#include "fast_estimation.h"
+#include "frequency_bands.h"
 #include "monitor_state.h"
 #include "safety_limits.h"
 #include "tool_runner.h"
@@ -18,9 +20,6 @@ namespace {
 
 // The bus number as text: the -d value, or the detected bus in decimal.
 char bus_text[BUS_TEXT_MAX + 1] = {};
-
-const int FAST_DEFAULT_FREQUENCIES[] = {2412, 5180, 5805};
-const int FAST_DEFAULT_MCS[] = {0, 3};
 
 bool starts_with_digit(const char* text) { return text[0] >= '0' && text[0] <= '9'; }
 
@@ -368,11 +367,14 @@ int finish_calibration_request(option_pass_t* pass) {
                 "Error: Calibration requires at least one MCS value (-m option).\n", pass->program);
         }
     } else if (pass->fast_calibration) {
+        // Without -f or -m: every combination that a fast sweep covers.
         if (pass->frequency_count == 0) {
-            for (int f : FAST_DEFAULT_FREQUENCIES) pass->frequencies[pass->frequency_count++] = f;
+            for (const sweep_band_t& band : SWEEP_BANDS) {
+                pass->frequencies[pass->frequency_count++] = band.anchor_frequency;
+            }
         }
         if (pass->mcs_count == 0) {
-            for (int m : FAST_DEFAULT_MCS) pass->mcs_values[pass->mcs_count++] = m;
+            for (int m : FAST_CALIBRATION_MCS) pass->mcs_values[pass->mcs_count++] = m;
         }
     } else {
         return MODE_MONITORING;

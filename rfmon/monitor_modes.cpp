@@ -8,6 +8,7 @@
 #include "calibration_sweep.h"
 #include "command_line.h"
 #include "conversion_tables.h"
+#include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
 #include "power_search.h"
@@ -54,10 +55,7 @@ void watch_both_channels(const sensor_data_t& record, int frequency, over_range_
 }  // namespace
 
 bool is_fast_combination(bool fast_mode, int frequency, int mcs) {
-    if (!fast_mode) return false;
-    bool anchor_frequency = frequency == 2412 || frequency == 5180 || frequency == 5805;
-    bool anchor_mcs = mcs == 0 || mcs == 3;
-    return anchor_frequency && anchor_mcs;
+    return fast_mode && is_fast_calibration_combination(frequency, mcs);
 }
 
 int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
