@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "power_units.h"
+
 namespace {
 
 // `fd` back to what `saved` holds, or closed again if it was closed.
@@ -99,7 +101,5 @@ power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& 
 
 bool pick_off_target(const power_pick_t& pick) {
     if (!pick.measured || pick.capped_mw <= 0) return true;
-    return std::fabs(mw_to_dbm(pick.measured_mw) - mw_to_dbm(pick.capped_mw)) > REQUEST_TOLERANCE_DB;
+    return std::fabs(mW_to_dBm(pick.measured_mw) - mW_to_dBm(pick.capped_mw)) > REQUEST_TOLERANCE_DB;
 }
-
-double mw_to_dbm(double mw) { return 10.0 * std::log10(mw); }

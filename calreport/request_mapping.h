@@ -32,5 +32,3 @@ power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& 
 // True when the pick has no measured output or misses the (capped) request
 // by more than REQUEST_TOLERANCE_DB.
 bool pick_off_target(const power_pick_t& pick);
-
-double mw_to_dbm(double mw);

@@ -4,6 +4,7 @@
 
 #include "conversion_range.h"
 #include "frequency_bands.h"
+#include "power_units.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
         const level_cell_t& cell = column.level[level];
         if (cell.kind != CELL_MEASURED) continue;
-        report.curve.push_back({level, mw_to_dbm(cell.value)});
+        report.curve.push_back({level, mW_to_dBm(cell.value)});
         if (report.levels_measured == 0 || cell.value < report.min_mw) report.min_mw = cell.value;
         if (report.levels_measured == 0 || cell.value > report.max_mw) report.max_mw = cell.value;
         ++report.levels_measured;

@@ -10,6 +10,7 @@
 #include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
+#include "power_units.h"
 #include "safety_limits.h"
 #include "sensor_processing.h"
 #include "sleeping.h"

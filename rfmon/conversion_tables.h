@@ -29,6 +29,4 @@ void init_csv_cache_manager(void);
 // loaded (after the load's message) or holds no rows.
 int conversion_table_top_mv(const char* band, double* top_mv);
 int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, double mv);
-double custom_exp10(double x);
-double mW_to_dBm(double mw);
 const char* custom_strcasestr(const char* haystack, const char* needle);

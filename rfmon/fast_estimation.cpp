@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "conversion_tables.h"
 #include "default_power_calibration.h"
 #include "frequency_bands.h"
+#include "power_units.h"
 #include "safety_limits.h"
 
 namespace {
