@@ -53,25 +53,11 @@ const table_column_t* column_of(const calibration_table_t& table, int mcs) {
 }
 
 // The table column whose curve the map holds for `mcs`: the MCS's own, or
-// the one the map's normalisation copied into it (MCS 2 from 1, 4..7 from 3).
+// the one the map's normalisation copied into it.
 const table_column_t* source_column(const calibration_table_t& table, int mcs) {
     if (const table_column_t* own = column_of(table, mcs)) return own;
-    if (mcs == 2) return column_of(table, 1);
-    if (mcs >= 4 && mcs <= 7) return column_of(table, 3);
-    return nullptr;
-}
-
-// The map entry that findClosestPowerIndex uses: the MCS, else the nearest
-// lower one, else the nearest higher one up to 7.
-int serving_mcs(const PowerMap& map, int mcs) {
-    if (map.count(mcs)) return mcs;
-    for (int lower = mcs - 1; lower >= 0; --lower) {
-        if (map.count(lower)) return lower;
-    }
-    for (int higher = mcs + 1; higher <= 7; ++higher) {
-        if (map.count(higher)) return higher;
-    }
-    return -1;
+    const int source = mcsCoverageSource(mcs);
+    return source < 0 ? nullptr : column_of(table, source);
 }
 
 }  // namespace
@@ -89,8 +75,9 @@ power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& 
     power_pick_t pick = {request_mw, request_mw, 1, false, 0};
     pick.index = without_library_output(
         [&] { return findClosestPowerIndex(map, mcs, &pick.capped_mw, frequency, domain, true); });
-    const int served = serving_mcs(map, mcs);
-    const table_column_t* column = served < 0 ? nullptr : source_column(table, served);
+    int served = 0;
+    const table_column_t* column =
+        servingMcs(map, mcs, &served) ? source_column(table, served) : nullptr;
     if (column && pick.index >= 1 && pick.index <= CALIBRATION_TABLE_LEVELS &&
         column->level[pick.index].kind == CELL_MEASURED) {
         pick.measured = true;
