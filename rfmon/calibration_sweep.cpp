@@ -77,18 +77,7 @@ int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int le
         std::printf("Taking reading %d of %d for power level %d...\n", r, READINGS_PER_LEVEL,
                     level);
         if (r >= 2) sleep_us(READING_GAP_US);
-        int status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
-                                         ADJUST_SAMPLE_PAUSE_S);
-        if (status < 0) {
-            std::printf("Reading %d failed, retrying...\n", r);
-            sleep_us(READING_GAP_US);
-            status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
-                                         ADJUST_SAMPLE_PAUSE_S);
-            if (status < 0) {
-                std::printf("Reading %d failed again, skipping this reading\n", r);
-                continue;
-            }
-        }
+        if (!reading_with_retry(record, fd, mcs, frequency, r, ", skipping this reading")) continue;
         double mv = band.channel == 0 ? record->ch0_mv : record->ch1_mv;
         if (r == 1) {
             std::printf("Reading %d complete: %.2f mV (skipped)\n", r, mv);

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr long long RETRY_PAUSE_US = 100000;
+
 // Seconds to whole microseconds by truncation; nonsense (negative, NaN,
 // absurdly long) becomes no pause rather than a wrapped-around one.
 long long pause_us(double seconds) {
@@ -129,4 +131,16 @@ int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, i
     record->ch0_over_range = over_table_range("2.4", record->ch0_mv);
     record->ch1_over_range = over_table_range(ch1_band, record->ch1_mv);
     return 0;
+}
+
+bool reading_with_retry(sensor_data_t* record, int fd, int mcs, int frequency, int number,
+                        const char* again_suffix) {
+    if (process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES, ADJUST_SAMPLE_PAUSE_S) >= 0)
+        return true;
+    std::printf("Reading %d failed, retrying...\n", number);
+    sleep_us(RETRY_PAUSE_US);
+    if (process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES, ADJUST_SAMPLE_PAUSE_S) >= 0)
+        return true;
+    std::printf("Reading %d failed again%s\n", number, again_suffix);
+    return false;
 }
