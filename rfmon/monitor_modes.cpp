@@ -101,12 +101,9 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
     }
 }
 
-int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
-    const bool fast_mode = mode == MODE_FAST_CALIBRATION;
-    const calibration_params_t& params = settings.calibration;
-    // Every sweep raises the power: a signal from here on ends at power 1.
-    catch_interruptions();
+namespace {
 
+void print_calibration_plan(bool fast_mode, const calibration_params_t& params) {
     std::printf("Running in calibration mode with %d frequencies and %d MCS values\n",
                 params.frequency_count, params.mcs_count);
     if (fast_mode) {
@@ -123,59 +120,76 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
                         is_fast_combination(fast_mode, frequency, mcs) ? "fast" : "full");
         }
     }
+}
+
+void print_combination_banner(bool fast_mode, bool fast, int frequency, int mcs) {
+    std::puts("\n========================================");
+    if (fast) {
+        std::printf("Starting fast calibration for Frequency: %d MHz, MCS: %d\n", frequency, mcs);
+    } else {
+        if (fast_mode) {
+            std::fprintf(stderr,
+                         "Warning: Fast calibration is not supported for %d MHz MCS %d; using "
+                         "full calibration instead.\n",
+                         frequency, mcs);
+        }
+        std::printf("Starting full calibration for Frequency: %d MHz, MCS: %d\n", frequency, mcs);
+    }
+    std::puts("========================================");
+}
+
+// Tunes the transmitter to one combination and sweeps it; false when its
+// table was not written.
+bool calibrate_combination(int fd, bool fast_mode, int frequency, int mcs) {
+    const bool fast = is_fast_combination(fast_mode, frequency, mcs);
+    print_combination_banner(fast_mode, fast, frequency, mcs);
+    // The sweep never sets the MCS, so it is set here, with the frequency;
+    // the sweep then sets the frequency and waits once more on its own.
+    std::printf("Setting frequency to %d MHz...\n", frequency);
+    if (!configure_vtx("-F", frequency)) {
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set frequency using orvi-configure-vtx");
+        return false;
+    }
+    std::printf("Setting MCS to %d...\n", mcs);
+    if (!configure_vtx("-m", mcs)) {
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set MCS using orvi-configure-vtx");
+        return false;
+    }
+    sleep_us(SETTLE_AFTER_TUNING_US);
+    end_run_if_interrupted();
+
+    int result = fast ? perform_fast_calibration(fd, frequency, mcs)
+                      : perform_calibration(fd, frequency, mcs);
+    end_run_if_interrupted();
+    if (result != 0) {
+        std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n", frequency,
+                     mcs);
+    }
+    sleep_us(PAUSE_AFTER_SWEEP_US);
+    return result == 0;
+}
+
+}  // namespace
+
+int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
+    const bool fast_mode = mode == MODE_FAST_CALIBRATION;
+    const calibration_params_t& params = settings.calibration;
+    // Every sweep raises the power: a signal from here on ends at power 1.
+    catch_interruptions();
+    print_calibration_plan(fast_mode, params);
 
     // A script must be able to tell a run that wrote every table from one
     // that did not; a safety stop still writes its table and counts as done.
     bool any_failed = false;
     for (int fi = 0; fi < params.frequency_count; fi++) {
         for (int mi = 0; mi < params.mcs_count; mi++) {
+            end_run_if_interrupted();
             const int frequency = params.frequencies[fi];
-            const int mcs = params.mcs_values[mi];
-            const bool fast = is_fast_combination(fast_mode, frequency, mcs);
-            end_run_if_interrupted();
-
-            std::puts("\n========================================");
-            if (fast) {
-                std::printf("Starting fast calibration for Frequency: %d MHz, MCS: %d\n",
-                            frequency, mcs);
-            } else {
-                if (fast_mode) {
-                    std::fprintf(stderr,
-                                 "Warning: Fast calibration is not supported for %d MHz MCS %d; "
-                                 "using full calibration instead.\n",
-                                 frequency, mcs);
-                }
-                std::printf("Starting full calibration for Frequency: %d MHz, MCS: %d\n",
-                            frequency, mcs);
-            }
-            std::puts("========================================");
-
-            std::printf("Setting frequency to %d MHz...\n", frequency);
-            if (!configure_vtx("-F", frequency)) {
-                end_run_if_interrupted();
-                report_configure_failure("Failed to set frequency using orvi-configure-vtx");
+            if (!calibrate_combination(fd, fast_mode, frequency, params.mcs_values[mi])) {
                 any_failed = true;
-                continue;
             }
-            std::printf("Setting MCS to %d...\n", mcs);
-            if (!configure_vtx("-m", mcs)) {
-                end_run_if_interrupted();
-                report_configure_failure("Failed to set MCS using orvi-configure-vtx");
-                any_failed = true;
-                continue;
-            }
-            sleep_us(SETTLE_AFTER_TUNING_US);
-            end_run_if_interrupted();
-
-            int result = fast ? perform_fast_calibration(fd, frequency, mcs)
-                              : perform_calibration(fd, frequency, mcs);
-            end_run_if_interrupted();
-            if (result != 0) {
-                any_failed = true;
-                std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n",
-                             frequency, mcs);
-            }
-            sleep_us(PAUSE_AFTER_SWEEP_US);
         }
     }
 
