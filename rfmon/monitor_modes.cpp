@@ -58,8 +58,8 @@ bool is_fast_combination(bool fast_mode, int frequency, int mcs) {
     return fast_mode && is_fast_calibration_combination(frequency, mcs);
 }
 
-int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
-    if (settings.adjust_power) {
+int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings) {
+    if (adjust_power) {
         std::puts("Setting initial power to 1...");
         if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
             report_configure_failure("Failed to set initial power using orvi-configure-vtx");
@@ -73,7 +73,7 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
         int frequency = 0;
         int power_idx = 0;
         get_vtx_config(&mcs, &frequency, &power_idx);
-        if (settings.adjust_power) settings.current_power = power_idx;
+        if (adjust_power) current_power = power_idx;
 
         if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
                                 settings.pause_between_prints) < 0) {
@@ -87,13 +87,13 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
             record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
             record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
         watch_both_channels(*record, frequency, &watch);
-        if (settings.adjust_power) {
+        if (adjust_power) {
             // The search's own readings must not disturb the monitoring record.
             sensor_data_t scratch = *record;
             // The search raises the power: a signal during it ends at power 1.
             catch_interruptions();
-            set_dBm(fd, &scratch, &settings.adjust_power, &settings.current_power,
-                    settings.desired_dbm, static_cast<double>(frequency));
+            set_dBm(fd, &scratch, &adjust_power, &current_power, settings.desired_dbm,
+                    static_cast<double>(frequency));
             end_run_if_interrupted();
             release_interruptions();
         }

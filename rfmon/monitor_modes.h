@@ -6,9 +6,11 @@
 #include "sensor_data.h"
 
 // Endless cycles: snapshot, reading, one printed line, the one-time power
-// search. Returns only when the initial power command cannot be run
-// (the bus device is then closed); the result is the exit status.
-int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings);
+// search (while adjust_power is set, which the search clears; the search
+// keeps its choice in current_power). Returns only when the initial power
+// command cannot be run (the bus device is then closed); the result is the
+// exit status.
+int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings);
 
 // Tunes the transmitter to each requested frequency x MCS and runs a sweep,
 // then stops the latency test and closes the pipe clients and the bus.
