@@ -24,12 +24,6 @@ constexpr long long SETTLE_AFTER_TUNING_US = 4000000;
 constexpr long long PAUSE_AFTER_SWEEP_US = 1000000;
 constexpr int INITIAL_POWER_INDEX = 1;
 
-// Whether each channel read beyond its conversion table last cycle, so that
-// only the changes are reported, not every cycle.
-struct over_range_watch_t {
-    bool channel[2];
-};
-
 void watch_over_range(int channel, bool over_range, double mv, const char* band,
                       over_range_watch_t* watch) {
     if (over_range == watch->channel[channel]) return;
@@ -58,6 +52,40 @@ bool is_fast_combination(bool fast_mode, int frequency, int mcs) {
     return fast_mode && is_fast_calibration_combination(frequency, mcs);
 }
 
+bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& settings,
+                      over_range_watch_t* watch) {
+    int mcs = 0;
+    int frequency = 0;
+    int power_idx = 0;
+    get_vtx_config(&mcs, &frequency, &power_idx);
+    if (adjust_power) current_power = power_idx;
+
+    if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
+                            settings.pause_between_prints) < 0) {
+        std::fputs("Error processing sensor data\n", stderr);
+        sleep_us(FAILED_READING_PAUSE_US);
+        return false;
+    }
+    std::printf(
+        "2.4 GHz (CH0): %.2f dBm (%.2f mV)   %s GHz (CH1): %.2f dBm (%.2f mV)   Temperature "
+        "(C): %.2f   Freq: %d MHz   MCS: %d   Power: %d\n",
+        record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
+        record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
+    watch_both_channels(*record, frequency, watch);
+    if (adjust_power) {
+        // The search's own readings must not disturb the monitoring record.
+        sensor_data_t scratch = *record;
+        // The search raises the power: a signal during it ends at power 1.
+        catch_interruptions();
+        set_dBm(fd, &scratch, &adjust_power, &current_power, settings.desired_dbm,
+                static_cast<double>(frequency));
+        end_run_if_interrupted();
+        release_interruptions();
+    }
+    sleep_us(CYCLE_PAUSE_US);
+    return true;
+}
+
 int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings) {
     if (adjust_power) {
         std::puts("Setting initial power to 1...");
@@ -68,37 +96,7 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
         }
     }
     over_range_watch_t watch = {};
-    for (;;) {
-        int mcs = 0;
-        int frequency = 0;
-        int power_idx = 0;
-        get_vtx_config(&mcs, &frequency, &power_idx);
-        if (adjust_power) current_power = power_idx;
-
-        if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
-                                settings.pause_between_prints) < 0) {
-            std::fputs("Error processing sensor data\n", stderr);
-            sleep_us(FAILED_READING_PAUSE_US);
-            continue;
-        }
-        std::printf(
-            "2.4 GHz (CH0): %.2f dBm (%.2f mV)   %s GHz (CH1): %.2f dBm (%.2f mV)   Temperature "
-            "(C): %.2f   Freq: %d MHz   MCS: %d   Power: %d\n",
-            record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
-            record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
-        watch_both_channels(*record, frequency, &watch);
-        if (adjust_power) {
-            // The search's own readings must not disturb the monitoring record.
-            sensor_data_t scratch = *record;
-            // The search raises the power: a signal during it ends at power 1.
-            catch_interruptions();
-            set_dBm(fd, &scratch, &adjust_power, &current_power, settings.desired_dbm,
-                    static_cast<double>(frequency));
-            end_run_if_interrupted();
-            release_interruptions();
-        }
-        sleep_us(CYCLE_PAUSE_US);
-    }
+    for (;;) monitoring_cycle(fd, record, settings, &watch);
 }
 
 namespace {
