@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "power_units.h"
+
 namespace {
 
 // Two decimals, as the tables hold them; JSON has no NaN or infinity.
@@ -21,8 +23,8 @@ cJSON* column_json(const column_report_t& column) {
     cJSON_AddNumberToObject(object, "mcs", column.mcs);
     cJSON_AddNumberToObject(object, "levels_measured", column.levels_measured);
     const bool any = column.levels_measured > 0;
-    cJSON_AddItemToObject(object, "min_dbm", any ? number(mw_to_dbm(column.min_mw)) : cJSON_CreateNull());
-    cJSON_AddItemToObject(object, "max_dbm", any ? number(mw_to_dbm(column.max_mw)) : cJSON_CreateNull());
+    cJSON_AddItemToObject(object, "min_dbm", any ? number(mW_to_dBm(column.min_mw)) : cJSON_CreateNull());
+    cJSON_AddItemToObject(object, "max_dbm", any ? number(mW_to_dBm(column.max_mw)) : cJSON_CreateNull());
     cJSON_AddItemToObject(object, "knee_level", level_or_null(column.knee_level));
     cJSON_AddItemToObject(object, "stop_level", level_or_null(column.stop_level));
     const char* reason = stop_reason_name(column.stop_reason);

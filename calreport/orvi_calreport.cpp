@@ -9,6 +9,7 @@
 
 #include "chart_file.h"
 #include "command_line.h"
+#include "frequency_bands.h"
 #include "json_report.h"
 #include "svg_chart.h"
 #include "table_analysis.h"
@@ -60,13 +61,14 @@ bool inside_dir(const std::string& file, const std::string& dir) {
 }
 
 int run_query(const calreport_options_t& options, RegulatoryDomain domain) {
-    const char* band = band_of_frequency(options.frequency);
-    if (!band) {
+    sweep_band_t sweep;
+    if (!sweep_band(options.frequency, &sweep)) {
         std::fprintf(stderr,
                      "orvi-calreport: %d MHz is in no band with a table (2300-2599, 5000-5999 MHz)\n",
                      options.frequency);
         return EXIT_USAGE;
     }
+    const char* band = sweep.token;
     const std::string path = table_path(options.dir, band);
     calibration_table_t table = {};
     switch (read_calibration_table(path, band, &table)) {

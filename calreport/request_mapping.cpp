@@ -5,7 +5,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+
+#include "power_units.h"
 
 namespace {
 
@@ -52,49 +53,14 @@ const table_column_t* column_of(const calibration_table_t& table, int mcs) {
 }
 
 // The table column whose curve the map holds for `mcs`: the MCS's own, or
-// the one the map's normalisation copied into it (MCS 2 from 1, 4..7 from 3).
+// the one the map's normalisation copied into it.
 const table_column_t* source_column(const calibration_table_t& table, int mcs) {
     if (const table_column_t* own = column_of(table, mcs)) return own;
-    if (mcs == 2) return column_of(table, 1);
-    if (mcs >= 4 && mcs <= 7) return column_of(table, 3);
-    return nullptr;
-}
-
-// The map entry that findClosestPowerIndex uses: the MCS, else the nearest
-// lower one, else the nearest higher one up to 7.
-int serving_mcs(const PowerMap& map, int mcs) {
-    if (map.count(mcs)) return mcs;
-    for (int lower = mcs - 1; lower >= 0; --lower) {
-        if (map.count(lower)) return lower;
-    }
-    for (int higher = mcs + 1; higher <= 7; ++higher) {
-        if (map.count(higher)) return higher;
-    }
-    return -1;
+    const int source = mcsCoverageSource(mcs);
+    return source < 0 ? nullptr : column_of(table, source);
 }
 
 }  // namespace
-
-const char* band_of_frequency(int frequency) {
-    const int band = frequency / 100;
-    if (frequency < 0) return nullptr;
-    if (band >= 23 && band <= 25) return "2_4";
-    if (band >= 50 && band <= 55) return "5_1";
-    if (band >= 56 && band <= 59) return "5_8";
-    return nullptr;
-}
-
-int report_frequency(const char* band) {
-    if (std::strcmp(band, "2_4") == 0) return 2412;
-    if (std::strcmp(band, "5_1") == 0) return 5180;
-    return 5805;
-}
-
-const char* band_name(const char* band) {
-    if (std::strcmp(band, "2_4") == 0) return "2.4";
-    if (std::strcmp(band, "5_1") == 0) return "5.1";
-    return "5.8";
-}
 
 PowerMap transmitter_power_map(const calibration_table_t& table) {
     return without_library_output([&] {
@@ -109,8 +75,9 @@ power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& 
     power_pick_t pick = {request_mw, request_mw, 1, false, 0};
     pick.index = without_library_output(
         [&] { return findClosestPowerIndex(map, mcs, &pick.capped_mw, frequency, domain, true); });
-    const int served = serving_mcs(map, mcs);
-    const table_column_t* column = served < 0 ? nullptr : source_column(table, served);
+    int served = 0;
+    const table_column_t* column =
+        servingMcs(map, mcs, &served) ? source_column(table, served) : nullptr;
     if (column && pick.index >= 1 && pick.index <= CALIBRATION_TABLE_LEVELS &&
         column->level[pick.index].kind == CELL_MEASURED) {
         pick.measured = true;
@@ -121,7 +88,5 @@ power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& 
 
 bool pick_off_target(const power_pick_t& pick) {
     if (!pick.measured || pick.capped_mw <= 0) return true;
-    return std::fabs(mw_to_dbm(pick.measured_mw) - mw_to_dbm(pick.capped_mw)) > REQUEST_TOLERANCE_DB;
+    return std::fabs(mW_to_dBm(pick.measured_mw) - mW_to_dBm(pick.capped_mw)) > REQUEST_TOLERANCE_DB;
 }
-
-double mw_to_dbm(double mw) { return 10.0 * std::log10(mw); }

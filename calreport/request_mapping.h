@@ -19,14 +19,6 @@ typedef struct power_pick_t {
     double measured_mw;
 } power_pick_t;
 
-// Band token of a frequency in MHz ("2_4", "5_1", "5_8"), or nullptr.
-const char* band_of_frequency(int frequency);
-// The frequency a band's report asks for: one the fast calibration covers,
-// in the FCC-capped range for "5_1".
-int report_frequency(const char* band);
-// "2.4", "5.1" or "5.8" for a band token.
-const char* band_name(const char* band);
-
 // The map the transmitter builds from the table (loaded and normalised).
 // The loader's own messages are suppressed: the table reader reports the
 // same lines once.
@@ -41,5 +33,3 @@ power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& 
 // True when the pick has no measured output or misses the (capped) request
 // by more than REQUEST_TOLERANCE_DB.
 bool pick_off_target(const power_pick_t& pick);
-
-double mw_to_dbm(double mw);

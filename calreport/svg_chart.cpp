@@ -213,7 +213,7 @@ void chart(std::string& svg, const table_report_t& table, double top) {
     const frame_t f = {top + TOP, LEFT, WIDTH - LEFT - RIGHT, CHART_HEIGHT - TOP - BOTTOM, low, high};
     svg += fmt::format(R"(<text x="{:.1f}" y="{:.1f}" class="title">{}: {} GHz band</text>)"
                        "\n",
-                       LEFT, top + 24, escaped(file_name(table.path)), band_name(table.band.c_str()));
+                       LEFT, top + 24, escaped(file_name(table.path)), table.band_key);
     svg += fmt::format(R"(<text x="{:.1f}" y="{:.1f}" class="subtitle">modified {}; {}</text>)"
                        "\n",
                        LEFT, top + 44, escaped(modification_time(table.modified)),

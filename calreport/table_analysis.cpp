@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "conversion_range.h"
+#include "frequency_bands.h"
+#include "power_units.h"
 
 namespace {
-
-const char* const BANDS[] = {"2_4", "5_1", "5_8"};
 
 // A level stops a sweep as the sweep decided it: its stored output above
 // the limit, or its stored voltage beyond the conversion table.
@@ -62,7 +62,7 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
         const level_cell_t& cell = column.level[level];
         if (cell.kind != CELL_MEASURED) continue;
-        report.curve.push_back({level, mw_to_dbm(cell.value)});
+        report.curve.push_back({level, mW_to_dBm(cell.value)});
         if (report.levels_measured == 0 || cell.value < report.min_mw) report.min_mw = cell.value;
         if (report.levels_measured == 0 || cell.value > report.max_mw) report.max_mw = cell.value;
         ++report.levels_measured;
@@ -104,7 +104,9 @@ table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain 
     report.path = table.path;
     report.band = table.band;
     report.modified = table.modified;
-    report.frequency = report_frequency(table.band.c_str());
+    const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
+    report.band_key = band ? band->key : "?";
+    report.frequency = band ? band->anchor_frequency : 0;
     report.domain = domain;
     report.bad_lines = table.bad_lines;
     report.defects = table.bad_lines;
@@ -127,7 +129,8 @@ calibration_report_t build_report(const std::string& dir, RegulatoryDomain domai
     calibration_report_t report = {};
     report.dir = dir;
     bool defects = false;
-    for (const char* band : BANDS) {
+    for (const sweep_band_t& sweep : SWEEP_BANDS) {
+        const char* band = sweep.token;
         calibration_table_t table = {};
         switch (read_calibration_table(table_path(dir, band), band, &table)) {
             case TABLE_READ:

@@ -56,8 +56,11 @@ typedef struct column_report_t {
 typedef struct table_report_t {
     std::string path;
     std::string band;
+    const char* band_key;  // "2.4", "5.1" or "5.8", as the report names the band
     time_t modified;
-    int frequency;  // the frequency the requests were mapped at
+    // The band's anchor frequency, where the requests were mapped: the one a
+    // fast calibration measures, in the FCC-capped range for "5_1".
+    int frequency;
     RegulatoryDomain domain;
     std::vector<column_report_t> columns;
     int bad_lines;

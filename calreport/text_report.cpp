@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "power_units.h"
+
 namespace {
 
 const char* const DEFECT = "  << defect";
@@ -24,7 +26,7 @@ std::string level_list(const std::vector<int>& levels) {
 std::string output_at(const power_pick_t& pick) {
     if (!pick.measured) return fmt::format("power index {}, no measured output there", pick.index);
     return fmt::format("power index {}, measured {:.2f} mW ({:.2f} dBm)", pick.index, pick.measured_mw,
-                       mw_to_dbm(pick.measured_mw));
+                       mW_to_dBm(pick.measured_mw));
 }
 
 std::string stop_text(const column_report_t& column) {
@@ -47,8 +49,8 @@ void append_column(std::string& out, const column_report_t& column, const table_
         out += fmt::format("  MCS {}: no level measured\n", column.mcs);
     } else {
         out += fmt::format("  MCS {}: {} levels measured, {:.2f} to {:.2f} dBm ({:.2f} to {:.2f} mW)\n",
-                           column.mcs, column.levels_measured, mw_to_dbm(column.min_mw),
-                           mw_to_dbm(column.max_mw), column.min_mw, column.max_mw);
+                           column.mcs, column.levels_measured, mW_to_dBm(column.min_mw),
+                           mW_to_dBm(column.max_mw), column.min_mw, column.max_mw);
     }
     out += fmt::format("    stop:     {}\n", stop_text(column));
     const int last = column.stop_level ? column.stop_level : POWER_LEVEL_MAX;
@@ -114,7 +116,7 @@ std::string text_report(const calibration_report_t& report) {
     std::string out = fmt::format("Calibration tables in {}\n", report.dir);
     int defects = 0;
     for (const table_report_t& table : report.tables) {
-        out += fmt::format("\n{}: {} GHz band, modified {}\n", file_name(table.path), band_name(table.band.c_str()),
+        out += fmt::format("\n{}: {} GHz band, modified {}\n", file_name(table.path), table.band_key,
                            modification_time(table.modified));
         if (table.bad_lines) {
             out += fmt::format("  {} line{} left out (messages on standard error){}\n", table.bad_lines,

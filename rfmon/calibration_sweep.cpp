@@ -10,6 +10,7 @@
 #include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
+#include "power_units.h"
 #include "safety_limits.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
@@ -76,18 +77,7 @@ int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int le
         std::printf("Taking reading %d of %d for power level %d...\n", r, READINGS_PER_LEVEL,
                     level);
         if (r >= 2) sleep_us(READING_GAP_US);
-        int status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
-                                         ADJUST_SAMPLE_PAUSE_S);
-        if (status < 0) {
-            std::printf("Reading %d failed, retrying...\n", r);
-            sleep_us(READING_GAP_US);
-            status = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
-                                         ADJUST_SAMPLE_PAUSE_S);
-            if (status < 0) {
-                std::printf("Reading %d failed again, skipping this reading\n", r);
-                continue;
-            }
-        }
+        if (!reading_with_retry(record, fd, mcs, frequency, r, ", skipping this reading")) continue;
         double mv = band.channel == 0 ? record->ch0_mv : record->ch1_mv;
         if (r == 1) {
             std::printf("Reading %d complete: %.2f mV (skipped)\n", r, mv);
@@ -128,183 +118,188 @@ bool temperature_exceeded(const sensor_data_t& record, int level) {
     return true;
 }
 
-enum class sweep_outcome { written, failed, anchors_failed };
+// One sweep as it goes: what it measures and what it has found so far.
+struct sweep_t {
+    int fd;
+    int frequency;
+    int mcs;
+    bool fast;
+    sweep_band_t band;
+    sensor_data_t record;  // what the last reading left
+    sweep_results_t results;
+    int levels_set;  // power commands that ran: the power may have been raised
+    int stop_level;  // 0 until a stop
+    int previous_level;
+    int levels_without_temperature;
+    int levels_without_reading;
+};
 
-// Measures the levels, estimates (fast sweep) and writes the table.
-// *levels_set counts the power commands that ran, so that the caller knows
-// whether the power was raised.
-sweep_outcome measure_and_write(int fd, int frequency, int mcs, const int* levels,
-                                int level_count, bool fast, const sweep_band_t& band,
-                                const char* path, int* levels_set) {
-    stored_table_t stored;
-    const int stored_state = read_stored_table(path, &stored);
-    if (stored_state < 0) return sweep_outcome::failed;
-    const bool have_stored = stored_state == 0;
+enum class level_outcome { next, stop, failed };
 
-    sweep_results_t results = {};
-    sensor_data_t record = {};
-    record.temperature_c = -9999.0;
-    record.temp_valid = false;
+// A level whose readings all failed.
+level_outcome level_without_readings(sweep_t* s, int level) {
+    // The sensor may still answer when the detector does not.
+    if (temperature_exceeded(s->record, level)) {
+        s->results.level[level] = {true, TEMPERATURE_STOP_MV, s->record.temperature_c};
+        return level_outcome::stop;
+    }
+    std::printf("No valid readings for power level %d, skipping in output\n", level);
+    // A fast sweep fails at any anchor without a result: going higher
+    // would gain nothing. A full sweep allows one such level.
+    if (s->fast) return level_outcome::stop;
+    if (++s->levels_without_reading >= MAX_LEVELS_WITHOUT_READING) {
+        std::fprintf(stderr,
+                     "Error: No valid readings at power levels %d and %d; stopping calibration "
+                     "without writing the table\n",
+                     s->previous_level, level);
+        return level_outcome::failed;
+    }
+    return level_outcome::next;
+}
 
+void print_level_line(const sensor_data_t& record, int level, double average, double dbm,
+                      double mw, int stored_count) {
+    if (record.temp_valid) {
+        std::printf(
+            "Power 1 level %d: Average mV = %.2f, dBm = %.2f, mW = %.2f (from %d readings), "
+            "Temperature = %.2f°C\n",
+            level, average, dbm, mw, stored_count, record.temperature_c);
+    } else {
+        std::printf(
+            "Power 2 level %d: Average mV = %.2f, dBm = %.2f, mW = %.2f (from %d readings), "
+            "Temperature = NA\n",
+            level, average, dbm, mw, stored_count);
+    }
+}
+
+// A level with `stored_count` readings averaging `average` mV: its result,
+// or a safety stop (temperature first, then the table's range and power).
+level_outcome level_with_readings(sweep_t* s, int level, double average, int stored_count) {
+    s->levels_without_reading = 0;
+    double mv_out = average;
+    double dbm = 0.0;
+    if (read_csv_data_cached(&mv_out, &dbm, s->mcs, s->band.key, average) != 0) {
+        std::printf("Warning: Failed to convert mV to dBm for power level %d\n", level);
+        dbm = 0.0;
+    }
+    level_result_t& result = s->results.level[level];
+    // g_temp_test_flag is the command line's -temp_test; the record says
+    // whether the sensor answered.
+    if (temperature_exceeded(s->record, level)) {
+        result = {true, TEMPERATURE_STOP_MV, s->record.temperature_c};
+        return level_outcome::stop;
+    }
+    const double mw = custom_exp10(dbm / 10);
+    result = {true, average, mw};
+    if (report_over_range(s->band, average, level)) {
+        print_safety_stop();
+        return level_outcome::stop;
+    }
+    if (power_above_limit(dbm)) {
+        std::printf(
+            "WARNING: Measured dBm (%.2f) exceeds safety threshold of 31.5 dBm at power level %d\n",
+            dbm, level);
+        print_safety_stop();
+        return level_outcome::stop;
+    }
+    print_level_line(s->record, level, average, dbm, mw, stored_count);
+    return level_outcome::next;
+}
+
+// A level's temperature is what its last reading left. One level without a
+// fresh one is tolerated; a sensor that stays silent (its last value growing
+// stale) must not let the power climb unwatched.
+bool temperature_gone_stale(sweep_t* s, int level) {
+    if (!g_temp_test_flag) return false;
+    s->levels_without_temperature = s->record.temp_fresh ? 0 : s->levels_without_temperature + 1;
+    if (s->levels_without_temperature < MAX_LEVELS_WITHOUT_TEMPERATURE) return false;
+    std::printf(
+        "WARNING: No valid temperature at power levels %d and %d with temperature testing "
+        "enabled\n",
+        s->previous_level, level);
+    print_safety_stop();
+    return true;
+}
+
+// The i-th of `count` levels: set it, read it, judge it.
+level_outcome sweep_one_level(sweep_t* s, int i, int count, int level) {
+    std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
+    if (!configure_vtx("-p", level)) {
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set power level");
+        return level_outcome::failed;
+    }
+    ++s->levels_set;
+    sleep_us(LEVEL_SETTLE_US);
+
+    double average = 0.0;
+    const int stored_count =
+        sweep_level(s->fd, s->frequency, s->mcs, s->band, level, &s->record, &average);
+    const level_outcome outcome = stored_count == 0
+                                      ? level_without_readings(s, level)
+                                      : level_with_readings(s, level, average, stored_count);
+    if (outcome != level_outcome::next) return outcome;
+    if (temperature_gone_stale(s, level)) return level_outcome::stop;
+    s->previous_level = level;
+    return level_outcome::next;
+}
+
+// Levels 1..60, or the `level_count` given ones, until a stop; false when
+// the sweep failed.
+bool measure_levels(sweep_t* s, const int* levels, int level_count) {
     const int count = level_count == 0 ? POWER_LEVEL_MAX : level_count;
-    int stop_level = 0;
-    int previous_level = 0;
-    int levels_without_temperature = 0;
-    int levels_without_reading = 0;
     for (int i = 1; i <= count; ++i) {
         end_run_if_interrupted();
         const int level = level_count == 0 ? i : levels[i - 1];
-        std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
-        if (!configure_vtx("-p", level)) {
-            end_run_if_interrupted();
-            report_configure_failure("Failed to set power level");
-            return sweep_outcome::failed;
+        const level_outcome outcome = sweep_one_level(s, i, count, level);
+        if (outcome == level_outcome::failed) return false;
+        if (outcome == level_outcome::stop) {
+            s->stop_level = level;
+            break;
         }
-        ++*levels_set;
-        sleep_us(LEVEL_SETTLE_US);
-
-        double average = 0.0;
-        const int stored_count = sweep_level(fd, frequency, mcs, band, level, &record, &average);
-        if (stored_count == 0) {
-            // The sensor may still answer when the detector does not.
-            if (temperature_exceeded(record, level)) {
-                results.level[level] = {true, TEMPERATURE_STOP_MV, record.temperature_c};
-                stop_level = level;
-                break;
-            }
-            std::printf("No valid readings for power level %d, skipping in output\n", level);
-            // A fast sweep fails at any anchor without a result: going higher
-            // would gain nothing. A full sweep allows one such level.
-            if (fast) {
-                stop_level = level;
-                break;
-            }
-            if (++levels_without_reading >= MAX_LEVELS_WITHOUT_READING) {
-                std::fprintf(stderr,
-                             "Error: No valid readings at power levels %d and %d; stopping "
-                             "calibration without writing the table\n",
-                             previous_level, level);
-                return sweep_outcome::failed;
-            }
-        } else {
-            levels_without_reading = 0;
-            double mv_out = average;
-            double dbm = 0.0;
-            if (read_csv_data_cached(&mv_out, &dbm, mcs, band.key, average) != 0) {
-                std::printf("Warning: Failed to convert mV to dBm for power level %d\n", level);
-                dbm = 0.0;
-            }
-            level_result_t& result = results.level[level];
-            // g_temp_test_flag is the command line's -temp_test; the record
-            // says whether the sensor answered.
-            if (temperature_exceeded(record, level)) {
-                result = {true, TEMPERATURE_STOP_MV, record.temperature_c};
-                stop_level = level;
-                break;
-            }
-            const double mw = custom_exp10(dbm / 10);
-            result = {true, average, mw};
-            if (report_over_range(band, average, level)) {
-                print_safety_stop();
-                stop_level = level;
-                break;
-            }
-            if (power_above_limit(dbm)) {
-                std::printf(
-                    "WARNING: Measured dBm (%.2f) exceeds safety threshold of 31.5 dBm at power "
-                    "level %d\n",
-                    dbm, level);
-                print_safety_stop();
-                stop_level = level;
-                break;
-            }
-            if (record.temp_valid) {
-                std::printf(
-                    "Power 1 level %d: Average mV = %.2f, dBm = %.2f, mW = %.2f (from %d "
-                    "readings), Temperature = %.2f°C\n",
-                    level, average, dbm, mw, stored_count, record.temperature_c);
-            } else {
-                std::printf(
-                    "Power 2 level %d: Average mV = %.2f, dBm = %.2f, mW = %.2f (from %d "
-                    "readings), Temperature = NA\n",
-                    level, average, dbm, mw, stored_count);
-            }
-        }
-        // A level's temperature is what its last reading left. One level
-        // without a fresh one is tolerated; a sensor that stays silent (its
-        // last value growing stale) must not let the power climb unwatched.
-        if (g_temp_test_flag) {
-            levels_without_temperature = record.temp_fresh ? 0 : levels_without_temperature + 1;
-            if (levels_without_temperature >= MAX_LEVELS_WITHOUT_TEMPERATURE) {
-                std::printf(
-                    "WARNING: No valid temperature at power levels %d and %d with temperature "
-                    "testing enabled\n",
-                    previous_level, level);
-                print_safety_stop();
-                stop_level = level;
-                break;
-            }
-        }
-        previous_level = level;
     }
+    return true;
+}
 
-    if (fast) {
-        if (report_failed_anchors(results, stop_level) > 0) return sweep_outcome::anchors_failed;
-        mv_to_dbm_context_t context = {band.key, mcs};
-        estimate_fast_levels(&results, band.token, mcs, stop_level, convert_with_tables, &context);
-    }
-
-    // The whole table is built before anything is written, so a failure
-    // leaves the stored table exactly as it was.
+// The new table, or the stored one merged, replacing the file whole; a
+// failure leaves the stored table exactly as it was.
+bool write_table(const stored_table_t* stored, const sweep_results_t& results, int mcs,
+                 const char* path) {
     end_run_if_interrupted();
     std::string text;
-    if (have_stored) {
-        if (merge_table_text(stored, results, mcs, path, &text) != 0) return sweep_outcome::failed;
+    if (stored) {
+        if (merge_table_text(*stored, results, mcs, path, &text) != 0) return false;
     } else {
         text = new_table_text(results, mcs);
     }
     // A run interrupted while the table was being written keeps the old one.
-    if (replace_file_contents(path, text, [] { return interruption_signal() != 0; }) != 0)
-        return sweep_outcome::failed;
-    return sweep_outcome::written;
+    return replace_file_contents(path, text, [] { return interruption_signal() != 0; }) == 0;
 }
 
-int perform_calibration_internal(int fd, int frequency, int mcs, const int* levels,
-                                 int level_count, bool fast) {
-    std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
-                frequency, mcs);
-    if (!configure_vtx("-F", frequency)) {
-        end_run_if_interrupted();
-        report_configure_failure("Failed to set frequency");
-        return -1;
-    }
-    std::printf("Set frequency to %d MHz\n", frequency);
-    std::printf("Sleeping 7 seconds while frequency changes...\n");
-    sleep_us(FREQUENCY_SETTLE_US);
-    end_run_if_interrupted();
+enum class sweep_outcome { written, failed, anchors_failed };
 
-    sweep_band_t band;
-    if (!sweep_band(frequency, &band)) {
-        std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
-        return -1;
+// Measures the levels, estimates (fast sweep) and writes the table.
+sweep_outcome measure_and_write(sweep_t* s, const int* levels, int level_count,
+                                const char* path) {
+    stored_table_t stored;
+    const int stored_state = read_stored_table(path, &stored);
+    if (stored_state < 0) return sweep_outcome::failed;
+    if (!measure_levels(s, levels, level_count)) return sweep_outcome::failed;
+    if (s->fast) {
+        if (report_failed_anchors(s->results, s->stop_level) > 0)
+            return sweep_outcome::anchors_failed;
+        mv_to_dbm_context_t context = {s->band.key, s->mcs};
+        estimate_fast_levels(&s->results, s->band.token, s->mcs, s->stop_level,
+                             convert_with_tables, &context);
     }
-    char path[256];
-    std::snprintf(path, sizeof path, "%scalibrated_%s.csv", CALIBRATION_DATA_DIR, band.token);
+    const stored_table_t* merge_into = stored_state == 0 ? &stored : nullptr;
+    return write_table(merge_into, s->results, s->mcs, path) ? sweep_outcome::written
+                                                              : sweep_outcome::failed;
+}
 
-    int levels_set = 0;
-    sweep_outcome outcome = sweep_outcome::failed;
-    try {
-        outcome = measure_and_write(fd, frequency, mcs, levels, level_count, fast, band, path,
-                                    &levels_set);
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        std::perror("Failed to allocate memory for data rows");
-    }
-    // An interruption (during the table's writing too) ends the run here.
-    end_run_if_interrupted();
-
-    // Every way out after a power level was set ends at the minimum; a
-    // transmitter that may still be high fails the sweep.
+// Every way out after a power level was set ends at the minimum; a
+// transmitter that may still be high fails the sweep.
+int finish_sweep(sweep_outcome outcome, int levels_set, const char* path) {
     switch (outcome) {
     case sweep_outcome::written:
         std::printf("Calibration complete! Data saved to %s\n", path);
@@ -317,6 +312,47 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
     }
     if (levels_set > 0) set_minimum_power("calibration failure");
     return -1;
+}
+
+int perform_calibration_internal(int fd, int frequency, int mcs, const int* levels,
+                                 int level_count, bool fast) {
+    std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
+                frequency, mcs);
+    // The calibration driver has set this frequency and waited already; a
+    // sweep sets it and waits for it again all the same, so that it never
+    // measures a frequency it did not set itself.
+    if (!configure_vtx("-F", frequency)) {
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set frequency");
+        return -1;
+    }
+    std::printf("Set frequency to %d MHz\n", frequency);
+    std::printf("Sleeping 7 seconds while frequency changes...\n");
+    sleep_us(FREQUENCY_SETTLE_US);
+    end_run_if_interrupted();
+
+    sweep_t s = {};
+    s.fd = fd;
+    s.frequency = frequency;
+    s.mcs = mcs;
+    s.fast = fast;
+    if (!sweep_band(frequency, &s.band)) {
+        std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
+        return -1;
+    }
+    char path[256];
+    std::snprintf(path, sizeof path, "%scalibrated_%s.csv", CALIBRATION_DATA_DIR, s.band.token);
+
+    sweep_outcome outcome = sweep_outcome::failed;
+    try {
+        outcome = measure_and_write(&s, levels, level_count, path);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        std::perror("Failed to allocate memory for data rows");
+    }
+    // An interruption (during the table's writing too) ends the run here.
+    end_run_if_interrupted();
+    return finish_sweep(outcome, s.levels_set, path);
 }
 
 }  // namespace

@@ -179,125 +179,156 @@ std::string new_table_text(const sweep_results_t& results, int mcs) {
     return text;
 }
 
-int merge_table_text(const stored_table_t& stored, const sweep_results_t& results, int mcs,
-                     const char* path, std::string* merged) {
-    const std::string mv_name = format_name("MCS%d_mV", mcs);
-    const std::string mw_name = format_name("MCS%d_mW", mcs);
-    const std::string& header = stored.header;
-    const bool update = header.find("MCS") != std::string::npos &&
-                        (header.find(mv_name) != std::string::npos ||
-                         header.find(mw_name) != std::string::npos);
+namespace {
 
-    std::string header_body = header;
-    if (!header_body.empty() && header_body.back() == '\n') header_body.pop_back();
-    if (!header_body.empty() && header_body.back() == '\r') header_body.pop_back();
-    std::string written_header;
-    if (update) {
-        std::printf("MCS%d columns already exist in the file, they will be updated\n", mcs);
-        written_header = header_body;
-    } else {
-        const std::string added = format_name(",MCS%d_mV,MCS%d_mW", mcs);
-        if (header.size() + 2 + added.size() > static_cast<size_t>(CALIBRATION_LINE_BUFFER)) {
-            std::fprintf(stderr, "Header would be too long after adding new columns\n");
-            return -1;
-        }
-        written_header = header_body + added;
+// What a merge works out about the stored table before it writes a line.
+struct merge_plan_t {
+    int mcs;
+    std::string mv_name;  // "MCS<mcs>_mV"
+    std::string mw_name;
+    bool update;         // the sweep's columns exist and are updated, else appended
+    std::string header;  // the header written, without its line end
+    std::vector<std::string> header_fields;
+    int mv_pos;  // the sweep's two columns in header_fields
+    int mw_pos;
+    std::vector<long> row_levels;  // the level of each stored line
+    bool present[CALIBRATION_TABLE_LEVELS + 1];
+};
+
+// Update when the header names one of the sweep's columns, append
+// otherwise; false when appending would overflow the line buffer.
+bool plan_header(const std::string& header, merge_plan_t* plan) {
+    plan->update = header.find("MCS") != std::string::npos &&
+                   (header.find(plan->mv_name) != std::string::npos ||
+                    header.find(plan->mw_name) != std::string::npos);
+    std::string body = header;
+    if (!body.empty() && body.back() == '\n') body.pop_back();
+    if (!body.empty() && body.back() == '\r') body.pop_back();
+    if (plan->update) {
+        std::printf("MCS%d columns already exist in the file, they will be updated\n", plan->mcs);
+        plan->header = body;
+        return true;
     }
+    const std::string added = format_name(",MCS%d_mV,MCS%d_mW", plan->mcs);
+    if (header.size() + 2 + added.size() > static_cast<size_t>(CALIBRATION_LINE_BUFFER)) {
+        std::fprintf(stderr, "Header would be too long after adding new columns\n");
+        return false;
+    }
+    plan->header = body + added;
+    return true;
+}
 
-    bool present[CALIBRATION_TABLE_LEVELS + 1] = {};
-    std::vector<long> row_levels;
-    row_levels.reserve(stored.rows.size());
+// The level of every stored line, and which levels are present; false
+// when a line has no field to take it from.
+bool plan_row_levels(const stored_table_t& stored, merge_plan_t* plan) {
+    plan->row_levels.reserve(stored.rows.size());
     for (const std::string& row : stored.rows) {
         long level = 0;
         if (!stored_line_level(row, &level)) {
             errno = EINVAL;
             std::perror("Failed to parse power level from data row");
-            return -1;
+            return false;
         }
-        if (level >= 1 && level <= CALIBRATION_TABLE_LEVELS) present[level] = true;
-        row_levels.push_back(level);
+        if (level >= 1 && level <= CALIBRATION_TABLE_LEVELS) plan->present[level] = true;
+        plan->row_levels.push_back(level);
     }
+    return true;
+}
 
-    const std::vector<std::string> header_fields = split_table_fields(written_header);
-    int mv_pos = -1;
-    int mw_pos = -1;
-    for (size_t i = 0; i < header_fields.size(); ++i) {
-        if (header_fields[i].find(mv_name) != std::string::npos) mv_pos = static_cast<int>(i);
+// The last field naming the mV column, the last other one naming the mW
+// column; false when they cannot hold the sweep's two cells.
+bool plan_target_columns(const char* path, merge_plan_t* plan) {
+    plan->header_fields = split_table_fields(plan->header);
+    const std::vector<std::string>& fields = plan->header_fields;
+    plan->mv_pos = -1;
+    plan->mw_pos = -1;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].find(plan->mv_name) != std::string::npos) plan->mv_pos = static_cast<int>(i);
     }
-    for (size_t i = 0; i < header_fields.size(); ++i) {
-        const std::string& f = header_fields[i];
-        if (f.find(mv_name) == std::string::npos && f.find(mw_name) != std::string::npos) {
-            mw_pos = static_cast<int>(i);
-        }
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const bool names_mv = fields[i].find(plan->mv_name) != std::string::npos;
+        const bool names_mw = fields[i].find(plan->mw_name) != std::string::npos;
+        if (!names_mv && names_mw) plan->mw_pos = static_cast<int>(i);
     }
+    const char* mv = plan->mv_name.c_str();
+    const char* mw = plan->mw_name.c_str();
     // Writing two cells under a header that names only one of them would
     // leave lines and header disagreeing; such a table needs a hand fix.
-    if (mv_pos < 0 || mw_pos < 0) {
+    if (plan->mv_pos < 0 || plan->mw_pos < 0) {
         std::fprintf(stderr,
                      "Error: the header of %s names only one of %s and %s; the file is left "
                      "unchanged\n",
-                     path, mv_name.c_str(), mw_name.c_str());
-        return -1;
+                     path, mv, mw);
+        return false;
     }
     // The first field of every line is its level; a cell written there would
     // lose the level.
-    if (mv_pos == 0 || mw_pos == 0) {
+    if (plan->mv_pos == 0 || plan->mw_pos == 0) {
         std::fprintf(stderr,
                      "Error: the header of %s has %s in the power level column; the file is "
                      "left unchanged\n",
-                     path, mv_pos == 0 ? mv_name.c_str() : mw_name.c_str());
-        return -1;
+                     path, plan->mv_pos == 0 ? mv : mw);
+        return false;
     }
+    return true;
+}
 
-    std::string text = written_header + "\n";
+// One stored line with the sweep's cells for its level (`r`, nullptr when
+// the sweep has none): appended, or put in place of the old ones.
+bool merge_row(const std::string& row, const level_result_t* r, const merge_plan_t& plan,
+               std::string* text) {
     std::string mv_cell, mw_cell;
-    for (size_t i = 0; i < stored.rows.size(); ++i) {
-        const std::string& row = stored.rows[i];
-        const level_result_t* r = result_of(results, row_levels[i]);
-        if (!update) {
-            if (r) {
-                level_cells(*r, "-1", &mv_cell, &mw_cell);
-            } else {
-                mv_cell = mw_cell = "-1";
-            }
-            text += row + "," + mv_cell + "," + mw_cell + "\n";
-            continue;
-        }
-        std::vector<std::string> fields = split_table_fields(row);
-        const size_t count = fields.size();
-        // Fields keep their places here, so a line whose first field is empty
-        // has its level in a data column, where a new cell would overwrite it.
-        if (fields.empty() || fields[0].empty()) {
-            errno = EINVAL;
-            std::perror("Failed to parse power level from data row");
-            return -1;
-        }
+    if (!plan.update) {
         if (r) {
             level_cells(*r, "-1", &mv_cell, &mw_cell);
-            if (static_cast<size_t>(mv_pos) < count) fields[mv_pos] = mv_cell;
-            if (static_cast<size_t>(mw_pos) < count) fields[mw_pos] = mw_cell;
         } else {
-            for (int pos : {mv_pos, mw_pos}) {
-                if (static_cast<size_t>(pos) < count &&
-                    (fields[pos].empty() || fields[pos] == "NA")) {
-                    fields[pos] = "-1";
-                }
+            mv_cell = mw_cell = "-1";
+        }
+        *text += row + "," + mv_cell + "," + mw_cell + "\n";
+        return true;
+    }
+    std::vector<std::string> fields = split_table_fields(row);
+    const size_t count = fields.size();
+    // Fields keep their places here, so a line whose first field is empty
+    // has its level in a data column, where a new cell would overwrite it.
+    if (fields.empty() || fields[0].empty()) {
+        errno = EINVAL;
+        std::perror("Failed to parse power level from data row");
+        return false;
+    }
+    if (r) {
+        level_cells(*r, "-1", &mv_cell, &mw_cell);
+        if (static_cast<size_t>(plan.mv_pos) < count) fields[plan.mv_pos] = mv_cell;
+        if (static_cast<size_t>(plan.mw_pos) < count) fields[plan.mw_pos] = mw_cell;
+    } else {
+        for (int pos : {plan.mv_pos, plan.mw_pos}) {
+            if (static_cast<size_t>(pos) < count && (fields[pos].empty() || fields[pos] == "NA")) {
+                fields[pos] = "-1";
             }
         }
-        text += join_fields(fields) + "\n";
     }
+    *text += join_fields(fields) + "\n";
+    return true;
+}
 
+// A line for every level 1..63 that the stored table lacks, after its lines.
+void add_missing_levels(const sweep_results_t& results, const merge_plan_t& plan,
+                        std::string* text) {
+    std::string mv_cell, mw_cell;
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
-        if (present[level]) continue;
-        std::vector<std::string> fields(header_fields.size());
+        if (plan.present[level]) continue;
+        std::vector<std::string> fields(plan.header_fields.size());
         fields[0] = std::to_string(level);
         level_cells(results.level[level], "NA", &mv_cell, &mw_cell);
-        fields[mv_pos] = mv_cell;
-        fields[mw_pos] = mw_cell;
-        text += join_fields(fields) + "\n";
+        fields[plan.mv_pos] = mv_cell;
+        fields[plan.mw_pos] = mw_cell;
+        *text += join_fields(fields) + "\n";
     }
-    // Every line must read back through the line buffer, or the next sweep
-    // could not merge into this table.
+}
+
+// Every line must read back through the line buffer, or the next sweep
+// could not merge into this table.
+bool lines_fit_buffer(const std::string& text, const char* path) {
     const size_t longest = CALIBRATION_LINE_BUFFER - 2;
     size_t line_start = 0;
     for (int line = 1; line_start < text.size(); ++line) {
@@ -307,10 +338,32 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
                          "Error: merging into %s would write line %d longer than %zu characters; "
                          "the file is left unchanged\n",
                          path, line, longest);
-            return -1;
+            return false;
         }
         line_start = end + 1;
     }
+    return true;
+}
+
+}  // namespace
+
+int merge_table_text(const stored_table_t& stored, const sweep_results_t& results, int mcs,
+                     const char* path, std::string* merged) {
+    merge_plan_t plan = {};
+    plan.mcs = mcs;
+    plan.mv_name = format_name("MCS%d_mV", mcs);
+    plan.mw_name = format_name("MCS%d_mW", mcs);
+    if (!plan_header(stored.header, &plan) || !plan_row_levels(stored, &plan) ||
+        !plan_target_columns(path, &plan)) {
+        return -1;
+    }
+    std::string text = plan.header + "\n";
+    for (size_t i = 0; i < stored.rows.size(); ++i) {
+        const level_result_t* r = result_of(results, plan.row_levels[i]);
+        if (!merge_row(stored.rows[i], r, plan, &text)) return -1;
+    }
+    add_missing_levels(results, plan, &text);
+    if (!lines_fit_buffer(text, path)) return -1;
     *merged = std::move(text);
     return 0;
 }

@@ -9,16 +9,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "calibration_sweep.h"
+#include "fast_estimation.h"
+#include "frequency_bands.h"
 #include "monitor_state.h"
+#include "safety_limits.h"
 #include "tool_runner.h"
 
 namespace {
 
 // The bus number as text: the -d value, or the detected bus in decimal.
 char bus_text[BUS_TEXT_MAX + 1] = {};
-
-const int FAST_DEFAULT_FREQUENCIES[] = {2412, 5180, 5805};
-const int FAST_DEFAULT_MCS[] = {0, 3};
 
 bool starts_with_digit(const char* text) { return text[0] >= '0' && text[0] <= '9'; }
 
@@ -103,19 +104,31 @@ void print_help(const char* program_name) {
     std::puts("  -help or help          : Display this help message and exit.");
 }
 
+namespace {
+
+// Succeeds (exit status 0) exactly when two lines of i2cdetect's table show
+// " 48 " or " 1d ": devices answer at both 0x48 and 0x1D. `prefix` bounds
+// the scan in time where one is wanted.
+bool scan_shows_both_devices(const char* prefix, const char* bus) {
+    char command[SHELL_COMMAND_BYTES];
+    std::snprintf(command, sizeof command,
+                  "%si2cdetect -r -y %s | grep -E \" 48 | 1d \" | wc -l | awk '{if($1==2) {print "
+                  "\"0\"; exit 0} else {print \"9\"; exit 9}}' > /dev/null 2>&1",
+                  prefix, bus);
+    return shell_succeeded(run_tool(command));
+}
+
+}  // namespace
+
 int detect_i2c_bus() {
     for (int bus = 0; bus <= MAX_I2C_BUS; bus++) {
         char device[32];
         std::snprintf(device, sizeof device, "/dev/i2c-%d", bus);
         struct stat info;
         if (stat(device, &info) != 0) continue;
-        char command[SHELL_COMMAND_BYTES];
-        std::snprintf(command, sizeof command,
-                      "timeout 1.5 i2cdetect -r -y %d | grep -E \" 48 | 1d \" | wc -l | awk "
-                      "'{if($1==2) {print \"0\"; exit 0} else {print \"9\"; exit 9}}' > /dev/null "
-                      "2>&1",
-                      bus);
-        if (shell_succeeded(run_tool(command))) {
+        char number[BUS_TEXT_MAX + 1];
+        std::snprintf(number, sizeof number, "%d", bus);
+        if (scan_shows_both_devices("timeout 1.5 ", number)) {
             std::printf("Found VTX on I2C bus %d\n", bus);
             return bus;
         }
@@ -127,18 +140,31 @@ int detect_i2c_bus() {
 bool vtx_present_on_bus(const char* bus) {
     // Never let anything but a plain number reach the shell.
     if (!is_valid_bus_text(bus)) return false;
-    char command[SHELL_COMMAND_BYTES];
-    std::snprintf(command, sizeof command,
-                  "i2cdetect -r -y %s | grep -E \" 48 | 1d \" | wc -l | awk '{if($1==2) {print "
-                  "\"0\"; exit 0} else {print \"9\"; exit 9}}' > /dev/null 2>&1",
-                  bus);
-    return shell_succeeded(run_tool(command));
+    return scan_shows_both_devices("", bus);
 }
 
-int parse_arguments(int argc, char** argv) {
-    const char* program = argc > 0 ? argv[0] : "orvi-rfmon";
+namespace {
 
-    // First pass: the bus, which every later step needs. The last -d wins.
+// An option handler's result when parsing goes on with the next argument;
+// anything else is parse_arguments' result.
+constexpr int KEEP_PARSING = 100;
+
+// What the options ask for, collected until the last argument is seen.
+struct option_pass_t {
+    const char* program;
+    bool vtx_present;
+    bool full_calibration;
+    bool fast_calibration;
+    int frequencies[MAX_CALIBRATION_FREQUENCIES];
+    int frequency_count;
+    int mcs_values[MAX_CALIBRATION_MCS_VALUES];
+    int mcs_count;
+};
+
+// The first pass: the bus, which every later step needs. The last -d wins.
+// Without -d the first bus holding both devices. 0, or PARSE_FAILED after
+// the message and the usage text.
+int choose_bus(int argc, char** argv, const char* program) {
     bool bus_given = false;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "-d") != 0) continue;
@@ -150,170 +176,237 @@ int parse_arguments(int argc, char** argv) {
         bus_given = true;
         i++;
     }
-    if (!bus_given) {
-        int bus = detect_i2c_bus();
-        if (bus < 0) {
-            print_help(program);
+    if (bus_given) return 0;
+    const int bus = detect_i2c_bus();
+    if (bus < 0) {
+        print_help(program);
+        return PARSE_FAILED;
+    }
+    std::snprintf(bus_text, sizeof bus_text, "%d", bus);
+    std::snprintf(I2C_DEVICE, sizeof I2C_DEVICE, "/dev/i2c-%d", bus);
+    return 0;
+}
+
+int help_option(const char*, option_pass_t* pass) {
+    print_help(pass->program);
+    return PARSE_HELP_SHOWN;
+}
+
+// -calibrate and -fast-calibrate: each excludes the other and needs the
+// devices on the bus.
+int calibration_option(bool fast, option_pass_t* pass) {
+    if (fast ? pass->full_calibration : pass->fast_calibration) {
+        std::fputs("Error: -calibrate and -fast-calibrate cannot be used together.\n", stderr);
+        return PARSE_FAILED;
+    }
+    if (!pass->vtx_present) {
+        std::fprintf(stderr,
+                     fast ? "Error: Cannot fast calibrate - VTX not found on I2C bus %s\n"
+                          : "Error: Cannot calibrate - VTX not found on I2C bus %s\n",
+                     bus_text);
+        return PARSE_FAILED;
+    }
+    (fast ? pass->fast_calibration : pass->full_calibration) = true;
+    return KEEP_PARSING;
+}
+
+int full_calibration_option(const char*, option_pass_t* pass) {
+    return calibration_option(false, pass);
+}
+
+int fast_calibration_option(const char*, option_pass_t* pass) {
+    return calibration_option(true, pass);
+}
+
+int temperature_test_option(const char*, option_pass_t*) {
+    g_temp_test_flag = true;
+    std::printf(
+        "Temperature testing enabled. Calibration will stop if temperature exceeds %.1f°C\n",
+        TEMPERATURE_LIMIT_C);
+    return KEEP_PARSING;
+}
+
+// -f and -m: one more value of a calibration list. `what` names the list in
+// the message about its maximum.
+int list_option(const char* value, const char* missing, const char* what, int max, int* list,
+                int* count, const char* program) {
+    if (value == nullptr || !starts_with_digit(value)) return fail_with_usage(missing, program);
+    if (*count >= max) {
+        std::fprintf(stderr, "Error: Maximum number of %s (%d) exceeded.\n", what, max);
+        print_help(program);
+        return PARSE_FAILED;
+    }
+    list[(*count)++] = leading_int(value);
+    return KEEP_PARSING;
+}
+
+int frequency_option(const char* value, option_pass_t* pass) {
+    return list_option(value, "Error: -f option requires a numeric frequency value.\n",
+                       "frequencies", MAX_CALIBRATION_FREQUENCIES, pass->frequencies,
+                       &pass->frequency_count, pass->program);
+}
+
+int mcs_option(const char* value, option_pass_t* pass) {
+    return list_option(value, "Error: -m option requires a numeric MCS value.\n", "MCS values",
+                       MAX_CALIBRATION_MCS_VALUES, pass->mcs_values, &pass->mcs_count,
+                       pass->program);
+}
+
+int sampling_option(const char* value, option_pass_t* pass) {
+    if (value == nullptr || !starts_with_digit(value)) {
+        return fail_with_usage("Error: -s option requires an integer value.\n", pass->program);
+    }
+    Average_Sampling = leading_int(value);
+    return KEEP_PARSING;
+}
+
+int pause_option(const char* value, option_pass_t* pass) {
+    const char* missing = "Error: -p option requires a numeric value.\n";
+    if (value == nullptr || !starts_with_digit(value)) {
+        return fail_with_usage(missing, pass->program);
+    }
+    // An overflowing value ("1e999") would become an endless pause.
+    const double pause = decimal_value(value);
+    if (!std::isfinite(pause)) return fail_with_usage(missing, pass->program);
+    PAUSE_BETWEEN_PRINTS = pause;
+    return KEEP_PARSING;
+}
+
+int request_adjustment(double dbm) {
+    desired_dBm = dbm;
+    adjust_power = true;
+    return KEEP_PARSING;
+}
+
+int adjust_dbm_option(const char* value, option_pass_t* pass) {
+    if (value == nullptr) {
+        return fail_with_usage("Error: -adjust-dbm requires a numeric value.\n", pass->program);
+    }
+    const double dbm = decimal_value(value);
+    if (!within(dbm, 0.0, 30.0)) {
+        std::fputs("Error: Desired dBm must be between 0 and 30.\n", stderr);
+        return PARSE_FAILED;
+    }
+    return request_adjustment(dbm);
+}
+
+int adjust_mw_option(const char* value, option_pass_t* pass) {
+    if (value == nullptr) {
+        return fail_with_usage("Error: -adjust-mW requires a numeric value.\n", pass->program);
+    }
+    const double mw = decimal_value(value);
+    if (!within(mw, 5.0, 1000.0)) {
+        std::fputs("Error: mW value must be between 5 and 1000.\n", stderr);
+        return PARSE_FAILED;
+    }
+    const double dbm = 10.0 * std::log10(mw);
+    if (!within(dbm, 0.0, 30.0)) {
+        std::fprintf(stderr, "Error: Converted dBm value (%.2f) must be between 0 and 30.\n", dbm);
+        return PARSE_FAILED;
+    }
+    return request_adjustment(dbm);
+}
+
+// Taken in the first pass.
+int bus_option(const char*, option_pass_t*) { return KEEP_PARSING; }
+
+struct option_t {
+    const char* name;
+    bool takes_value;  // the next argument is its value
+    int (*take)(const char* value, option_pass_t* pass);
+};
+
+const option_t OPTIONS[] = {
+    {"-help", false, help_option},
+    {"help", false, help_option},
+    {"-calibrate", false, full_calibration_option},
+    {"-fast-calibrate", false, fast_calibration_option},
+    {"-temp_test", false, temperature_test_option},
+    {"-f", true, frequency_option},
+    {"-m", true, mcs_option},
+    {"-s", true, sampling_option},
+    {"-p", true, pause_option},
+    {"-adjust-dbm", true, adjust_dbm_option},
+    {"-adjust-mW", true, adjust_mw_option},
+    {"-d", true, bus_option},
+};
+
+const option_t* find_option(const char* arg) {
+    for (const option_t& option : OPTIONS) {
+        if (std::strcmp(arg, option.name) == 0) return &option;
+    }
+    return nullptr;
+}
+
+// The second pass, in order; the first error ends it.
+int take_options(int argc, char** argv, option_pass_t* pass) {
+    for (int i = 1; i < argc; i++) {
+        const option_t* option = find_option(argv[i]);
+        if (option == nullptr) {
+            std::fprintf(stderr, "Unknown option: %s\n", argv[i]);
+            print_help(pass->program);
             return PARSE_FAILED;
         }
-        std::snprintf(bus_text, sizeof bus_text, "%d", bus);
-        std::snprintf(I2C_DEVICE, sizeof I2C_DEVICE, "/dev/i2c-%d", bus);
+        const int result = option->take(i + 1 < argc ? argv[i + 1] : nullptr, pass);
+        if (result != KEEP_PARSING) return result;
+        if (option->takes_value) i++;
     }
+    return KEEP_PARSING;
+}
 
+// After the last argument: a full calibration needs both lists, a fast one
+// fills in what is missing; the lists then become the calibration request.
+int finish_calibration_request(option_pass_t* pass) {
+    if (pass->full_calibration) {
+        if (pass->frequency_count == 0) {
+            return fail_with_usage(
+                "Error: Calibration requires at least one frequency (-f option).\n", pass->program);
+        }
+        if (pass->mcs_count == 0) {
+            return fail_with_usage(
+                "Error: Calibration requires at least one MCS value (-m option).\n", pass->program);
+        }
+    } else if (pass->fast_calibration) {
+        // Without -f or -m: every combination that a fast sweep covers.
+        if (pass->frequency_count == 0) {
+            for (const sweep_band_t& band : SWEEP_BANDS) {
+                pass->frequencies[pass->frequency_count++] = band.anchor_frequency;
+            }
+        }
+        if (pass->mcs_count == 0) {
+            for (int m : FAST_CALIBRATION_MCS) pass->mcs_values[pass->mcs_count++] = m;
+        }
+    } else {
+        return MODE_MONITORING;
+    }
+    for (int i = 0; i < pass->frequency_count; i++) {
+        g_calib_params.frequencies[i] = pass->frequencies[i];
+    }
+    for (int i = 0; i < pass->mcs_count; i++) g_calib_params.mcs_values[i] = pass->mcs_values[i];
+    g_calib_params.frequency_count = pass->frequency_count;
+    g_calib_params.mcs_count = pass->mcs_count;
+    return pass->full_calibration ? MODE_FULL_CALIBRATION : MODE_FAST_CALIBRATION;
+}
+
+}  // namespace
+
+int parse_arguments(int argc, char** argv) {
+    option_pass_t pass = {};
+    pass.program = argc > 0 ? argv[0] : "orvi-rfmon";
+
+    // The bus is found and checked before any option is read, -help
+    // included: on a board without the devices "-help" ends with the
+    // detection message and status 1, as scripts written for this monitor
+    // expect.
+    if (choose_bus(argc, argv, pass.program) != 0) return PARSE_FAILED;
     // Runs on every start; only the calibration options look at it.
-    const bool vtx_present = vtx_present_on_bus(bus_text);
+    pass.vtx_present = vtx_present_on_bus(bus_text);
 
     adjust_power = false;
     g_calib_params = {};
     if (argc < 2) return MODE_MONITORING;
 
-    bool full_calibration = false;
-    bool fast_calibration = false;
-    int frequency_count = 0;
-    int mcs_count = 0;
-    int frequencies[MAX_CALIBRATION_FREQUENCIES] = {};
-    int mcs_values[MAX_CALIBRATION_MCS_VALUES] = {};
-
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(arg, "-help") == 0 || std::strcmp(arg, "help") == 0) {
-            print_help(program);
-            return PARSE_HELP_SHOWN;
-        } else if (std::strcmp(arg, "-calibrate") == 0) {
-            if (fast_calibration) {
-                std::fputs("Error: -calibrate and -fast-calibrate cannot be used together.\n",
-                           stderr);
-                return PARSE_FAILED;
-            }
-            if (!vtx_present) {
-                std::fprintf(stderr, "Error: Cannot calibrate - VTX not found on I2C bus %s\n",
-                             bus_text);
-                return PARSE_FAILED;
-            }
-            full_calibration = true;
-        } else if (std::strcmp(arg, "-fast-calibrate") == 0) {
-            if (full_calibration) {
-                std::fputs("Error: -calibrate and -fast-calibrate cannot be used together.\n",
-                           stderr);
-                return PARSE_FAILED;
-            }
-            if (!vtx_present) {
-                std::fprintf(stderr,
-                             "Error: Cannot fast calibrate - VTX not found on I2C bus %s\n",
-                             bus_text);
-                return PARSE_FAILED;
-            }
-            fast_calibration = true;
-        } else if (std::strcmp(arg, "-temp_test") == 0) {
-            g_temp_test_flag = true;
-            std::printf(
-                "Temperature testing enabled. Calibration will stop if temperature exceeds "
-                "%.1f°C\n",
-                TEMPERATURE_LIMIT_C);
-        } else if (std::strcmp(arg, "-f") == 0) {
-            if (value == nullptr || !starts_with_digit(value)) {
-                return fail_with_usage("Error: -f option requires a numeric frequency value.\n",
-                                       program);
-            }
-            if (frequency_count >= MAX_CALIBRATION_FREQUENCIES) {
-                std::fprintf(stderr, "Error: Maximum number of frequencies (%d) exceeded.\n",
-                             MAX_CALIBRATION_FREQUENCIES);
-                print_help(program);
-                return PARSE_FAILED;
-            }
-            frequencies[frequency_count++] = leading_int(value);
-            i++;
-        } else if (std::strcmp(arg, "-m") == 0) {
-            if (value == nullptr || !starts_with_digit(value)) {
-                return fail_with_usage("Error: -m option requires a numeric MCS value.\n", program);
-            }
-            if (mcs_count >= MAX_CALIBRATION_MCS_VALUES) {
-                std::fprintf(stderr, "Error: Maximum number of MCS values (%d) exceeded.\n",
-                             MAX_CALIBRATION_MCS_VALUES);
-                print_help(program);
-                return PARSE_FAILED;
-            }
-            mcs_values[mcs_count++] = leading_int(value);
-            i++;
-        } else if (std::strcmp(arg, "-s") == 0) {
-            if (value == nullptr || !starts_with_digit(value)) {
-                return fail_with_usage("Error: -s option requires an integer value.\n", program);
-            }
-            Average_Sampling = leading_int(value);
-            i++;
-        } else if (std::strcmp(arg, "-p") == 0) {
-            if (value == nullptr || !starts_with_digit(value)) {
-                return fail_with_usage("Error: -p option requires a numeric value.\n", program);
-            }
-            // An overflowing value ("1e999") would become an endless pause.
-            double pause = decimal_value(value);
-            if (!std::isfinite(pause)) {
-                return fail_with_usage("Error: -p option requires a numeric value.\n", program);
-            }
-            PAUSE_BETWEEN_PRINTS = pause;
-            i++;
-        } else if (std::strcmp(arg, "-adjust-dbm") == 0) {
-            if (value == nullptr) {
-                return fail_with_usage("Error: -adjust-dbm requires a numeric value.\n", program);
-            }
-            double dbm = decimal_value(value);
-            if (!within(dbm, 0.0, 30.0)) {
-                std::fputs("Error: Desired dBm must be between 0 and 30.\n", stderr);
-                return PARSE_FAILED;
-            }
-            desired_dBm = dbm;
-            adjust_power = true;
-            i++;
-        } else if (std::strcmp(arg, "-adjust-mW") == 0) {
-            if (value == nullptr) {
-                return fail_with_usage("Error: -adjust-mW requires a numeric value.\n", program);
-            }
-            double mw = decimal_value(value);
-            if (!within(mw, 5.0, 1000.0)) {
-                std::fputs("Error: mW value must be between 5 and 1000.\n", stderr);
-                return PARSE_FAILED;
-            }
-            double dbm = 10.0 * std::log10(mw);
-            if (!within(dbm, 0.0, 30.0)) {
-                std::fprintf(stderr, "Error: Converted dBm value (%.2f) must be between 0 and 30.\n",
-                             dbm);
-                return PARSE_FAILED;
-            }
-            desired_dBm = dbm;
-            adjust_power = true;
-            i++;
-        } else if (std::strcmp(arg, "-d") == 0) {
-            i++;  // taken in the first pass
-        } else {
-            std::fprintf(stderr, "Unknown option: %s\n", arg);
-            print_help(program);
-            return PARSE_FAILED;
-        }
-    }
-
-    if (full_calibration) {
-        if (frequency_count == 0) {
-            return fail_with_usage(
-                "Error: Calibration requires at least one frequency (-f option).\n", program);
-        }
-        if (mcs_count == 0) {
-            return fail_with_usage("Error: Calibration requires at least one MCS value (-m option).\n",
-                                   program);
-        }
-    } else if (fast_calibration) {
-        if (frequency_count == 0) {
-            for (int f : FAST_DEFAULT_FREQUENCIES) frequencies[frequency_count++] = f;
-        }
-        if (mcs_count == 0) {
-            for (int m : FAST_DEFAULT_MCS) mcs_values[mcs_count++] = m;
-        }
-    } else {
-        return MODE_MONITORING;
-    }
-    for (int i = 0; i < frequency_count; i++) g_calib_params.frequencies[i] = frequencies[i];
-    for (int i = 0; i < mcs_count; i++) g_calib_params.mcs_values[i] = mcs_values[i];
-    g_calib_params.frequency_count = frequency_count;
-    g_calib_params.mcs_count = mcs_count;
-    return full_calibration ? MODE_FULL_CALIBRATION : MODE_FAST_CALIBRATION;
+    const int result = take_options(argc, argv, &pass);
+    if (result != KEEP_PARSING) return result;
+    return finish_calibration_request(&pass);
 }

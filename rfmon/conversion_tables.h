@@ -28,7 +28,10 @@ void init_csv_cache_manager(void);
 // highest voltage the table can convert. -1 when the table cannot be
 // loaded (after the load's message) or holds no rows.
 int conversion_table_top_mv(const char* band, double* top_mv);
+// The same lookup without the cache, reading the file at every call. The
+// monitor itself uses only the cached one; this one stays part of the
+// tables' interface for callers that must see a table as it is now.
 int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, double mv);
-double custom_exp10(double x);
-double mW_to_dBm(double mw);
+// Case-insensitive substring search. Nothing in orvi-rfmon calls it (table
+// headers are matched case-sensitively); it stays with the table helpers.
 const char* custom_strcasestr(const char* haystack, const char* needle);

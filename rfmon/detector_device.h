@@ -36,4 +36,8 @@ int read_word_data(int fd, uint8_t reg);
 float convert_to_celsius(int raw);
 int reset_device(int fd, bool verbose);
 int read_all_data_buffer_entries_by_channel(int fd, sensor_data_t* record, double* ch1_peak);
+// 0 when `address` on bus `bus` takes a one-byte write. Bus detection runs
+// i2cdetect instead, so that a bus holds the devices exactly when
+// i2cdetect shows them; this probe stays with the device functions for
+// checking one device by hand.
 int check_i2c_device(int bus, int address);

@@ -2,8 +2,9 @@
 
 #include <cstdio>
 
-#include "conversion_tables.h"
 #include "default_power_calibration.h"
+#include "frequency_bands.h"
+#include "power_units.h"
 #include "safety_limits.h"
 
 namespace {
@@ -16,6 +17,14 @@ bool is_anchor(int level) {
 }
 
 }  // namespace
+
+bool is_fast_calibration_combination(int frequency, int mcs) {
+    if (!is_anchor_frequency(frequency)) return false;
+    for (int fast_mcs : FAST_CALIBRATION_MCS) {
+        if (fast_mcs == mcs) return true;
+    }
+    return false;
+}
 
 int report_failed_anchors(const sweep_results_t& results, int stop_level) {
     int failed = 0;

@@ -9,7 +9,15 @@
 constexpr int FAST_CALIBRATION_LEVEL_COUNT = 6;
 inline constexpr int FAST_CALIBRATION_LEVELS[FAST_CALIBRATION_LEVEL_COUNT] = {10, 35, 45, 50, 56, 60};
 
+// The MCS values whose reference curves a fast calibration shifts.
+constexpr int FAST_CALIBRATION_MCS_COUNT = 2;
+inline constexpr int FAST_CALIBRATION_MCS[FAST_CALIBRATION_MCS_COUNT] = {0, 3};
+
 constexpr double ESTIMATE_MIN_MV = 1.0;
+
+// A band's anchor frequency at one of FAST_CALIBRATION_MCS: the combinations
+// with a reference curve to shift. Every other one needs a full sweep.
+bool is_fast_calibration_combination(int frequency, int mcs);
 
 // Measured minus reference voltage at one anchor level.
 typedef struct anchor_offset_t {

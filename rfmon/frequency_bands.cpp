@@ -1,6 +1,13 @@
 #include "frequency_bands.h"
 
 #include <cmath>
+#include <cstring>
+
+const sweep_band_t SWEEP_BANDS[SWEEP_BAND_COUNT] = {
+    {"2_4", "2.4", 0, 2412},
+    {"5_1", "5.1", 1, 5180},
+    {"5_8", "5.8", 1, 5805},
+};
 
 namespace {
 
@@ -37,15 +44,29 @@ bool search_band_uses_channel0(double band) { return std::fabs(band - 2.4) < 1e-
 bool sweep_band(int frequency, sweep_band_t* band) {
     const int number = frequency / 100;
     if (in(number, 23, 25)) {
-        *band = {"2_4", "2.4", 0};
+        *band = SWEEP_BANDS[0];
     } else if (in(number, 50, 55)) {
-        *band = {"5_1", "5.1", 1};
+        *band = SWEEP_BANDS[1];
     } else if (in(number, 56, 59)) {
-        *band = {"5_8", "5.8", 1};
+        *band = SWEEP_BANDS[2];
     } else {
         return false;
     }
     return true;
+}
+
+const sweep_band_t* sweep_band_of_token(const char* token) {
+    for (const sweep_band_t& band : SWEEP_BANDS) {
+        if (std::strcmp(band.token, token) == 0) return &band;
+    }
+    return nullptr;
+}
+
+bool is_anchor_frequency(int frequency) {
+    for (const sweep_band_t& band : SWEEP_BANDS) {
+        if (band.anchor_frequency == frequency) return true;
+    }
+    return false;
 }
 
 const char* channel1_label(int frequency) { return frequency < 5500 ? "5.1" : "5.8"; }

@@ -8,6 +8,7 @@
 #include "calibration_sweep.h"
 #include "command_line.h"
 #include "conversion_tables.h"
+#include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
 #include "power_search.h"
@@ -22,12 +23,6 @@ constexpr long long FAILED_READING_PAUSE_US = 5000000;
 constexpr long long SETTLE_AFTER_TUNING_US = 4000000;
 constexpr long long PAUSE_AFTER_SWEEP_US = 1000000;
 constexpr int INITIAL_POWER_INDEX = 1;
-
-// Whether each channel read beyond its conversion table last cycle, so that
-// only the changes are reported, not every cycle.
-struct over_range_watch_t {
-    bool channel[2];
-};
 
 void watch_over_range(int channel, bool over_range, double mv, const char* band,
                       over_range_watch_t* watch) {
@@ -54,14 +49,45 @@ void watch_both_channels(const sensor_data_t& record, int frequency, over_range_
 }  // namespace
 
 bool is_fast_combination(bool fast_mode, int frequency, int mcs) {
-    if (!fast_mode) return false;
-    bool anchor_frequency = frequency == 2412 || frequency == 5180 || frequency == 5805;
-    bool anchor_mcs = mcs == 0 || mcs == 3;
-    return anchor_frequency && anchor_mcs;
+    return fast_mode && is_fast_calibration_combination(frequency, mcs);
 }
 
-int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
-    if (settings.adjust_power) {
+bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& settings,
+                      over_range_watch_t* watch) {
+    int mcs = 0;
+    int frequency = 0;
+    int power_idx = 0;
+    get_vtx_config(&mcs, &frequency, &power_idx);
+    if (adjust_power) current_power = power_idx;
+
+    if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
+                            settings.pause_between_prints) < 0) {
+        std::fputs("Error processing sensor data\n", stderr);
+        sleep_us(FAILED_READING_PAUSE_US);
+        return false;
+    }
+    std::printf(
+        "2.4 GHz (CH0): %.2f dBm (%.2f mV)   %s GHz (CH1): %.2f dBm (%.2f mV)   Temperature "
+        "(C): %.2f   Freq: %d MHz   MCS: %d   Power: %d\n",
+        record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
+        record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
+    watch_both_channels(*record, frequency, watch);
+    if (adjust_power) {
+        // The search's own readings must not disturb the monitoring record.
+        sensor_data_t scratch = *record;
+        // The search raises the power: a signal during it ends at power 1.
+        catch_interruptions();
+        set_dBm(fd, &scratch, &adjust_power, &current_power, settings.desired_dbm,
+                static_cast<double>(frequency));
+        end_run_if_interrupted();
+        release_interruptions();
+    }
+    sleep_us(CYCLE_PAUSE_US);
+    return true;
+}
+
+int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings) {
+    if (adjust_power) {
         std::puts("Setting initial power to 1...");
         if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
             report_configure_failure("Failed to set initial power using orvi-configure-vtx");
@@ -70,45 +96,12 @@ int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings) {
         }
     }
     over_range_watch_t watch = {};
-    for (;;) {
-        int mcs = 0;
-        int frequency = 0;
-        int power_idx = 0;
-        get_vtx_config(&mcs, &frequency, &power_idx);
-        if (settings.adjust_power) settings.current_power = power_idx;
-
-        if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
-                                settings.pause_between_prints) < 0) {
-            std::fputs("Error processing sensor data\n", stderr);
-            sleep_us(FAILED_READING_PAUSE_US);
-            continue;
-        }
-        std::printf(
-            "2.4 GHz (CH0): %.2f dBm (%.2f mV)   %s GHz (CH1): %.2f dBm (%.2f mV)   Temperature "
-            "(C): %.2f   Freq: %d MHz   MCS: %d   Power: %d\n",
-            record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
-            record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
-        watch_both_channels(*record, frequency, &watch);
-        if (settings.adjust_power) {
-            // The search's own readings must not disturb the monitoring record.
-            sensor_data_t scratch = *record;
-            // The search raises the power: a signal during it ends at power 1.
-            catch_interruptions();
-            set_dBm(fd, &scratch, &settings.adjust_power, &settings.current_power,
-                    settings.desired_dbm, static_cast<double>(frequency));
-            end_run_if_interrupted();
-            release_interruptions();
-        }
-        sleep_us(CYCLE_PAUSE_US);
-    }
+    for (;;) monitoring_cycle(fd, record, settings, &watch);
 }
 
-int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
-    const bool fast_mode = mode == MODE_FAST_CALIBRATION;
-    const calibration_params_t& params = settings.calibration;
-    // Every sweep raises the power: a signal from here on ends at power 1.
-    catch_interruptions();
+namespace {
 
+void print_calibration_plan(bool fast_mode, const calibration_params_t& params) {
     std::printf("Running in calibration mode with %d frequencies and %d MCS values\n",
                 params.frequency_count, params.mcs_count);
     if (fast_mode) {
@@ -125,59 +118,76 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
                         is_fast_combination(fast_mode, frequency, mcs) ? "fast" : "full");
         }
     }
+}
+
+void print_combination_banner(bool fast_mode, bool fast, int frequency, int mcs) {
+    std::puts("\n========================================");
+    if (fast) {
+        std::printf("Starting fast calibration for Frequency: %d MHz, MCS: %d\n", frequency, mcs);
+    } else {
+        if (fast_mode) {
+            std::fprintf(stderr,
+                         "Warning: Fast calibration is not supported for %d MHz MCS %d; using "
+                         "full calibration instead.\n",
+                         frequency, mcs);
+        }
+        std::printf("Starting full calibration for Frequency: %d MHz, MCS: %d\n", frequency, mcs);
+    }
+    std::puts("========================================");
+}
+
+// Tunes the transmitter to one combination and sweeps it; false when its
+// table was not written.
+bool calibrate_combination(int fd, bool fast_mode, int frequency, int mcs) {
+    const bool fast = is_fast_combination(fast_mode, frequency, mcs);
+    print_combination_banner(fast_mode, fast, frequency, mcs);
+    // The sweep never sets the MCS, so it is set here, with the frequency;
+    // the sweep then sets the frequency and waits once more on its own.
+    std::printf("Setting frequency to %d MHz...\n", frequency);
+    if (!configure_vtx("-F", frequency)) {
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set frequency using orvi-configure-vtx");
+        return false;
+    }
+    std::printf("Setting MCS to %d...\n", mcs);
+    if (!configure_vtx("-m", mcs)) {
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set MCS using orvi-configure-vtx");
+        return false;
+    }
+    sleep_us(SETTLE_AFTER_TUNING_US);
+    end_run_if_interrupted();
+
+    int result = fast ? perform_fast_calibration(fd, frequency, mcs)
+                      : perform_calibration(fd, frequency, mcs);
+    end_run_if_interrupted();
+    if (result != 0) {
+        std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n", frequency,
+                     mcs);
+    }
+    sleep_us(PAUSE_AFTER_SWEEP_US);
+    return result == 0;
+}
+
+}  // namespace
+
+int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
+    const bool fast_mode = mode == MODE_FAST_CALIBRATION;
+    const calibration_params_t& params = settings.calibration;
+    // Every sweep raises the power: a signal from here on ends at power 1.
+    catch_interruptions();
+    print_calibration_plan(fast_mode, params);
 
     // A script must be able to tell a run that wrote every table from one
     // that did not; a safety stop still writes its table and counts as done.
     bool any_failed = false;
     for (int fi = 0; fi < params.frequency_count; fi++) {
         for (int mi = 0; mi < params.mcs_count; mi++) {
+            end_run_if_interrupted();
             const int frequency = params.frequencies[fi];
-            const int mcs = params.mcs_values[mi];
-            const bool fast = is_fast_combination(fast_mode, frequency, mcs);
-            end_run_if_interrupted();
-
-            std::puts("\n========================================");
-            if (fast) {
-                std::printf("Starting fast calibration for Frequency: %d MHz, MCS: %d\n",
-                            frequency, mcs);
-            } else {
-                if (fast_mode) {
-                    std::fprintf(stderr,
-                                 "Warning: Fast calibration is not supported for %d MHz MCS %d; "
-                                 "using full calibration instead.\n",
-                                 frequency, mcs);
-                }
-                std::printf("Starting full calibration for Frequency: %d MHz, MCS: %d\n",
-                            frequency, mcs);
-            }
-            std::puts("========================================");
-
-            std::printf("Setting frequency to %d MHz...\n", frequency);
-            if (!configure_vtx("-F", frequency)) {
-                end_run_if_interrupted();
-                report_configure_failure("Failed to set frequency using orvi-configure-vtx");
+            if (!calibrate_combination(fd, fast_mode, frequency, params.mcs_values[mi])) {
                 any_failed = true;
-                continue;
             }
-            std::printf("Setting MCS to %d...\n", mcs);
-            if (!configure_vtx("-m", mcs)) {
-                end_run_if_interrupted();
-                report_configure_failure("Failed to set MCS using orvi-configure-vtx");
-                any_failed = true;
-                continue;
-            }
-            sleep_us(SETTLE_AFTER_TUNING_US);
-            end_run_if_interrupted();
-
-            int result = fast ? perform_fast_calibration(fd, frequency, mcs)
-                              : perform_calibration(fd, frequency, mcs);
-            end_run_if_interrupted();
-            if (result != 0) {
-                any_failed = true;
-                std::fprintf(stderr, "Calibration failed for Frequency: %d MHz, MCS: %d\n",
-                             frequency, mcs);
-            }
-            sleep_us(PAUSE_AFTER_SWEEP_US);
         }
     }
 

@@ -5,10 +5,24 @@
 #include "monitor_state.h"
 #include "sensor_data.h"
 
-// Endless cycles: snapshot, reading, one printed line, the one-time power
-// search. Returns only when the initial power command cannot be run
-// (the bus device is then closed); the result is the exit status.
-int run_monitoring(int fd, sensor_data_t* record, monitor_settings_t settings);
+// Endless monitoring cycles after the initial power 1 that a pending search
+// starts from. Returns only when that power command cannot be run (the bus
+// device is then closed); the result is the exit status.
+int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings);
+
+// Whether each channel read beyond its conversion table last cycle, so that
+// only the changes are reported, not every cycle.
+typedef struct over_range_watch_t {
+    bool channel[2];
+} over_range_watch_t;
+
+// One cycle with its pause: the telemetry snapshot, one reading and its
+// line, and, while adjust_power is set, the power search. current_power
+// follows the telemetry's index while the search is pending; the search
+// clears adjust_power and keeps its choice in current_power. False when the
+// reading failed (after its message and the 5 s wait).
+bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& settings,
+                      over_range_watch_t* watch);
 
 // Tunes the transmitter to each requested frequency x MCS and runs a sweep,
 // then stops the latency test and closes the pipe clients and the bus.

@@ -1,5 +1,7 @@
 #include "monitor_state.h"
 
+#include "power_search.h"
+
 int Average_Sampling = 300;
 double PAUSE_BETWEEN_PRINTS = 0.0001;
 double desired_dBm = 25.0;
@@ -18,9 +20,7 @@ monitor_settings_t monitor_settings() {
     monitor_settings_t settings{};
     settings.average_sampling = Average_Sampling;
     settings.pause_between_prints = PAUSE_BETWEEN_PRINTS;
-    settings.adjust_power = adjust_power;
     settings.desired_dbm = desired_dBm;
-    settings.current_power = current_power;
     settings.calibration = g_calib_params;
     return settings;
 }

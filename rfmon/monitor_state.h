@@ -2,17 +2,15 @@
 //
 // parse_arguments fills the settings; main gathers them once into a
 // monitor_settings_t that travels into the mode, so the modes read no
-// setting from here. The telemetry integers are written by the pipe callback
-// thread and read once per monitoring cycle by the main thread; each is read
-// and written whole (relaxed atomics). Everything else belongs to the main
-// thread.
+// setting from here. The power search's state (adjust_power, current_power)
+// is the monitoring loop's, kept here. The telemetry integers are written by
+// the pipe callback thread and read once per monitoring cycle by the main
+// thread; each is read and written whole (relaxed atomics). Everything else
+// belongs to the main thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-
-#include "calibration_sweep.h"  // g_temp_test_flag, set by -temp_test
-#include "power_search.h"       // g_global_*, the per-cycle snapshot the search reads
 
 constexpr int MAX_CALIBRATION_FREQUENCIES = 10;
 constexpr int MAX_CALIBRATION_MCS_VALUES = 10;
@@ -27,7 +25,11 @@ typedef struct calibration_params_t {
 extern int Average_Sampling;
 extern double PAUSE_BETWEEN_PRINTS;
 extern double desired_dBm;
+// A power search is requested and not yet carried out: set by the command
+// line, cleared by the search.
 extern bool adjust_power;
+// The power index: the telemetry's while a search is pending, then the one
+// the search chose.
 extern int current_power;
 extern char I2C_DEVICE[32];
 extern char VTX_PIPE_PATH[64];
@@ -40,20 +42,17 @@ extern std::atomic<int> g_power_idx;
 
 extern calibration_params_t g_calib_params;
 
-// What the command line asked for, as one record. `adjust_power` and
-// `current_power` start as parsed and are then the monitoring loop's own:
-// the search clears the one and sets the other.
+// What the command line asked for, as one record.
 typedef struct monitor_settings_t {
     int average_sampling;         // samples per monitoring reading (-s)
     double pause_between_prints;  // pause after each sample, seconds (-p)
-    bool adjust_power;            // a power search is pending (-adjust-dbm, -adjust-mW)
-    double desired_dbm;
-    int current_power;
+    double desired_dbm;           // the power search's target (-adjust-dbm, -adjust-mW)
     calibration_params_t calibration;  // frequencies and MCS values (-f, -m)
 } monitor_settings_t;
 
 // The settings as parse_arguments left them.
 monitor_settings_t monitor_settings();
 
-// Snapshot of the telemetry into the out-parameters and the g_global_* values.
+// Snapshot of the telemetry into the out-parameters and the g_global_* values
+// of power_search.h, which the power search reads.
 void get_vtx_config(int* mcs, int* frequency, int* power_idx);

@@ -21,16 +21,9 @@ int main(int argc, char** argv) {
     if (mode == PARSE_FAILED) return 1;
     if (mode == PARSE_HELP_SHOWN) return 0;
 
-    // One record for the whole run: a cycle whose temperature read fails
-    // shows the last temperature, or -9999.00 before the first.
-    sensor_data_t record{};
-    record.ch0_mv = 0.0;
-    record.ch1_mv = 0.0;
-    record.ch0_dbm = 0.0;
-    record.ch1_dbm = 0.0;
-    record.temperature_c = -9999.0;
-    record.temp_valid = false;
-    record.sample_count = 0;
+    // One record for the whole run, so that a cycle without a temperature
+    // shows the last one read.
+    sensor_data_t record;
 
     const int fd = open(I2C_DEVICE, O_RDWR);
     if (fd < 0) {

@@ -45,6 +45,53 @@ bool is_valid_power_level(int level) {
 
 namespace {
 
+// The readings of one measurement, each tried twice: their dBm on the
+// band's channel in `values`, their count returned, and in *over_range
+// whether any read beyond its table.
+int take_readings(int fd, sensor_data_t* record, bool channel0,
+                  double (&values)[READINGS_PER_MEASUREMENT], bool* over_range) {
+    int count = 0;
+    for (int j = 1; j <= READINGS_PER_MEASUREMENT; ++j) {
+        end_run_if_interrupted();
+        int mcs = 0;
+        int frequency = 0;
+        read_vtx_config(&mcs, &frequency);
+        if (reading_with_retry(record, fd, mcs, frequency, j, "!")) {
+            const double value = channel0 ? record->ch0_dbm : record->ch1_dbm;
+            values[count++] = value;
+            const bool beyond = channel0 ? record->ch0_over_range : record->ch1_over_range;
+            *over_range = *over_range || beyond;
+            std::printf("Reading %d complete: %.2f dBm\n", j, value);
+        }
+        if (j < READINGS_PER_MEASUREMENT) {
+            std::printf("Taking reading %d of %d...\n", j + 1, READINGS_PER_MEASUREMENT);
+            sleep_us(READING_GAP_US);
+        }
+    }
+    return count;
+}
+
+// The median of three readings, or the mean of fewer, with its message.
+double combine_readings(const double (&values)[READINGS_PER_MEASUREMENT], int count) {
+    if (count < READINGS_PER_MEASUREMENT) {
+        double sum = 0.0;
+        for (int i = 0; i < count; ++i) sum += values[i];
+        const double mean = sum / count;
+        std::printf("Got %d valid readings out of %d expected\n", count, READINGS_PER_MEASUREMENT);
+        std::printf("Using average of valid readings: %.2f dBm\n", mean);
+        return mean;
+    }
+    double a = values[0], b = values[1], c = values[2];
+    if (a > b)
+        std::swap(a, b);
+    if (b > c)
+        std::swap(b, c);
+    if (a > b)
+        std::swap(a, b);
+    std::printf("Using median value: %.2f dBm\n", b);
+    return b;
+}
+
 // apply_power_and_read_dbm() with its failure told apart from a reading of
 // -1.0 dBm: false when it has no value.
 bool measure_power_level(int fd, int level, sensor_data_t* record, double band, double* dbm) {
@@ -63,57 +110,13 @@ bool measure_power_level(int fd, int level, sensor_data_t* record, double band, 
     std::printf("Taking reading %d of %d...\n", 1, READINGS_PER_MEASUREMENT);
 
     double values[READINGS_PER_MEASUREMENT];
-    int count = 0;
     bool over_range = false;
-    for (int j = 1; j <= READINGS_PER_MEASUREMENT; ++j) {
-        end_run_if_interrupted();
-        int mcs = 0;
-        int frequency = 0;
-        read_vtx_config(&mcs, &frequency);
-        int result =
-            process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES, ADJUST_SAMPLE_PAUSE_S);
-        if (result < 0) {
-            std::printf("Reading %d failed, retrying...\n", j);
-            sleep_us(READING_GAP_US);
-            result = process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES,
-                                         ADJUST_SAMPLE_PAUSE_S);
-            if (result < 0)
-                std::printf("Reading %d failed again!\n", j);
-        }
-        if (result >= 0) {
-            const double value = channel0 ? record->ch0_dbm : record->ch1_dbm;
-            values[count++] = value;
-            over_range = over_range || (channel0 ? record->ch0_over_range : record->ch1_over_range);
-            std::printf("Reading %d complete: %.2f dBm\n", j, value);
-        }
-        if (j < READINGS_PER_MEASUREMENT) {
-            std::printf("Taking reading %d of %d...\n", j + 1, READINGS_PER_MEASUREMENT);
-            sleep_us(READING_GAP_US);
-        }
-    }
-
+    const int count = take_readings(fd, record, channel0, values, &over_range);
     if (count == 0) {
         std::puts("All readings failed or were skipped!");
         return false;
     }
-    double result = 0.0;
-    if (count < READINGS_PER_MEASUREMENT) {
-        double sum = 0.0;
-        for (int i = 0; i < count; ++i) sum += values[i];
-        result = sum / count;
-        std::printf("Got %d valid readings out of %d expected\n", count, READINGS_PER_MEASUREMENT);
-        std::printf("Using average of valid readings: %.2f dBm\n", result);
-    } else {
-        double a = values[0], b = values[1], c = values[2];
-        if (a > b)
-            std::swap(a, b);
-        if (b > c)
-            std::swap(b, c);
-        if (a > b)
-            std::swap(a, b);
-        result = b;
-        std::printf("Using median value: %.2f dBm\n", result);
-    }
+    const double result = combine_readings(values, count);
     // One reading beyond the table is enough: the level may put out more.
     if (channel0) {
         record->ch0_dbm = result;
@@ -140,6 +143,8 @@ struct search_state_t {
     double band;
     int best;
     double best_difference;
+    bool* adjust_power;  // the caller's flags, cleared and set when the search ends
+    int* current_power;
 };
 
 // One step of the search: measure, report, keep the best so far, and judge.
@@ -181,54 +186,88 @@ probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int 
     return probe_outcome::keep_going;
 }
 
-void finish_search(int level, bool* adjust_power, int* current_power) {
-    *current_power = level;
+void finish_search(int level, const search_state_t& s) {
+    *s.current_power = level;
     if (!configure_vtx("-p", level)) {
         report_configure_failure("Failed to set optimal power level");
     } else {
         std::printf("Optimal power level found: %d\n", level);
     }
-    *adjust_power = false;
+    *s.adjust_power = false;
 }
 
-void finish_zero_reading(int level, bool* adjust_power, int* current_power) {
+void finish_zero_reading(int level, const search_state_t& s) {
     std::printf("Detected 0 dBm reading at high power level %d\n", level);
     std::puts("This indicates potential signal issues - using minimum power for safety");
     std::puts(
         "Binary search complete. Best power level found: 1 (selecting minimum power due to "
         "zero readings at high power)");
-    finish_search(POWER_LEVEL_MIN, adjust_power, current_power);
+    finish_search(POWER_LEVEL_MIN, s);
 }
 
 // A failed measurement is neither too low nor too high: judged either way it
 // would steer the search blind.
-void finish_without_value(int level, bool* adjust_power, int* current_power) {
+void finish_without_value(int level, const search_state_t& s) {
     std::fprintf(stderr,
                  "Error: No valid reading at power level %d; ending the power search at power "
                  "level 1\n",
                  level);
-    if (set_minimum_power("power search failure")) *current_power = POWER_LEVEL_MIN;
-    *adjust_power = false;
+    if (set_minimum_power("power search failure")) *s.current_power = POWER_LEVEL_MIN;
+    *s.adjust_power = false;
 }
 
 // Probes `level`; true when the search ends there (a zero reading, a result
 // within the tolerance or no value), with the outcome applied.
-bool search_ends_at(int fd, sensor_data_t* record, search_state_t* s, int level, double* result,
-                    bool* adjust_power, int* current_power) {
+bool search_ends_at(int fd, sensor_data_t* record, search_state_t* s, int level, double* result) {
     const probe_outcome outcome = probe_level(fd, record, s, level, result);
     if (outcome == probe_outcome::zero_reading) {
-        finish_zero_reading(level, adjust_power, current_power);
+        finish_zero_reading(level, *s);
         return true;
     }
     if (outcome == probe_outcome::within_tolerance) {
-        finish_search(level, adjust_power, current_power);
+        finish_search(level, *s);
         return true;
     }
     if (outcome == probe_outcome::no_value) {
-        finish_without_value(level, adjust_power, current_power);
+        finish_without_value(level, *s);
         return true;
     }
     return false;
+}
+
+// `desired_dbm` on the 0.25 dB grid, within 0..30 dBm.
+double search_target(double desired_dbm) {
+    const double target = std::round(desired_dbm * 4.0) / 4.0;
+    if (target > MAX_TARGET_DBM) {
+        std::fprintf(stderr, "Desired dBm is too high. Capping to 30 dBm.\n");
+        return MAX_TARGET_DBM;
+    }
+    if (target < 0.0) {
+        std::fprintf(stderr, "Desired dBm is too low. Setting it to 0.\n");
+        return 0.0;
+    }
+    return target;
+}
+
+// The halving phase: true when the search ended at a level. Otherwise
+// [*low, *high] is what is left for the linear phase: at most two levels,
+// or none when the range is exhausted.
+bool search_by_halving(int fd, sensor_data_t* record, search_state_t* s, int* low, int* high) {
+    for (;;) {
+        const int mid = *low + (*high - *low) / 2;
+        double result = 0.0;
+        if (search_ends_at(fd, record, s, mid, &result))
+            return true;
+        if (s->target > result) {
+            *low = mid + 1;
+            std::printf("dBm too low, searching higher range (%d to %d)\n", *low, *high);
+        } else {
+            *high = mid - 1;
+            std::printf("dBm too high, searching lower range (%d to %d)\n", *low, *high);
+        }
+        if (*high < *low || *high - *low <= 1)
+            return false;
+    }
 }
 
 }  // namespace
@@ -241,16 +280,7 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
         *adjust_power = false;
         return;
     }
-
-    double target = std::round(desired_dbm * 4.0) / 4.0;
-    if (target > MAX_TARGET_DBM) {
-        std::fprintf(stderr, "Desired dBm is too high. Capping to 30 dBm.\n");
-        target = MAX_TARGET_DBM;
-    } else if (target < 0.0) {
-        std::fprintf(stderr, "Desired dBm is too low. Setting it to 0.\n");
-        target = 0.0;
-    }
-
+    const double target = search_target(desired_dbm);
     std::printf(
         "Searching for optimal power level (range: %d-%d) to achieve %.2f dBm at %.1f "
         "GHz...\n",
@@ -258,35 +288,15 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
     std::puts("Starting binary search for power level...");
     std::printf("Target dBm: %.1f\n", target);
 
-    search_state_t s{target, band, -1, INFINITY};
+    search_state_t s{target, band, -1, INFINITY, adjust_power, current_power};
     int low = POWER_LEVEL_MIN;
     int high = POWER_LEVEL_MAX;
-    bool linear = false;
-    while (true) {
-        const int mid = low + (high - low) / 2;
+    if (search_by_halving(fd, record, &s, &low, &high))
+        return;
+    for (int level = low; level <= high; ++level) {
         double result = 0.0;
-        if (search_ends_at(fd, record, &s, mid, &result, adjust_power, current_power))
+        if (search_ends_at(fd, record, &s, level, &result))
             return;
-        if (target > result) {
-            low = mid + 1;
-            std::printf("dBm too low, searching higher range (%d to %d)\n", low, high);
-        } else {
-            high = mid - 1;
-            std::printf("dBm too high, searching lower range (%d to %d)\n", low, high);
-        }
-        if (high < low)
-            break;
-        if (high - low <= 1) {
-            linear = true;
-            break;
-        }
-    }
-    if (linear) {
-        for (int level = low; level <= high; ++level) {
-            double result = 0.0;
-            if (search_ends_at(fd, record, &s, level, &result, adjust_power, current_power))
-                return;
-        }
     }
 
     std::printf("Binary search complete. Best power level found: %d\n", s.best);
@@ -295,5 +305,5 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
         *adjust_power = false;
         return;
     }
-    finish_search(s.best, adjust_power, current_power);
+    finish_search(s.best, s);
 }

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr long long RETRY_PAUSE_US = 100000;
+
 // Seconds to whole microseconds by truncation; nonsense (negative, NaN,
 // absurdly long) becomes no pause rather than a wrapped-around one.
 long long pause_us(double seconds) {
@@ -52,10 +54,7 @@ bool over_table_range(const char* band, double mv) {
     return conversion_table_top_mv(band, &top_mv) == 0 && detector_over_range(mv, top_mv);
 }
 
-}  // namespace
-
-int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, int samples,
-                        double pause_s) {
+void start_reading(sensor_data_t* record) {
     record->sample_count = 0;
     record->ch0_mv = 0.0;
     record->ch1_mv = 0.0;
@@ -64,12 +63,19 @@ int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, i
     record->temp_fresh = false;
     record->ch0_over_range = false;
     record->ch1_over_range = false;
+}
 
+// Reset and configuration of the ADS7142: auto sequence of both channels,
+// channel number in the data words. The "retrying in 5 seconds" of these
+// messages and of sample_peaks' is the monitoring loop's wait; the power
+// search and the sweeps retry after 100 ms and print the same lines, which
+// logs of this monitor are searched for as they are.
+bool configure_converter(int fd) {
     if (!select_converter(fd))
-        return -1;
+        return false;
     if (reset_device(fd, false) != 0) {
         std::puts("Failed to reset device, retrying in 5 seconds...");
-        return -1;
+        return false;
     }
     struct {
         uint8_t reg;
@@ -85,34 +91,41 @@ int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, i
     for (const auto& step : configuration) {
         if (write_register(fd, step.reg, step.value) != 0) {
             std::puts(step.failure);
-            return -1;
+            return false;
         }
     }
+    return true;
+}
 
-    read_temperature(fd, record);
-
+// `samples` conversion sequences, keeping each channel's peak.
+bool sample_peaks(int fd, sensor_data_t* record, int samples, double pause_s) {
     if (!select_converter(fd))
-        return -1;
+        return false;
     const long long pause = pause_us(pause_s);
     tighten_timer_slack();
     for (int i = 0; i < samples; ++i) {
         if (write_register(fd, START_SEQUENCE, 0x01) != 0) {
             std::puts("Failed to start the conversion sequence, retrying in 5 seconds...");
-            return -1;
+            return false;
         }
         if (read_all_data_buffer_entries_by_channel(fd, record, &record->ch1_mv) != 0) {
             std::puts("Failed to read data buffer entries, retrying in 5 seconds...");
-            return -1;
+            return false;
         }
         ++record->sample_count;
         sleep_us(pause);
     }
+    return true;
+}
 
+// Both peaks to dBm: channel 0 through "2.4", channel 1 through the
+// frequency's band.
+bool convert_peaks(sensor_data_t* record, int mcs, int frequency) {
     double mv = 0.0;
     double ch0_dbm = 0.0;
     if (read_csv_data_cached(&mv, &ch0_dbm, mcs, "2.4", record->ch0_mv) != 0) {
         std::puts("Failed to read CSV data for channel 0");
-        return -1;
+        return false;
     }
     const char* ch1_band = reading_band_key(frequency);
     if (ch1_band == nullptr) {
@@ -122,11 +135,36 @@ int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, i
     double ch1_dbm = 0.0;
     if (read_csv_data_cached(&mv, &ch1_dbm, mcs, ch1_band, record->ch1_mv) != 0) {
         std::puts("Failed to read CSV data for channel 1");
-        return -1;
+        return false;
     }
     record->ch0_dbm = ch0_dbm;
     record->ch1_dbm = ch1_dbm;
     record->ch0_over_range = over_table_range("2.4", record->ch0_mv);
     record->ch1_over_range = over_table_range(ch1_band, record->ch1_mv);
+    return true;
+}
+
+}  // namespace
+
+int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, int samples,
+                        double pause_s) {
+    start_reading(record);
+    if (!configure_converter(fd))
+        return -1;
+    read_temperature(fd, record);
+    if (!sample_peaks(fd, record, samples, pause_s) || !convert_peaks(record, mcs, frequency))
+        return -1;
     return 0;
+}
+
+bool reading_with_retry(sensor_data_t* record, int fd, int mcs, int frequency, int number,
+                        const char* again_suffix) {
+    if (process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES, ADJUST_SAMPLE_PAUSE_S) >= 0)
+        return true;
+    std::printf("Reading %d failed, retrying...\n", number);
+    sleep_us(RETRY_PAUSE_US);
+    if (process_sensor_data(record, fd, mcs, frequency, ADJUST_SAMPLES, ADJUST_SAMPLE_PAUSE_S) >= 0)
+        return true;
+    std::printf("Reading %d failed again%s\n", number, again_suffix);
+    return false;
 }

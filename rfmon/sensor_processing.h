@@ -15,3 +15,10 @@ constexpr double ADJUST_SAMPLE_PAUSE_S = 0.001;
 // whole microseconds, truncated.
 int process_sensor_data(sensor_data_t* record, int fd, int mcs, int frequency, int samples,
                         double pause_s);
+
+// A reading of the power search's and the sweeps' size, tried once more
+// after 100 ms when it fails: "Reading <number> failed, retrying..." before
+// the retry, "Reading <number> failed again<again_suffix>" after a second
+// failure. True when either try succeeded.
+bool reading_with_retry(sensor_data_t* record, int fd, int mcs, int frequency, int number,
+                        const char* again_suffix);

@@ -135,14 +135,40 @@ PowerMap loadPowerCalibrationOrDefault(const std::string& path, std::string_view
 }
 
 void normalizeMcsCoverage(std::map<int, std::map<int, int>>& map) {
+    for (int mcs = 0; mcs <= 7; ++mcs) {
+        const int source = mcsCoverageSource(mcs);
+        if (source < 0 || map.count(mcs)) continue;
+        const auto from = map.find(source);
+        if (from != map.end()) map.emplace(mcs, std::map<int, int>(from->second));
+    }
+}
+
+int mcsCoverageSource(int mcs) {
     // Neighbouring rates of one modulation share a power curve closely
     // enough: BPSK/QPSK 1/2 covers 2, 16-QAM 1/2 covers the rates above it.
-    if (map.count(1) && !map.count(2)) map[2] = map[1];
-    auto mcs3 = map.find(3);
-    if (mcs3 != map.end()) {
-        const std::map<int, int> curve = mcs3->second;
-        for (int mcs = 4; mcs <= 7; ++mcs) map.emplace(mcs, curve);
+    if (mcs == 2) return 1;
+    if (mcs >= 4 && mcs <= 7) return 3;
+    return -1;
+}
+
+bool servingMcs(const std::map<int, std::map<int, int>>& map, int mcs, int* served) {
+    if (map.count(mcs)) {
+        *served = mcs;
+        return true;
     }
+    for (int lower = mcs - 1; lower >= 0; --lower) {
+        if (map.count(lower)) {
+            *served = lower;
+            return true;
+        }
+    }
+    for (int higher = mcs + 1; higher <= 7; ++higher) {
+        if (map.count(higher)) {
+            *served = higher;
+            return true;
+        }
+    }
+    return false;
 }
 
 int findClosestPowerIndex(const std::map<int, std::map<int, int>>& map, int mcs, int* mw, int frequency,
@@ -161,9 +187,8 @@ int findClosestPowerIndex(const std::map<int, std::map<int, int>>& map, int mcs,
         return index;
     }
 
-    auto entry = map.find(mcs);
-    for (int lower = mcs - 1; entry == map.end() && lower >= 0; --lower) entry = map.find(lower);
-    for (int higher = mcs + 1; entry == map.end() && higher <= 7; ++higher) entry = map.find(higher);
+    int served = 0;
+    const auto entry = servingMcs(map, mcs, &served) ? map.find(served) : map.end();
     if (entry == map.end()) {
         std::cerr << "Power calibration data for MCS" << mcs << " not found and no neighboring MCS available.\n";
         return 1;

@@ -27,6 +27,15 @@ ORVI_VTX_EXPORT PowerMap loadPowerCalibrationOrDefault(const std::string& path,
 
 // MCS 2 from MCS 1, MCS 4..7 from MCS 3, where missing.
 ORVI_VTX_EXPORT void normalizeMcsCoverage(std::map<int, std::map<int, int>>& map);
+// The MCS whose curve normalizeMcsCoverage copies to `mcs`: 1 for 2, 3 for
+// 4..7; -1 for any other.
+ORVI_VTX_EXPORT int mcsCoverageSource(int mcs);
+
+// The MCS whose points findClosestPowerIndex uses for `mcs`: the MCS itself,
+// else the nearest lower one, else the nearest higher one up to 7. False
+// when the map holds none of them.
+ORVI_VTX_EXPORT bool servingMcs(const std::map<int, std::map<int, int>>& map, int mcs,
+                                int* served);
 
 // Power index for the requested output power *mw at `mcs`. Under FCC rules
 // in 5180-5320 MHz the request is capped at 200 mW, and *mw shows the cap;
