@@ -314,32 +314,39 @@ int finish_sweep(sweep_outcome outcome, int levels_set, const char* path) {
     return -1;
 }
 
-int perform_calibration_internal(int fd, int frequency, int mcs, const int* levels,
-                                 int level_count, bool fast) {
-    std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
-                frequency, mcs);
+// The start of every sweep: the frequency set and waited for, the band.
+bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
     // The calibration driver has set this frequency and waited already; a
     // sweep sets it and waits for it again all the same, so that it never
     // measures a frequency it did not set itself.
     if (!configure_vtx("-F", frequency)) {
         end_run_if_interrupted();
         report_configure_failure("Failed to set frequency");
-        return -1;
+        return false;
     }
     std::printf("Set frequency to %d MHz\n", frequency);
     std::printf("Sleeping 7 seconds while frequency changes...\n");
     sleep_us(FREQUENCY_SETTLE_US);
     end_run_if_interrupted();
 
-    sweep_t s = {};
-    s.fd = fd;
-    s.frequency = frequency;
-    s.mcs = mcs;
-    s.fast = fast;
-    if (!sweep_band(frequency, &s.band)) {
+    *s = {};
+    s->fd = fd;
+    s->frequency = frequency;
+    s->mcs = mcs;
+    s->fast = fast;
+    if (!sweep_band(frequency, &s->band)) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
-        return -1;
+        return false;
     }
+    return true;
+}
+
+int perform_calibration_internal(int fd, int frequency, int mcs, const int* levels,
+                                 int level_count, bool fast) {
+    std::printf("Starting %scalibration for frequency %d MHz and MCS %d\n", fast ? "fast " : "",
+                frequency, mcs);
+    sweep_t s;
+    if (!start_sweep(fd, frequency, mcs, fast, &s)) return -1;
     char path[256];
     std::snprintf(path, sizeof path, "%scalibrated_%s.csv", CALIBRATION_DATA_DIR, s.band.token);
 
@@ -364,4 +371,15 @@ int perform_calibration(int fd, int frequency, int mcs) {
 int perform_fast_calibration(int fd, int frequency, int mcs) {
     return perform_calibration_internal(fd, frequency, mcs, FAST_CALIBRATION_LEVELS,
                                         FAST_CALIBRATION_LEVEL_COUNT, true);
+}
+
+int measure_fast_anchors(int fd, int frequency, int mcs, anchor_measurement_t* measurement) {
+    sweep_t s;
+    *measurement = {};
+    if (!start_sweep(fd, frequency, mcs, true, &s)) return -1;
+    const bool measured = measure_levels(&s, FAST_CALIBRATION_LEVELS, FAST_CALIBRATION_LEVEL_COUNT);
+    measurement->results = s.results;
+    measurement->stop_level = s.stop_level;
+    measurement->levels_set = s.levels_set;
+    return measured ? 0 : -1;
 }

@@ -1,0 +1,21 @@
+// What a stored calibration table says one MCS puts out at each power
+// level, for comparing the transmitter with its table after calibration.
+#pragma once
+
+#include "calibration_table.h"
+
+typedef struct table_dbm_t {
+    bool present[CALIBRATION_TABLE_LEVELS + 1];   // the level's mW cell holds a positive number
+    double dbm[CALIBRATION_TABLE_LEVELS + 1];
+} table_dbm_t;
+
+enum class table_column_read { read, no_table, no_column, unreadable };
+
+// The MCS<mcs>_mW column of the table at `path` in dBm, by level. Cells that
+// hold no measurement ("-1", "NA", a temperature marker) are not present.
+// unreadable comes with one perror; the other results print nothing.
+table_column_read read_table_column(const char* path, int mcs, table_dbm_t* column);
+
+// "/data/quillon/vtx/calibrated_<token>.csv" for the frequency's band; false
+// for a frequency in no band.
+bool calibration_table_path(int frequency, char (&path)[256]);
