@@ -102,6 +102,16 @@ void print_help(const char* program_name) {
         "           Fast cal for (2412,0), (2412,3), (5180,0), (5180,3), (5805,0), (5805,3)");
     std::puts("\nOther Options:");
     std::puts("  -help or help          : Display this help message and exit.");
+    std::puts("\nField Check:");
+    std::puts(
+        "  -verify                : Measure levels 10, 35, 45, 50, 56 and 60 and compare them with "
+        "the stored calibration tables; -f/-m as for calibration (default: the fast calibration's "
+        "combinations). Exit 0: all match, 1: a level does not match or a reading failed, 2: no "
+        "table");
+    std::printf(
+        "  -verify-db <dB>        : Tolerance of -verify and of the drift warning while "
+        "monitoring (default: %.2f)\n",
+        VERIFY_TOLERANCE_DB);
 }
 
 namespace {
@@ -155,6 +165,7 @@ struct option_pass_t {
     bool vtx_present;
     bool full_calibration;
     bool fast_calibration;
+    bool field_check;
     int frequencies[MAX_CALIBRATION_FREQUENCIES];
     int frequency_count;
     int mcs_values[MAX_CALIBRATION_MCS_VALUES];
@@ -199,6 +210,10 @@ int calibration_option(bool fast, option_pass_t* pass) {
         std::fputs("Error: -calibrate and -fast-calibrate cannot be used together.\n", stderr);
         return PARSE_FAILED;
     }
+    if (pass->field_check) {
+        std::fputs("Error: -verify cannot be used with -calibrate or -fast-calibrate.\n", stderr);
+        return PARSE_FAILED;
+    }
     if (!pass->vtx_present) {
         std::fprintf(stderr,
                      fast ? "Error: Cannot fast calibrate - VTX not found on I2C bus %s\n"
@@ -216,6 +231,30 @@ int full_calibration_option(const char*, option_pass_t* pass) {
 
 int fast_calibration_option(const char*, option_pass_t* pass) {
     return calibration_option(true, pass);
+}
+
+// -verify: a run of its own, on the devices like a calibration.
+int field_check_option(const char*, option_pass_t* pass) {
+    if (pass->full_calibration || pass->fast_calibration) {
+        std::fputs("Error: -verify cannot be used with -calibrate or -fast-calibrate.\n", stderr);
+        return PARSE_FAILED;
+    }
+    if (!pass->vtx_present) {
+        std::fprintf(stderr, "Error: Cannot verify - VTX not found on I2C bus %s\n", bus_text);
+        return PARSE_FAILED;
+    }
+    pass->field_check = true;
+    return KEEP_PARSING;
+}
+
+int verify_tolerance_option(const char* value, option_pass_t* pass) {
+    const double db = value && starts_with_digit(value) ? decimal_value(value) : 0.0;
+    if (!(db > 0.0 && db <= 10.0)) {
+        return fail_with_usage("Error: -verify-db requires a tolerance in dB above 0 and up to 10.\n",
+                               pass->program);
+    }
+    VERIFY_TOLERANCE_DB = db;
+    return KEEP_PARSING;
 }
 
 int temperature_test_option(const char*, option_pass_t*) {
@@ -329,6 +368,8 @@ const option_t OPTIONS[] = {
     {"-adjust-dbm", true, adjust_dbm_option},
     {"-adjust-mW", true, adjust_mw_option},
     {"-d", true, bus_option},
+    {"-verify", false, field_check_option},
+    {"-verify-db", true, verify_tolerance_option},
 };
 
 const option_t* find_option(const char* arg) {
@@ -366,7 +407,7 @@ int finish_calibration_request(option_pass_t* pass) {
             return fail_with_usage(
                 "Error: Calibration requires at least one MCS value (-m option).\n", pass->program);
         }
-    } else if (pass->fast_calibration) {
+    } else if (pass->fast_calibration || pass->field_check) {
         // Without -f or -m: every combination that a fast sweep covers.
         if (pass->frequency_count == 0) {
             for (const sweep_band_t& band : SWEEP_BANDS) {
@@ -385,6 +426,7 @@ int finish_calibration_request(option_pass_t* pass) {
     for (int i = 0; i < pass->mcs_count; i++) g_calib_params.mcs_values[i] = pass->mcs_values[i];
     g_calib_params.frequency_count = pass->frequency_count;
     g_calib_params.mcs_count = pass->mcs_count;
+    if (pass->field_check) return MODE_FIELD_CHECK;
     return pass->full_calibration ? MODE_FULL_CALIBRATION : MODE_FAST_CALIBRATION;
 }
 

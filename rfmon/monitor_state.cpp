@@ -5,12 +5,14 @@
 int Average_Sampling = 300;
 double PAUSE_BETWEEN_PRINTS = 0.0001;
 double desired_dBm = 25.0;
+double VERIFY_TOLERANCE_DB = 1.5;
 bool adjust_power = false;
 int current_power = 1;
 char I2C_DEVICE[32] = {};
 char VTX_PIPE_PATH[64] = {};
 
 std::atomic<int> g_frequency{5800};
+std::atomic<bool> g_telemetry_received{false};
 std::atomic<int> g_mcs{0};
 std::atomic<int> g_power_idx{1};
 
@@ -21,6 +23,7 @@ monitor_settings_t monitor_settings() {
     settings.average_sampling = Average_Sampling;
     settings.pause_between_prints = PAUSE_BETWEEN_PRINTS;
     settings.desired_dbm = desired_dBm;
+    settings.verify_tolerance_db = VERIFY_TOLERANCE_DB;
     settings.calibration = g_calib_params;
     return settings;
 }

@@ -25,6 +25,7 @@ typedef struct calibration_params_t {
 extern int Average_Sampling;
 extern double PAUSE_BETWEEN_PRINTS;
 extern double desired_dBm;
+extern double VERIFY_TOLERANCE_DB;  // field check and drift warning (-verify-db)
 // A power search is requested and not yet carried out: set by the command
 // line, cleared by the search.
 extern bool adjust_power;
@@ -36,6 +37,9 @@ extern char VTX_PIPE_PATH[64];
 
 // Written whole by the pipe thread, read whole by the main thread: no lock.
 static_assert(std::atomic<int>::is_always_lock_free, "telemetry integers must be lock-free");
+// Set once the first record arrived: until then the three integers hold
+// their starting values, not the transmitter's.
+extern std::atomic<bool> g_telemetry_received;
 extern std::atomic<int> g_frequency;
 extern std::atomic<int> g_mcs;
 extern std::atomic<int> g_power_idx;
@@ -47,6 +51,7 @@ typedef struct monitor_settings_t {
     int average_sampling;         // samples per monitoring reading (-s)
     double pause_between_prints;  // pause after each sample, seconds (-p)
     double desired_dbm;           // the power search's target (-adjust-dbm, -adjust-mW)
+    double verify_tolerance_db;   // field check and drift warning (-verify-db)
     calibration_params_t calibration;  // frequencies and MCS values (-f, -m)
 } monitor_settings_t;
 

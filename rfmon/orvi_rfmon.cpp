@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const monitor_settings_t settings = monitor_settings();
+    if (mode == MODE_FIELD_CHECK) return run_field_check(fd, settings);
     if (mode == MODE_FULL_CALIBRATION || mode == MODE_FAST_CALIBRATION) {
         return run_calibration(fd, mode, settings);
     }

@@ -64,6 +64,14 @@ std::string usage(const std::string& program, int sampling, const char* pause) {
            "           Fast cal for (2412,0), (2412,3), (5180,0), (5180,3), (5805,0), (5805,3)\n"
            "\n"
            "Other Options:\n"
-           "  -help or help          : Display this help message and exit.\n";
+           "  -help or help          : Display this help message and exit.\n"
+           "\n"
+           "Field Check:\n"
+           "  -verify                : Measure levels 10, 35, 45, 50, 56 and 60 and compare them "
+           "with the stored calibration tables; -f/-m as for calibration (default: the fast "
+           "calibration's combinations). Exit 0: all match, 1: a level does not match or a "
+           "reading failed, 2: no table\n"
+           "  -verify-db <dB>        : Tolerance of -verify and of the drift warning while "
+           "monitoring (default: 1.50)\n";
 }
 
