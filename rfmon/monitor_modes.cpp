@@ -8,6 +8,7 @@
 #include "calibration_sweep.h"
 #include "command_line.h"
 #include "conversion_tables.h"
+#include "field_check.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
@@ -25,9 +26,9 @@ constexpr long long PAUSE_AFTER_SWEEP_US = 1000000;
 constexpr int INITIAL_POWER_INDEX = 1;
 
 void watch_over_range(int channel, bool over_range, double mv, const char* band,
-                      over_range_watch_t* watch) {
-    if (over_range == watch->channel[channel]) return;
-    watch->channel[channel] = over_range;
+                      cycle_watch_t* watch) {
+    if (over_range == watch->over_range[channel]) return;
+    watch->over_range[channel] = over_range;
     double top_mv = 0.0;
     if (over_range && conversion_table_top_mv(band, &top_mv) == 0) {
         std::fprintf(stderr,
@@ -40,7 +41,7 @@ void watch_over_range(int channel, bool over_range, double mv, const char* band,
     }
 }
 
-void watch_both_channels(const sensor_data_t& record, int frequency, over_range_watch_t* watch) {
+void watch_both_channels(const sensor_data_t& record, int frequency, cycle_watch_t* watch) {
     const char* ch1_band = reading_band_key(frequency);
     watch_over_range(0, record.ch0_over_range, record.ch0_mv, "2.4", watch);
     watch_over_range(1, record.ch1_over_range, record.ch1_mv, ch1_band ? ch1_band : "5.8", watch);
@@ -53,7 +54,7 @@ bool is_fast_combination(bool fast_mode, int frequency, int mcs) {
 }
 
 bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& settings,
-                      over_range_watch_t* watch) {
+                      cycle_watch_t* watch) {
     int mcs = 0;
     int frequency = 0;
     int power_idx = 0;
@@ -72,6 +73,9 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
         record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
         record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
     watch_both_channels(*record, frequency, watch);
+    // Before the first record the index is a starting value, not the transmitter's.
+    if (g_telemetry_received.load(std::memory_order_acquire))
+        watch_drift(&watch->drift, frequency, mcs, power_idx, *record, settings.verify_tolerance_db);
     if (adjust_power) {
         // The search's own readings must not disturb the monitoring record.
         sensor_data_t scratch = *record;
@@ -95,7 +99,7 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
             return 1;
         }
     }
-    over_range_watch_t watch = {};
+    cycle_watch_t watch = {};
     for (;;) monitoring_cycle(fd, record, settings, &watch);
 }
 
@@ -197,4 +201,51 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
     close(fd);
     std::puts("All calibrations completed!");
     return any_failed ? 1 : 0;
+}
+
+namespace {
+
+// One combination of the field check: the MCS set, then the check (which
+// starts as a sweep starts); the power back at 1 once it may have been raised.
+field_check_result_t check_combination(int fd, int frequency, int mcs, double tolerance_db) {
+    std::puts("\n========================================");
+    std::printf("Field check for Frequency: %d MHz, MCS: %d\n", frequency, mcs);
+    std::puts("========================================");
+    if (!configure_vtx("-m", mcs)) {
+        end_run_if_interrupted();
+        report_configure_failure("Failed to set MCS using orvi-configure-vtx");
+        return FIELD_CHECK_MISMATCH;
+    }
+    field_check_result_t result = check_against_table(fd, frequency, mcs, tolerance_db);
+    end_run_if_interrupted();
+    if (result != FIELD_CHECK_NO_TABLE && !set_minimum_power("field check"))
+        result = FIELD_CHECK_MISMATCH;
+    return result;
+}
+
+}  // namespace
+
+int run_field_check(int fd, const monitor_settings_t& settings) {
+    const calibration_params_t& params = settings.calibration;
+    // The check raises the power: a signal from here on ends at power 1.
+    catch_interruptions();
+    bool no_table = false;
+    bool mismatch = false;
+    for (int fi = 0; fi < params.frequency_count; fi++) {
+        for (int mi = 0; mi < params.mcs_count; mi++) {
+            end_run_if_interrupted();
+            const field_check_result_t result = check_combination(
+                fd, params.frequencies[fi], params.mcs_values[mi], settings.verify_tolerance_db);
+            no_table = no_table || result == FIELD_CHECK_NO_TABLE;
+            mismatch = mismatch || result == FIELD_CHECK_MISMATCH;
+        }
+    }
+    end_run_if_interrupted();
+    stop_latency_test();
+    pipe_client_close_all();
+    close(fd);
+    std::printf("Field check complete: %s\n", no_table   ? "a band has no table to check against"
+                                               : mismatch ? "the output does NOT match the tables"
+                                                          : "the output matches the tables");
+    return no_table ? FIELD_CHECK_NO_TABLE : mismatch ? FIELD_CHECK_MISMATCH : FIELD_CHECK_MATCH;
 }

@@ -2,6 +2,7 @@
 // subscription.
 #pragma once
 
+#include "drift_watch.h"
 #include "monitor_state.h"
 #include "sensor_data.h"
 
@@ -10,11 +11,13 @@
 // device is then closed); the result is the exit status.
 int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings);
 
-// Whether each channel read beyond its conversion table last cycle, so that
-// only the changes are reported, not every cycle.
-typedef struct over_range_watch_t {
-    bool channel[2];
-} over_range_watch_t;
+// What monitoring compares from one cycle to the next: whether each channel
+// read beyond its conversion table last cycle (only the changes are
+// reported), and the readings against the calibration table.
+typedef struct cycle_watch_t {
+    bool over_range[2];
+    drift_watch_t drift;
+} cycle_watch_t;
 
 // One cycle with its pause: the telemetry snapshot, one reading and its
 // line, and, while adjust_power is set, the power search. current_power
@@ -22,13 +25,19 @@ typedef struct over_range_watch_t {
 // clears adjust_power and keeps its choice in current_power. False when the
 // reading failed (after its message and the 5 s wait).
 bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& settings,
-                      over_range_watch_t* watch);
+                      cycle_watch_t* watch);
 
 // Tunes the transmitter to each requested frequency x MCS and runs a sweep,
 // then stops the latency test and closes the pipe clients and the bus.
 // mode is MODE_FULL_CALIBRATION or MODE_FAST_CALIBRATION. The exit status:
 // 1 when any combination's table was not written, else 0.
 int run_calibration(int fd, int mode, const monitor_settings_t& settings);
+
+// The field check (-verify) of each requested frequency x MCS against its
+// stored table, ending at power level 1; then as run_calibration ends. The
+// exit status: 2 when a band had no table, else 1 when any level did not
+// match or could not be measured, else 0.
+int run_field_check(int fd, const monitor_settings_t& settings);
 
 // A combination gets the fast sweep only in fast mode, at an anchor
 // frequency and MCS.

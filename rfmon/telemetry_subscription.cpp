@@ -31,4 +31,5 @@ void _vtx_data_cb(int, char* data, int bytes, void*) {
     g_frequency.store(last.frequency, std::memory_order_relaxed);
     g_mcs.store(last.mcs, std::memory_order_relaxed);
     g_power_idx.store(last.power_idx, std::memory_order_relaxed);
+    g_telemetry_received.store(true, std::memory_order_release);
 }

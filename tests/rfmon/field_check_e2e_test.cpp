@@ -1,0 +1,149 @@
+// The field check and the drift warning on the simulated board: a unit
+// calibrated, then checked as it is and after its output fell by 3 dB
+// (orvi-sim-ctl degrade output), and monitored across such a fall.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The differences of the per-level lines, in level order.
+std::vector<double> differences(const std::string& out) {
+    std::vector<double> found;
+    for (const std::string& line : lines_of(out)) {
+        int level = 0;
+        double measured = 0, table = 0, difference = 0;
+        if (std::sscanf(line.c_str(), "Level %d: measured %lf dBm, table %lf dBm, difference %lf dB", &level,
+                        &measured, &table, &difference) == 4)
+            found.push_back(difference);
+    }
+    return found;
+}
+
+class FieldCheckOnBoard : public testing::Test {
+  protected:
+    // `script` in sh on a board with unit 9, noise and temperature held; R
+    // runs orvi-rfmon -d 1 (X as the shell itself, for a background
+    // monitor whose pid is $!), $D is a scratch folder.
+    ProcessResult on_board(const std::string& script) {
+        const std::string rfmon = program_shell_words("rfmon/orvi-rfmon") + " -d 1";
+        RunOptions options;
+        options.timeout_ms = 120000;
+        return run_on_board({"--virtual-time", "--publisher", "", "--unit", "9", "--noise-mv", "0", "--temp-rise", "0", "--log",
+                             dir_ + "/tools.log"},
+                            {"/bin/sh", "-c",
+                             "R() { " + rfmon + " \"$@\"; }\nX() { exec " + rfmon + " \"$@\"; }\nD=" +
+                                 shell_quote(dir_) + "\n" + script},
+                            options);
+    }
+    const ScratchDir scratch_{"orvi-field-check-test"};
+    const std::string dir_ = scratch_.path();
+};
+
+TEST_F(FieldCheckOnBoard, PassesAsCalibratedFailsAfterALossNeedsATable) {
+    const ProcessResult r = on_board(
+        "R -fast-calibrate -f 5805 -m 0 > /dev/null 2>&1 || exit 9\n"
+        "cp /data/quillon/vtx/calibrated_5_8.csv \"$D/before\"\n"
+        "R -verify -f 5805 -m 0 > \"$D/as-calibrated\"; echo \"status $?\" >> \"$D/as-calibrated\"\n"
+        "orvi-sim-ctl degrade output 3\n"
+        ": > \"$D/tools.log\"\n"
+        "R -verify -f 5805 -m 0 -verify-db 2 > \"$D/loss\"; echo \"status $?\" >> \"$D/loss\"\n"
+        "R -verify -f 2412 -m 0 > \"$D/no-table\"; echo \"status $?\" >> \"$D/no-table\"\n"
+        "cmp \"$D/before\" /data/quillon/vtx/calibrated_5_8.csv && ls /data/quillon/vtx > \"$D/listing\"\n");
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+
+    const std::string as_calibrated = read_file(dir_ + "/as-calibrated");
+    const std::vector<double> same = differences(as_calibrated);
+    ASSERT_EQ(same.size(), 6u) << as_calibrated;
+    for (double d : same) EXPECT_LE(std::fabs(d), 0.02) << as_calibrated;
+    EXPECT_TRUE(ends_with(as_calibrated,
+                          "Field check 5805 MHz MCS 0: PASS, the output matches the table within 1.50 dB\n"
+                          "Safety measure: Power level set to 1 (minimum) after field check\n"
+                          "Field check complete: the output matches the tables\nstatus 0\n"))
+        << as_calibrated;
+
+    const std::string loss = read_file(dir_ + "/loss");
+    const std::vector<double> fallen = differences(loss);
+    ASSERT_EQ(fallen.size(), 6u) << loss;
+    for (double d : fallen) EXPECT_NEAR(d, -3.0, 0.3) << loss;
+    EXPECT_EQ(static_cast<int>(lines_of(loss).size()) - static_cast<int>(lines_of(as_calibrated).size()), 0);
+    EXPECT_NE(loss.find("difference -3.0"), std::string::npos);
+    EXPECT_NE(loss.find(" dB  << outside\n"), std::string::npos);
+    EXPECT_TRUE(ends_with(loss, "Field check 5805 MHz MCS 0: FAIL, 6 of 6 levels do not match the table within "
+                                "2.00 dB\nSafety measure: Power level set to 1 (minimum) after field check\n"
+                                "Field check complete: the output does NOT match the tables\nstatus 1\n"))
+        << loss;
+    // Only the anchors were set, then power 1 and the latency test's stop.
+    EXPECT_TRUE(ends_with(read_file(dir_ + "/tools.log"),
+                          "orvi-configure-vtx -p 56\norvi-configure-vtx -p 60\norvi-configure-vtx -p 1\n"
+                          "orvi-send-command vtx_latency stop_test 1\norvi-configure-vtx -m 0\n"
+                          "orvi-send-command vtx_latency stop_test 1\n"))
+        << read_file(dir_ + "/tools.log");
+
+    EXPECT_TRUE(ends_with(read_file(dir_ + "/no-table"),
+                          "Field check 2412 MHz MCS 0: no table /data/quillon/vtx/calibrated_2_4.csv to check "
+                          "against\nField check complete: a band has no table to check against\nstatus 2\n"));
+    // The table is never written, and nothing is left beside it.
+    EXPECT_EQ(read_file(dir_ + "/listing"),
+              "2_4_mv_to_dbm.csv\n5_1_mv_to_dbm.csv\n5_8_mv_to_dbm.csv\ncalibrated_5_8.csv\n");
+}
+
+// Monitoring at index 30 of a calibrated unit: its output falls by 3 dB and
+// comes back. The warning follows the fifth reading of the fall, the all-clear
+// the first reading back.
+TEST_F(FieldCheckOnBoard, DriftWarningAfterTheFifthReadingAndItsAllClear) {
+    const ProcessResult r = on_board(
+        "R -fast-calibrate -f 5805 -m 0 > /dev/null 2>&1 || exit 9\n"
+        "orvi-configure-vtx -p 30\n"
+        "X > \"$D/out\" 2>&1 & monitor=$!\n"
+        "wait_for() { until grep -q \"$1\" \"$D/out\" || ! kill -0 $monitor 2> /dev/null; do "
+        "env -u LD_PRELOAD sleep 0.05; done; }\n"
+        "wait_for 'Power: 30$'; orvi-sim-ctl degrade output 3\n"
+        "wait_for '^Warning: output differs'; orvi-sim-ctl degrade output 0\n"
+        "wait_for '^Output back within'; kill -TERM $monitor; wait $monitor\n");
+    ASSERT_EQ(r.exit_code, 143) << r.out << r.err;
+    const std::vector<std::string> out = lines_of(read_file(dir_ + "/out"));
+    // Channel 1's dBm of each monitoring line at index 30; the messages in between.
+    std::vector<double> readings;
+    size_t warning_after = 0, clear_after = 0, warnings = 0, clears = 0;
+    for (const std::string& line : out) {
+        double ch0 = 0, ch1 = 0;
+        if (line.find("Power: 30") != std::string::npos &&
+            std::sscanf(line.c_str(), "2.4 GHz (CH0): %lf dBm (%*f mV)   5.8 GHz (CH1): %lf", &ch0, &ch1) == 2) {
+            readings.push_back(ch1);
+        } else if (line.rfind("Warning: output differs from the calibration table by ", 0) == 0) {
+            warning_after = readings.size();
+            ++warnings;
+        } else if (line.rfind("Output back within 1.50 dB of the calibration table: ", 0) == 0) {
+            clear_after = readings.size();
+            ++clears;
+        }
+    }
+    ASSERT_EQ(warnings, 1u) << read_file(dir_ + "/out");
+    ASSERT_EQ(clears, 1u);
+    size_t first_fallen = 0;
+    while (first_fallen < readings.size() && readings[first_fallen] > readings.front() - 2) ++first_fallen;
+    EXPECT_EQ(warning_after, first_fallen + 5);
+    ASSERT_GE(clear_after, 1u);
+    EXPECT_NEAR(readings[clear_after - 1], readings.front(), 0.5);
+    for (size_t i = first_fallen; i + 1 < clear_after; ++i) EXPECT_LT(readings[i], readings.front() - 2) << i;
+}
+
+}  // namespace
