@@ -34,8 +34,12 @@ bool compare_level(const anchor_measurement_t& m, const table_dbm_t& table, cons
         return false;
     }
     if (!table.present[level]) {
-        std::printf("Level %d: measured %.2f dBm, no value in the table\n", level, measured);
-        return false;
+        // A table cut by a safety stop below this level: the check stopping
+        // here too agrees with it.
+        const bool both_stopped = level == m.stop_level;
+        std::printf("Level %d: measured %.2f dBm, no value in the table%s\n", level, measured,
+                    both_stopped ? ", a safety stop here as in the table" : "");
+        return both_stopped;
     }
     // Hundredths, as printed: a match shows +0.00, never -0.00.
     const double difference = std::round((measured - table.dbm[level]) * 100.0) / 100.0 + 0.0;
