@@ -13,16 +13,6 @@ namespace {
 
 constexpr const char* kTool = "orvi-configure-vtx";
 
-bool parse_int(const char* text, long lo, long hi, long* out) {
-    if (text == nullptr || *text == '\0') return false;
-    errno = 0;
-    char* end = nullptr;
-    long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,7 +33,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: unknown option %s\n", kTool, opt);
             return 1;
         }
-        if (!parse_int(value, lo, hi, target)) {
+        if (!parse_decimal(value, lo, hi, target)) {
             std::fprintf(stderr, "%s: %s needs a value in %ld..%ld\n", kTool, opt, lo, hi);
             return 1;
         }

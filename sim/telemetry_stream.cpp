@@ -5,25 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tool_support.h"
+
 const char* const kPublisherUsage =
     "usage: vtx-telemetry-publisher [--pipe NAME] [--rate HZ] [--batch N] [--start-delay MS]\n"
     "         [--count N] [--hold] [--restart-every N:MS] [--bad-every N:partial|magic]\n"
     "         [--frequency MHZ] [--mcs N] [--power IDX] [--h264|--h265] [--id-start N]\n"
     "         [--records FILE [--batches LIST]] [--wait-clients N]\n";
-
-namespace {
-
-bool parse_long(const char* text, long lo, long hi, long* out) {
-    if (text == nullptr || *text == '\0') return false;
-    errno = 0;
-    char* end = nullptr;
-    long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
-
-}  // namespace
 
 bool parse_publisher_options(int argc, char** argv, PublisherOptions* o, bool* help,
                              std::string* error) {
@@ -65,23 +53,23 @@ bool parse_publisher_options(int argc, char** argv, PublisherOptions* o, bool* h
             if (*end != '\0' || !(hz > 0) || hz > 10000) return bad("0 < HZ <= 10000");
             o->rate_hz = hz;
         } else if (opt == "--batch") {
-            if (!parse_long(value, 1, 400, &n)) return bad("1..400");
+            if (!parse_decimal(value, 1, 400, &n)) return bad("1..400");
             o->batch = static_cast<int>(n);
         } else if (opt == "--start-delay") {
-            if (!parse_long(value, 0, 3600000, &n)) return bad("ms");
+            if (!parse_decimal(value, 0, 3600000, &n)) return bad("ms");
             o->start_delay_ms = static_cast<int>(n);
         } else if (opt == "--count") {
-            if (!parse_long(value, 0, 1L << 40, &n)) return bad("N >= 0");
+            if (!parse_decimal(value, 0, 1L << 40, &n)) return bad("N >= 0");
             o->count = n;
         } else if (opt == "--restart-every" || opt == "--bad-every") {
             std::string v = value;
             size_t colon = v.find(':');
             if (colon == std::string::npos) return bad("N:VALUE");
             std::string left = v.substr(0, colon), right = v.substr(colon + 1);
-            if (!parse_long(left.c_str(), 1, 1L << 40, &n)) return bad("N >= 1");
+            if (!parse_decimal(left.c_str(), 1, 1L << 40, &n)) return bad("N >= 1");
             if (opt == "--restart-every") {
                 long gap = 0;
-                if (!parse_long(right.c_str(), 0, 3600000, &gap)) return bad("N:MS");
+                if (!parse_decimal(right.c_str(), 0, 3600000, &gap)) return bad("N:MS");
                 o->restart_every = n, o->restart_gap_ms = static_cast<int>(gap);
             } else {
                 if (right == "partial") o->bad_kind = BadKind::Partial;
@@ -90,16 +78,16 @@ bool parse_publisher_options(int argc, char** argv, PublisherOptions* o, bool* h
                 o->bad_every = n;
             }
         } else if (opt == "--frequency") {
-            if (!parse_long(value, 0, 100000, &n)) return bad("MHz");
+            if (!parse_decimal(value, 0, 100000, &n)) return bad("MHz");
             o->frequency = static_cast<int>(n);
         } else if (opt == "--mcs") {
-            if (!parse_long(value, 0, 31, &n)) return bad("0..31");
+            if (!parse_decimal(value, 0, 31, &n)) return bad("0..31");
             o->mcs = static_cast<int>(n);
         } else if (opt == "--power") {
-            if (!parse_long(value, 0, 63, &n)) return bad("0..63");
+            if (!parse_decimal(value, 0, 63, &n)) return bad("0..63");
             o->power = static_cast<int>(n);
         } else if (opt == "--id-start") {
-            if (!parse_long(value, -2147483647L, 2147483647L, &n)) return bad("32-bit integer");
+            if (!parse_decimal(value, -2147483647L, 2147483647L, &n)) return bad("32-bit integer");
             o->id_start = static_cast<int>(n);
         } else if (opt == "--records") {
             o->records_file = value;
@@ -110,13 +98,13 @@ bool parse_publisher_options(int argc, char** argv, PublisherOptions* o, bool* h
             while (pos <= v.size()) {
                 size_t comma = v.find(',', pos);
                 if (comma == std::string::npos) comma = v.size();
-                if (!parse_long(v.substr(pos, comma - pos).c_str(), 1, 400, &n))
+                if (!parse_decimal(v.substr(pos, comma - pos).c_str(), 1, 400, &n))
                     return bad("a list of 1..400");
                 o->batches.push_back(static_cast<int>(n));
                 pos = comma + 1;
             }
         } else if (opt == "--wait-clients") {
-            if (!parse_long(value, 0, 16, &n)) return bad("0..16");
+            if (!parse_decimal(value, 0, 16, &n)) return bad("0..16");
             o->wait_clients = static_cast<int>(n);
         } else {
             *error = "unknown option " + opt;

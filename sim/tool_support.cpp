@@ -42,3 +42,13 @@ bool log_tool_call(const ToolBoard& board, const char* tool, int argc, char** ar
     if (!ok) std::fprintf(stderr, "%s: cannot write %s\n", tool, board.cfg.tools_log.c_str());
     return ok;
 }
+
+bool parse_decimal(const char* text, long lo, long hi, long* out) {
+    if (text == nullptr || *text == '\0') return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}

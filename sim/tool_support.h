@@ -13,6 +13,10 @@ struct ToolBoard {
     bool shared = false;  // false: no state file, a stand-in only this process sees
 };
 
+// A whole decimal number in lo..hi (nothing before or after it); false for
+// anything else, *out untouched.
+bool parse_decimal(const char* text, long lo, long hi, long* out);
+
 // Loads the board named by ORVI_SIM_BOARD; false with a message on stderr.
 bool open_tool_board(const char* tool, ToolBoard* board);
 
