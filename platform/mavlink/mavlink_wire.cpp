@@ -11,10 +11,13 @@ constexpr uint8_t MAVLINK2_HEADER_LEN = 10;  // magic, len, 2 flags, seq, sysid,
 
 uint8_t g_next_sequence = 0;
 
-uint8_t* payload_of(mavlink_message_t* msg) { return reinterpret_cast<uint8_t*>(msg->payload64); }
-
 const uint8_t* payload_of(const mavlink_message_t* msg) {
     return reinterpret_cast<const uint8_t*>(msg->payload64);
+}
+
+// The same bytes, writable.
+uint8_t* payload_of(mavlink_message_t* msg) {
+    return const_cast<uint8_t*>(payload_of(static_cast<const mavlink_message_t*>(msg)));
 }
 
 uint8_t trimmed_length(const uint8_t* payload, uint8_t length) {
@@ -79,12 +82,14 @@ uint16_t crc_calculate(const uint8_t* data, uint16_t length) {
     return crc;
 }
 
-uint16_t mavlink_finalize_message(mavlink_message_t* msg, uint8_t system_id,
-                                  uint8_t component_id, uint8_t min_length, uint8_t length,
-                                  uint8_t crc_extra) {
-    (void)min_length;
-    msg->magic = MAVLINK_STX;
-    msg->len = trimmed_length(payload_of(msg), length);
+namespace {
+
+// Both versions' header: the frame's magic and length, no flags, the ids and
+// the next sequence number; then the checksum.
+uint16_t finalize_with(mavlink_message_t* msg, uint8_t magic, uint8_t length, uint8_t system_id,
+                       uint8_t component_id, uint8_t crc_extra) {
+    msg->magic = magic;
+    msg->len = length;
     msg->incompat_flags = 0;
     msg->compat_flags = 0;
     msg->sysid = system_id;
@@ -93,16 +98,19 @@ uint16_t mavlink_finalize_message(mavlink_message_t* msg, uint8_t system_id,
     return finish(msg, crc_extra);
 }
 
+}  // namespace
+
+uint16_t mavlink_finalize_message(mavlink_message_t* msg, uint8_t system_id,
+                                  uint8_t component_id, uint8_t min_length, uint8_t length,
+                                  uint8_t crc_extra) {
+    (void)min_length;
+    return finalize_with(msg, MAVLINK_STX, trimmed_length(payload_of(msg), length), system_id,
+                         component_id, crc_extra);
+}
+
 uint16_t orvi_mavlink1_finalize_message(mavlink_message_t* msg, uint8_t system_id,
                                         uint8_t component_id, uint8_t length, uint8_t crc_extra) {
-    msg->magic = MAVLINK_STX_MAVLINK1;
-    msg->len = length;
-    msg->incompat_flags = 0;
-    msg->compat_flags = 0;
-    msg->sysid = system_id;
-    msg->compid = component_id;
-    msg->seq = g_next_sequence++;
-    return finish(msg, crc_extra);
+    return finalize_with(msg, MAVLINK_STX_MAVLINK1, length, system_id, component_id, crc_extra);
 }
 
 uint16_t mavlink_msg_to_send_buffer(uint8_t* buf, const mavlink_message_t* msg) {
