@@ -613,6 +613,20 @@ TEST_F(CalibrationOnBoard, FastSweepAccuracyOfEveryBand) {
 
 }  // namespace
 
+// The first level of a full sweep (every level) or a fast sweep (the
+// anchors) at which `beyond` holds for the board's truth at 2412 MHz MCS 0.
+template <typename Beyond>
+int first_level_beyond(const BoardRun& r, bool fast, Beyond beyond) {
+    const int anchors[] = {10, 35, 45, 50, 56, 60};
+    for (int level = 1; level <= 60; ++level) {
+        const bool measured =
+            !fast || std::find(std::begin(anchors), std::end(anchors), level) != std::end(anchors);
+        const auto t = r.truth.find(truth_key(2412, 0, level));
+        if (measured && t != r.truth.end() && beyond(t->second)) return level;
+    }
+    return 0;
+}
+
 // The shipped 2.4 GHz table cut at 760 mV (its last row 759.81 mV, 25.76 dBm
 // at MCS 0). Drawn unit 17 crosses that voltage below level 35: the full
 // sweep and the fast sweep (at its first anchor beyond) stop exactly at the
@@ -626,19 +640,13 @@ TEST_F(CalibrationOnBoard, ReadingsBeyondAShortTableStopFullAndFastSweeps) {
         cut += line + "\n";
     }
     ASSERT_EQ(cut.substr(cut.rfind('\n', cut.size() - 2) + 1, 20), "759.814453125,25.76,");
-    const int anchors[] = {10, 35, 45, 50, 56, 60};
     for (const bool fast : {false, true}) {
         store("2_4_mv_to_dbm.csv", cut);
         BoardRun r = run({"--unit", "17"},
                          {fast ? "-fast-calibrate" : "-calibrate", "-f", "2412", "-m", "0"}, {}, "0",
                          {"2412_0"});
         ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
-        int stop = 0;
-        for (int level = 1; level <= 60 && !stop; ++level) {
-            const bool measured = !fast || std::find(std::begin(anchors), std::end(anchors), level) !=
-                                               std::end(anchors);
-            if (measured && std::stod(r.truth[truth_key(2412, 0, level)].mv) > 759.81) stop = level;
-        }
+        const int stop = first_level_beyond(r, fast, [](const Truth& t) { return std::stod(t.mv) > 759.81; });
         ASSERT_GT(stop, 30) << fast;
         const std::string stop_mv = r.truth[truth_key(2412, 0, stop)].mv;
         EXPECT_TRUE(contains(r.process.out, "WARNING: Detector voltage " + stop_mv +
@@ -664,18 +672,12 @@ TEST_F(CalibrationOnBoard, ReadingsBeyondAShortTableStopFullAndFastSweeps) {
 // is 31.66 dBm true and reads 31.48 through the table's 0.5 dB steps);
 // nothing above the stop gets a result.
 TEST_F(CalibrationOnBoard, DrawnUnitAboveTheLimitStopsWhereItsTruthCrosses) {
-    const int anchors[] = {10, 35, 45, 50, 56, 60};
     for (const bool fast : {false, true}) {
         BoardRun r = run({"--unit", "17"},
                          {fast ? "-fast-calibrate" : "-calibrate", "-f", "2412", "-m", "0"}, {}, "0",
                          {"2412_0"});
         ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
-        int crossing = 0;
-        for (int level = 1; level <= 60 && !crossing; ++level) {
-            const bool measured = !fast || std::find(std::begin(anchors), std::end(anchors), level) !=
-                                               std::end(anchors);
-            if (measured && r.truth[truth_key(2412, 0, level)].dbm > 31.5) crossing = level;
-        }
+        const int crossing = first_level_beyond(r, fast, [](const Truth& t) { return t.dbm > 31.5; });
         ASSERT_GT(crossing, 40) << fast;
         const std::string table = r.tables["calibrated_2_4.csv"];
         int stop = 0;
