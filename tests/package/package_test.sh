@@ -121,10 +121,10 @@ for program in orvi-rfmon orvi-vtxview; do
 done
 # Each library exports exactly what the installed headers mark with its
 # export macro: no standard library code, internals or MAVLink calls.
-for spec in liborvi-vtx-helpers:ORVI_VTX_EXPORT liborvi-common:ORVI_COMMON_EXPORT \
+for entry in liborvi-vtx-helpers:ORVI_VTX_EXPORT liborvi-common:ORVI_COMMON_EXPORT \
     libbrannic_pipe:BRANNIC_PIPE_EXPORT libbrannic_json:BRANNIC_JSON_EXPORT; do
-    plain "$here/check_exports.sh" "/usr/lib/x86_64-linux-gnu/${spec%%:*}.so.0" "${spec#*:}" \
-        /usr/include/orvi || fail "${spec%%:*}.so.0 exports other than its public headers say"
+    plain "$here/check_exports.sh" "/usr/lib/x86_64-linux-gnu/${entry%%:*}.so.0" "${entry#*:}" \
+        /usr/include/orvi || fail "${entry%%:*}.so.0 exports other than its public headers say"
 done
 
 step "man pages"
