@@ -13,103 +13,125 @@ const char* const kPublisherUsage =
     "         [--frequency MHZ] [--mcs N] [--power IDX] [--h264|--h265] [--id-start N]\n"
     "         [--records FILE [--batches LIST]] [--wait-clients N]\n";
 
+namespace {
+
+bool bad_value(const std::string& opt, const char* what, std::string* error) {
+    *error = "bad value for " + opt + " (" + what + ")";
+    return false;
+}
+
+// "--restart-every N:MS" and "--bad-every N:partial|magic".
+bool take_every_option(const std::string& opt, const std::string& v, PublisherOptions* o,
+                       std::string* error) {
+    const size_t colon = v.find(':');
+    if (colon == std::string::npos) return bad_value(opt, "N:VALUE", error);
+    const std::string left = v.substr(0, colon), right = v.substr(colon + 1);
+    long n = 0;
+    if (!parse_decimal(left.c_str(), 1, 1L << 40, &n)) return bad_value(opt, "N >= 1", error);
+    if (opt == "--restart-every") {
+        long gap = 0;
+        if (!parse_decimal(right.c_str(), 0, 3600000, &gap)) return bad_value(opt, "N:MS", error);
+        o->restart_every = n, o->restart_gap_ms = static_cast<int>(gap);
+        return true;
+    }
+    if (right == "partial") o->bad_kind = BadKind::Partial;
+    else if (right == "magic") o->bad_kind = BadKind::Magic;
+    else return bad_value(opt, "N:partial or N:magic", error);
+    o->bad_every = n;
+    return true;
+}
+
+// "--batches A,B,...": each 1..400.
+bool take_batches(const std::string& opt, const std::string& v, PublisherOptions* o,
+                  std::string* error) {
+    o->batches.clear();
+    size_t pos = 0;
+    while (pos <= v.size()) {
+        size_t comma = v.find(',', pos);
+        if (comma == std::string::npos) comma = v.size();
+        long n = 0;
+        if (!parse_decimal(v.substr(pos, comma - pos).c_str(), 1, 400, &n))
+            return bad_value(opt, "a list of 1..400", error);
+        o->batches.push_back(static_cast<int>(n));
+        pos = comma + 1;
+    }
+    return true;
+}
+
+// The options whose value is one whole number in a range.
+struct number_option_t {
+    const char* name;
+    long low, high;
+    const char* what;
+    void (*store)(PublisherOptions* o, long n);
+};
+
+const number_option_t NUMBER_OPTIONS[] = {
+    {"--batch", 1, 400, "1..400", [](PublisherOptions* o, long n) { o->batch = static_cast<int>(n); }},
+    {"--start-delay", 0, 3600000, "ms",
+     [](PublisherOptions* o, long n) { o->start_delay_ms = static_cast<int>(n); }},
+    {"--count", 0, 1L << 40, "N >= 0", [](PublisherOptions* o, long n) { o->count = n; }},
+    {"--frequency", 0, 100000, "MHz", [](PublisherOptions* o, long n) { o->frequency = static_cast<int>(n); }},
+    {"--mcs", 0, 31, "0..31", [](PublisherOptions* o, long n) { o->mcs = static_cast<int>(n); }},
+    {"--power", 0, 63, "0..63", [](PublisherOptions* o, long n) { o->power = static_cast<int>(n); }},
+    {"--id-start", -2147483647L, 2147483647L, "32-bit integer",
+     [](PublisherOptions* o, long n) { o->id_start = static_cast<int>(n); }},
+    {"--wait-clients", 0, 16, "0..16", [](PublisherOptions* o, long n) { o->wait_clients = static_cast<int>(n); }},
+};
+
+// An option with a value; false with *error set when it is unknown or bad.
+bool take_valued_option(const std::string& opt, const char* value, PublisherOptions* o,
+                        std::string* error) {
+    for (const number_option_t& number : NUMBER_OPTIONS) {
+        if (opt != number.name) continue;
+        long n = 0;
+        if (!parse_decimal(value, number.low, number.high, &n)) return bad_value(opt, number.what, error);
+        number.store(o, n);
+        return true;
+    }
+    if (opt == "--pipe") {
+        if (*value == '\0' || std::strlen(value) >= 32 || std::strchr(value, '/'))
+            return bad_value(opt, "a name of 1..31 characters without '/'", error);
+        o->pipe = value;
+    } else if (opt == "--rate") {
+        char* end = nullptr;
+        const double hz = std::strtod(value, &end);
+        if (*end != '\0' || !(hz > 0) || hz > 10000) return bad_value(opt, "0 < HZ <= 10000", error);
+        o->rate_hz = hz;
+    } else if (opt == "--restart-every" || opt == "--bad-every") {
+        return take_every_option(opt, value, o, error);
+    } else if (opt == "--records") {
+        o->records_file = value;
+    } else if (opt == "--batches") {
+        return take_batches(opt, value, o, error);
+    } else {
+        *error = "unknown option " + opt;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool parse_publisher_options(int argc, char** argv, PublisherOptions* o, bool* help,
                              std::string* error) {
     *help = false;
     for (int i = 1; i < argc; ++i) {
-        std::string opt = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto bad = [&](const char* what) {
-            *error = "bad value for " + opt + " (" + what + ")";
-            return false;
-        };
-        long n = 0;
+        const std::string opt = argv[i];
         if (opt == "--help" || opt == "-h") {
             *help = true;
             return true;
-        } else if (opt == "--hold") {
-            o->hold = true;
-            continue;
-        } else if (opt == "--h264") {
-            o->h264 = true;
-            continue;
-        } else if (opt == "--h265") {
-            o->h264 = false;
+        }
+        if (opt == "--hold" || opt == "--h264" || opt == "--h265") {
+            if (opt == "--hold") o->hold = true;
+            else o->h264 = opt == "--h264";
             continue;
         }
-        if (value == nullptr) {
-            *error = opt.rfind("--", 0) == 0 ? "option " + opt + " needs a value"
-                                             : "unknown option " + opt;
+        if (i + 1 >= argc) {
+            *error = opt.rfind("--", 0) == 0 ? "option " + opt + " needs a value" : "unknown option " + opt;
             return false;
         }
-        ++i;
-        if (opt == "--pipe") {
-            if (*value == '\0' || std::strlen(value) >= 32 || std::strchr(value, '/'))
-                return bad("a name of 1..31 characters without '/'");
-            o->pipe = value;
-        } else if (opt == "--rate") {
-            char* end = nullptr;
-            double hz = std::strtod(value, &end);
-            if (*end != '\0' || !(hz > 0) || hz > 10000) return bad("0 < HZ <= 10000");
-            o->rate_hz = hz;
-        } else if (opt == "--batch") {
-            if (!parse_decimal(value, 1, 400, &n)) return bad("1..400");
-            o->batch = static_cast<int>(n);
-        } else if (opt == "--start-delay") {
-            if (!parse_decimal(value, 0, 3600000, &n)) return bad("ms");
-            o->start_delay_ms = static_cast<int>(n);
-        } else if (opt == "--count") {
-            if (!parse_decimal(value, 0, 1L << 40, &n)) return bad("N >= 0");
-            o->count = n;
-        } else if (opt == "--restart-every" || opt == "--bad-every") {
-            std::string v = value;
-            size_t colon = v.find(':');
-            if (colon == std::string::npos) return bad("N:VALUE");
-            std::string left = v.substr(0, colon), right = v.substr(colon + 1);
-            if (!parse_decimal(left.c_str(), 1, 1L << 40, &n)) return bad("N >= 1");
-            if (opt == "--restart-every") {
-                long gap = 0;
-                if (!parse_decimal(right.c_str(), 0, 3600000, &gap)) return bad("N:MS");
-                o->restart_every = n, o->restart_gap_ms = static_cast<int>(gap);
-            } else {
-                if (right == "partial") o->bad_kind = BadKind::Partial;
-                else if (right == "magic") o->bad_kind = BadKind::Magic;
-                else return bad("N:partial or N:magic");
-                o->bad_every = n;
-            }
-        } else if (opt == "--frequency") {
-            if (!parse_decimal(value, 0, 100000, &n)) return bad("MHz");
-            o->frequency = static_cast<int>(n);
-        } else if (opt == "--mcs") {
-            if (!parse_decimal(value, 0, 31, &n)) return bad("0..31");
-            o->mcs = static_cast<int>(n);
-        } else if (opt == "--power") {
-            if (!parse_decimal(value, 0, 63, &n)) return bad("0..63");
-            o->power = static_cast<int>(n);
-        } else if (opt == "--id-start") {
-            if (!parse_decimal(value, -2147483647L, 2147483647L, &n)) return bad("32-bit integer");
-            o->id_start = static_cast<int>(n);
-        } else if (opt == "--records") {
-            o->records_file = value;
-        } else if (opt == "--batches") {
-            o->batches.clear();
-            std::string v = value;
-            size_t pos = 0;
-            while (pos <= v.size()) {
-                size_t comma = v.find(',', pos);
-                if (comma == std::string::npos) comma = v.size();
-                if (!parse_decimal(v.substr(pos, comma - pos).c_str(), 1, 400, &n))
-                    return bad("a list of 1..400");
-                o->batches.push_back(static_cast<int>(n));
-                pos = comma + 1;
-            }
-        } else if (opt == "--wait-clients") {
-            if (!parse_decimal(value, 0, 16, &n)) return bad("0..16");
-            o->wait_clients = static_cast<int>(n);
-        } else {
-            *error = "unknown option " + opt;
-            return false;
-        }
+        if (!take_valued_option(opt, argv[++i], o, error)) return false;
     }
     return true;
 }
