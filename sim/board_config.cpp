@@ -252,14 +252,21 @@ bool board_option_has_value(const std::string& name, bool* known) {
     return false;
 }
 
-bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::string& value,
-                        std::string* error) {
-    auto bad = [&](const char* what) {
-        *error = "bad value '" + value + "' for " + name + " (" + what + ")";
-        return false;
-    };
+namespace {
+
+// Each group's option handler: TAKEN, FAILED (with *error), or NOT_MINE.
+enum option_result_t { TAKEN, FAILED, NOT_MINE };
+
+option_result_t bad_board_value(const std::string& name, const std::string& value, const char* what,
+                                std::string* error) {
+    *error = "bad value '" + value + "' for " + name + " (" + what + ")";
+    return FAILED;
+}
+
+// Buses, devices and the transmitter's starting state.
+option_result_t apply_bus_option(BoardConfig* cfg, const std::string& name, const std::string& value,
+                                 std::string* error) {
     long n = 0;
-    double d = 0;
     if (name == "--buses") {
         cfg->buses_list = value;
     } else if (name == "--vtx-buses") {
@@ -273,109 +280,162 @@ bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::st
     } else if (name == "--select-absent-fails") {
         cfg->select_absent_fails = true;
     } else if (name == "--frequency") {
-        if (!parse_long(value, &n) || n < 1 || n > 100000) return bad("MHz");
+        if (!parse_long(value, &n) || n < 1 || n > 100000) return bad_board_value(name, value, "MHz", error);
         cfg->frequency = static_cast<int>(n);
     } else if (name == "--mcs") {
-        if (!parse_long(value, &n) || n < 0 || n > 31) return bad("0..31");
+        if (!parse_long(value, &n) || n < 0 || n > 31) return bad_board_value(name, value, "0..31", error);
         cfg->mcs = static_cast<int>(n);
     } else if (name == "--power") {
-        if (!parse_long(value, &n) || n < 0 || n > 63) return bad("0..63");
+        if (!parse_long(value, &n) || n < 0 || n > 63) return bad_board_value(name, value, "0..63", error);
         cfg->power = static_cast<int>(n);
-    } else if (name == "--offset-mv") {
-        size_t eq = value.find('=');
-        if (eq == std::string::npos) {
-            if (!parse_double(value, &d)) return bad("mV");
-            cfg->offset_mv = d;
-        } else {
-            std::string band = value.substr(0, eq);
-            int idx = band == "2_4" ? 0 : band == "5_1" ? 1 : band == "5_8" ? 2 : -1;
-            if (idx < 0 || !parse_double(value.substr(eq + 1), &d)) return bad("MV or BAND=MV");
-            cfg->band_offset_mv[idx] = d;
-        }
-    } else if (name == "--noise-mv") {
-        if (!parse_double(value, &d) || d < 0) return bad("mV >= 0");
-        cfg->noise_mv = d;
-    } else if (name == "--idle-mv") {
-        if (!parse_double(value, &d) || d < 0) return bad("mV >= 0");
-        cfg->idle_mv = d;
+    } else {
+        return NOT_MINE;
+    }
+    return TAKEN;
+}
+
+// "--offset-mv MV" or "--offset-mv BAND=MV".
+option_result_t apply_offset(BoardConfig* cfg, const std::string& name, const std::string& value,
+                             std::string* error) {
+    double d = 0;
+    const size_t eq = value.find('=');
+    if (eq == std::string::npos) {
+        if (!parse_double(value, &d)) return bad_board_value(name, value, "mV", error);
+        cfg->offset_mv = d;
+        return TAKEN;
+    }
+    const std::string band = value.substr(0, eq);
+    const int idx = band == "2_4" ? 0 : band == "5_1" ? 1 : band == "5_8" ? 2 : -1;
+    if (idx < 0 || !parse_double(value.substr(eq + 1), &d)) return bad_board_value(name, value, "MV or BAND=MV", error);
+    cfg->band_offset_mv[idx] = d;
+    return TAKEN;
+}
+
+// The RF model and the detector: the unit, offsets, noise, losses.
+option_result_t apply_rf_option(BoardConfig* cfg, const std::string& name, const std::string& value,
+                                std::string* error) {
+    long n = 0;
+    double d = 0;
+    if (name == "--offset-mv") return apply_offset(cfg, name, value, error);
+    if (name == "--noise-mv" || name == "--idle-mv") {
+        if (!parse_double(value, &d) || d < 0) return bad_board_value(name, value, "mV >= 0", error);
+        (name == "--noise-mv" ? cfg->noise_mv : cfg->idle_mv) = d;
     } else if (name == "--saturate-mv") {
-        if (!parse_double(value, &d) || d <= 0) return bad("mV > 0");
+        if (!parse_double(value, &d) || d <= 0) return bad_board_value(name, value, "mV > 0", error);
         cfg->saturate_mv = d;
     } else if (name == "--over-power") {
-        size_t colon = value.find(':');
-        if (colon == std::string::npos || !parse_long(value.substr(0, colon), &n) || n < 1 ||
-            n > 63 || !parse_double(value.substr(colon + 1), &d))
-            return bad("LEVEL:MV");
+        const size_t colon = value.find(':');
+        if (colon == std::string::npos || !parse_long(value.substr(0, colon), &n) || n < 1 || n > 63 ||
+            !parse_double(value.substr(colon + 1), &d))
+            return bad_board_value(name, value, "LEVEL:MV", error);
         cfg->over_power_level = static_cast<int>(n);
         cfg->over_power_mv = d;
     } else if (name == "--seed") {
-        if (!parse_long(value, &n) || n < 0) return bad("integer >= 0");
+        if (!parse_long(value, &n) || n < 0) return bad_board_value(name, value, "integer >= 0", error);
         cfg->seed = static_cast<uint64_t>(n);
     } else if (name == "--unit") {
-        if (!parse_long(value, &n) || n < 0 || n > 1000000) return bad("0..1000000");
+        if (!parse_long(value, &n) || n < 0 || n > 1000000) return bad_board_value(name, value, "0..1000000", error);
         cfg->unit = static_cast<int>(n);
     } else if (name == "--output-loss" || name == "--detector-loss") {
-        if (!parse_loss_db(value, &d)) return bad("dB, -40..40");
+        if (!parse_loss_db(value, &d)) return bad_board_value(name, value, "dB, -40..40", error);
         (name == "--output-loss" ? cfg->output_loss_db : cfg->detector_loss_db) = d;
     } else if (name == "--truth-log") {
         cfg->truth_log = value;
-    } else if (name == "--temp-start") {
-        if (!parse_double(value, &d) || d < -128 || d > 200) return bad("-128..200 C");
+    } else {
+        return NOT_MINE;
+    }
+    return TAKEN;
+}
+
+// "--temp-spike C@N[xK]".
+option_result_t apply_spike(BoardConfig* cfg, const std::string& name, const std::string& value,
+                            std::string* error) {
+    double d = 0;
+    long n = 0;
+    const size_t at = value.find('@');
+    if (at == std::string::npos || !parse_double(value.substr(0, at), &d))
+        return bad_board_value(name, value, "C@N[xK]", error);
+    std::string rest = value.substr(at + 1);
+    const size_t x = rest.find('x');
+    long len = 1;
+    if (x != std::string::npos) {
+        if (!parse_long(rest.substr(x + 1), &len) || len < 1) return bad_board_value(name, value, "C@N[xK]", error);
+        rest = rest.substr(0, x);
+    }
+    if (!parse_long(rest, &n) || n < 1) return bad_board_value(name, value, "C@N[xK]", error);
+    cfg->spike_c = d, cfg->spike_at = n, cfg->spike_len = len;
+    return TAKEN;
+}
+
+// The board's temperature.
+option_result_t apply_thermal_option(BoardConfig* cfg, const std::string& name, const std::string& value,
+                                     std::string* error) {
+    double d = 0;
+    if (name == "--temp-start") {
+        if (!parse_double(value, &d) || d < -128 || d > 200) return bad_board_value(name, value, "-128..200 C", error);
         cfg->temp_start_c = d;
     } else if (name == "--temp-rise") {
-        if (!parse_double(value, &d)) return bad("C");
+        if (!parse_double(value, &d)) return bad_board_value(name, value, "C", error);
         cfg->temp_rise_c = d;
     } else if (name == "--temp-tau") {
-        if (!parse_double(value, &d) || d <= 0) return bad("seconds > 0");
+        if (!parse_double(value, &d) || d <= 0) return bad_board_value(name, value, "seconds > 0", error);
         cfg->temp_tau_s = d;
     } else if (name == "--temp-spike") {
-        size_t at = value.find('@');
-        if (at == std::string::npos || !parse_double(value.substr(0, at), &d))
-            return bad("C@N[xK]");
-        std::string rest = value.substr(at + 1);
-        size_t x = rest.find('x');
-        long len = 1;
-        if (x != std::string::npos) {
-            if (!parse_long(rest.substr(x + 1), &len) || len < 1) return bad("C@N[xK]");
-            rest = rest.substr(0, x);
-        }
-        if (!parse_long(rest, &n) || n < 1) return bad("C@N[xK]");
-        cfg->spike_c = d, cfg->spike_at = n, cfg->spike_len = len;
-    } else if (name == "--fault") {
+        return apply_spike(cfg, name, value, error);
+    } else {
+        return NOT_MINE;
+    }
+    return TAKEN;
+}
+
+// Faults, time, logs, scripts and the fake tools' answers.
+option_result_t apply_run_option(BoardConfig* cfg, const std::string& name, const std::string& value,
+                                 std::string* error) {
+    long n = 0;
+    double d = 0;
+    if (name == "--fault") {
         if (cfg->fault_count >= SIM_MAX_FAULTS) {
             *error = "too many faults (at most " + std::to_string(SIM_MAX_FAULTS) + ")";
-            return false;
+            return FAILED;
         }
         FaultSpec f;
-        if (!parse_fault(value, &f, error)) return false;
+        if (!parse_fault(value, &f, error)) return FAILED;
         cfg->faults[cfg->fault_count++] = f;
     } else if (name == "--virtual-time") {
         cfg->virtual_time = true, cfg->time_scale = 0;
     } else if (name == "--time-scale") {
-        if (!parse_double(value, &d) || d < 1) return bad("a speed-up >= 1");
+        if (!parse_double(value, &d) || d < 1) return bad_board_value(name, value, "a speed-up >= 1", error);
         cfg->virtual_time = true, cfg->time_scale = d;
-    } else if (name == "--log") {
-        if (value.empty()) return bad("a file");
-        cfg->tools_log = value;
+    } else if (name == "--log" || name == "--state") {
+        if (value.empty()) return bad_board_value(name, value, "a file", error);
+        (name == "--log" ? cfg->tools_log : cfg->state_path) = value;
     } else if (name == "--i2c-log") {
         cfg->i2c_log = value;
     } else if (name == "--sleep-log") {
         cfg->sleep_log = value;
     } else if (name == "--adc-script" || name == "--adc-script-power") {
-        if (!load_adc_script(value, name == "--adc-script-power", &cfg->adc_script, error))
-            return false;
+        if (!load_adc_script(value, name == "--adc-script-power", &cfg->adc_script, error)) return FAILED;
     } else if (name == "--configure-status" || name == "--send-command-status") {
-        if (!parse_long(value, &n) || n < 0 || n > 255) return bad("0..255");
-        (name == "--configure-status" ? cfg->configure_status : cfg->send_command_status) =
-            static_cast<int>(n);
-    } else if (name == "--state") {
-        if (value.empty()) return bad("a file");
-        cfg->state_path = value;
+        if (!parse_long(value, &n) || n < 0 || n > 255) return bad_board_value(name, value, "0..255", error);
+        (name == "--configure-status" ? cfg->configure_status : cfg->send_command_status) = static_cast<int>(n);
     } else {
-        *error = "unknown board option " + name;
-        return false;
+        return NOT_MINE;
     }
-    return finalize(cfg, error);
+    return TAKEN;
+}
+
+}  // namespace
+
+bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::string& value,
+                        std::string* error) {
+    using group_t = option_result_t (*)(BoardConfig*, const std::string&, const std::string&, std::string*);
+    for (group_t group : {apply_bus_option, apply_rf_option, apply_thermal_option, apply_run_option}) {
+        const option_result_t result = group(cfg, name, value, error);
+        if (result == FAILED) return false;
+        if (result == TAKEN) return finalize(cfg, error);
+    }
+    *error = "unknown board option " + name;
+    return false;
 }
 
 bool parse_board_options(BoardConfig* cfg, const std::vector<std::string>& args,
