@@ -14,6 +14,7 @@
 #include "safety_limits.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
+#include "table_values.h"
 #include "tool_runner.h"
 
 bool g_temp_test_flag = false;
@@ -348,7 +349,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
     sweep_t s;
     if (!start_sweep(fd, frequency, mcs, fast, &s)) return -1;
     char path[256];
-    std::snprintf(path, sizeof path, "%scalibrated_%s.csv", CALIBRATION_DATA_DIR, s.band.token);
+    calibration_table_path(frequency, path);  // the band was found by start_sweep
 
     sweep_outcome outcome = sweep_outcome::failed;
     try {
