@@ -4,6 +4,7 @@
 //   orvi-sim-ctl init CONFIG [board options]    write CONFIG and a fresh state
 //   orvi-sim-ctl show                           print the state of this board
 //   orvi-sim-ctl truth [MHZ MCS IDX [C]]        the RF model's truth on this board
+//   orvi-sim-ctl meter                          a power meter's reading of the output, dBm
 //   orvi-sim-ctl unit [N]                       the parameters of a unit
 //   orvi-sim-ctl degrade output|detector DB     the unit loses DB dB from now on
 #include <cstdio>
@@ -26,6 +27,7 @@ int usage() {
                  "       orvi-sim-ctl init CONFIG [board options]\n"
                  "       orvi-sim-ctl show\n"
                  "       orvi-sim-ctl truth [MHZ MCS IDX [C]]\n"
+                 "       orvi-sim-ctl meter\n"
                  "       orvi-sim-ctl unit [N]\n"
                  "       orvi-sim-ctl degrade output|detector DB\n");
     return 2;
@@ -80,77 +82,134 @@ int degrade(const char* path, const char* value) {
     return 0;
 }
 
+// check / init: the board options validated, and for init written with a
+// fresh state.
+int check_or_init(const std::string& cmd, int argc, char** argv) {
+    const int first = cmd == "init" ? 3 : 2;
+    if (cmd == "init" && argc < 3) return usage();
+    std::vector<std::string> args(argv + first, argv + argc);
+    BoardConfig cfg;
+    std::string error;
+    if (!parse_board_options(&cfg, args, &error)) {
+        std::fprintf(stderr, "orvi-sim-board: %s\n", error.c_str());
+        return 2;
+    }
+    if (cmd == "check") return 0;
+    if (!save_board_config(args, argv[2], &error) || !create_board_state(cfg, &error)) {
+        std::fprintf(stderr, "orvi-sim-board: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int show(int, char**) {
+    ToolBoard board;
+    if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
+    double t = update_temperature(board.state, board.cfg,
+                                  board_now_ns(board.state, real_monotonic_ns()));
+    std::printf("frequency=%d mcs=%d power=%d temperature=%.2f stop_test=%d virtual_ns=%lld",
+                board.state->frequency.load(), board.state->mcs.load(), board.state->power.load(),
+                t, board.state->stop_test.load(),
+                static_cast<long long>(board.state->virtual_ns.load()));
+    // Only a degraded board says so, so the line stays as it was otherwise.
+    const RfDrift drift = board_drift(board.state);
+    if (drift.output_loss_db != 0 || drift.detector_loss_db != 0)
+        std::printf(" output_loss_db=%.3f detector_loss_db=%.3f", drift.output_loss_db,
+                    drift.detector_loss_db);
+    std::printf("\n");
+    return 0;
+}
+
+int unit_command(int argc, char** argv) {
+    double n = 0;
+    if (argc > 3 || (argc == 3 && (!parse_number(argv[2], &n) || n < 0))) return usage();
+    print_unit(rf_unit(static_cast<int>(n)));
+    return 0;
+}
+
+// The settings the truth or the meter is asked for: the board's own, or
+// MHZ MCS IDX [C] from the command line.
+struct board_point_t {
+    int frequency;
+    int mcs;
+    int power;
+    double temperature_c;
+};
+
+bool board_point(const ToolBoard& board, int argc, char** argv, board_point_t* point) {
+    double t = update_temperature(board.state, board.cfg,
+                                  board_now_ns(board.state, real_monotonic_ns()));
+    double frequency = board.state->frequency.load(), mcs = board.state->mcs.load(),
+           power = board.state->power.load();
+    if (argc >= 5 && (!parse_number(argv[2], &frequency) || !parse_number(argv[3], &mcs) ||
+                      !parse_number(argv[4], &power) || (argc == 6 && !parse_number(argv[5], &t))))
+        return false;
+    *point = {static_cast<int>(frequency), static_cast<int>(mcs), static_cast<int>(power), t};
+    return true;
+}
+
+// What the board's RF model gives now, or for the settings asked; tests and
+// benchmarks read it, the programs under test never do.
+int truth(int argc, char** argv) {
+    if (argc != 2 && argc != 5 && argc != 6) return usage();
+    ToolBoard board;
+    if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
+    board_point_t at;
+    if (!board_point(board, argc, argv, &at)) return usage();
+    RfUnit unit = rf_unit(board.cfg.unit);
+    int channel = rf_band_of(at.frequency) == 0 ? 0 : 1;
+    const RfDrift drift = board_drift(board.state);
+    double mv = rf_detector_mv(board.cfg, unit, drift, channel, at.frequency, at.mcs, at.power,
+                               at.temperature_c);
+    std::printf("frequency=%d mcs=%d power=%d temperature=%.3f dbm=%.4f mv=%.3f code=%d\n",
+                at.frequency, at.mcs, at.power, at.temperature_c,
+                rf_true_dbm(unit, drift, at.frequency, at.mcs, at.power, at.temperature_c), mv,
+                rf_adc_code(mv > board.cfg.saturate_mv ? board.cfg.saturate_mv : mv));
+    return 0;
+}
+
+// A bench power meter on the transmitter's output: the truth, off by the
+// meter's own error of up to METER_ERROR_DB. The error is seeded by the
+// board's seed and the settings, so the same reading comes back for the same
+// settings, as a meter's calibration error would.
+constexpr double METER_ERROR_DB = 0.1;
+
+int meter(int argc, char** argv) {
+    if (argc != 2) return usage();
+    ToolBoard board;
+    if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
+    board_point_t at;
+    board_point(board, argc, argv, &at);
+    const RfUnit unit = rf_unit(board.cfg.unit);
+    const double dbm =
+        rf_true_dbm(unit, board_drift(board.state), at.frequency, at.mcs, at.power, at.temperature_c);
+    const uint64_t settings = static_cast<uint64_t>(at.frequency) * 100000u +
+                              static_cast<uint64_t>(at.mcs) * 100u + static_cast<uint64_t>(at.power);
+    const double error = METER_ERROR_DB * rf_noise_unit(board.cfg.seed ^ 0x6D65746572ull, settings);
+    std::printf("%.2f\n", dbm + error);
+    return 0;
+}
+
+int degrade_command(int argc, char** argv) {
+    if (argc != 4) return usage();
+    return degrade(argv[2], argv[3]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
-    std::string cmd = argv[1];
-    if (cmd == "check" || cmd == "init") {
-        int first = cmd == "init" ? 3 : 2;
-        if (cmd == "init" && argc < 3) return usage();
-        std::vector<std::string> args(argv + first, argv + argc);
-        BoardConfig cfg;
-        std::string error;
-        if (!parse_board_options(&cfg, args, &error)) {
-            std::fprintf(stderr, "orvi-sim-board: %s\n", error.c_str());
-            return 2;
-        }
-        if (cmd == "check") return 0;
-        if (!save_board_config(args, argv[2], &error) || !create_board_state(cfg, &error)) {
-            std::fprintf(stderr, "orvi-sim-board: %s\n", error.c_str());
-            return 1;
-        }
-        return 0;
-    }
-    if (cmd == "show") {
-        ToolBoard board;
-        if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
-        double t = update_temperature(board.state, board.cfg,
-                                      board_now_ns(board.state, real_monotonic_ns()));
-        std::printf("frequency=%d mcs=%d power=%d temperature=%.2f stop_test=%d virtual_ns=%lld",
-                    board.state->frequency.load(), board.state->mcs.load(),
-                    board.state->power.load(), t, board.state->stop_test.load(),
-                    static_cast<long long>(board.state->virtual_ns.load()));
-        // Only a degraded board says so, so the line stays as it was otherwise.
-        const RfDrift drift = board_drift(board.state);
-        if (drift.output_loss_db != 0 || drift.detector_loss_db != 0)
-            std::printf(" output_loss_db=%.3f detector_loss_db=%.3f", drift.output_loss_db,
-                        drift.detector_loss_db);
-        std::printf("\n");
-        return 0;
-    }
-    if (cmd == "unit") {
-        double n = 0;
-        if (argc > 3 || (argc == 3 && (!parse_number(argv[2], &n) || n < 0))) return usage();
-        print_unit(rf_unit(static_cast<int>(n)));
-        return 0;
-    }
-    if (cmd == "truth") {
-        // What the board's RF model gives now, or for the settings asked;
-        // tests and benchmarks read it, the programs under test never do.
-        if (argc != 2 && argc != 5 && argc != 6) return usage();
-        ToolBoard board;
-        if (!open_tool_board("orvi-sim-ctl", &board)) return 1;
-        double t = update_temperature(board.state, board.cfg,
-                                      board_now_ns(board.state, real_monotonic_ns()));
-        double frequency = board.state->frequency.load(), mcs = board.state->mcs.load(),
-               power = board.state->power.load();
-        if (argc >= 5 && (!parse_number(argv[2], &frequency) || !parse_number(argv[3], &mcs) ||
-                          !parse_number(argv[4], &power) || (argc == 6 && !parse_number(argv[5], &t))))
-            return usage();
-        RfUnit unit = rf_unit(board.cfg.unit);
-        int f = static_cast<int>(frequency), m = static_cast<int>(mcs), p = static_cast<int>(power);
-        int channel = rf_band_of(f) == 0 ? 0 : 1;
-        const RfDrift drift = board_drift(board.state);
-        double mv = rf_detector_mv(board.cfg, unit, drift, channel, f, m, p, t);
-        std::printf("frequency=%d mcs=%d power=%d temperature=%.3f dbm=%.4f mv=%.3f code=%d\n", f,
-                    m, p, t, rf_true_dbm(unit, drift, f, m, p, t), mv,
-                    rf_adc_code(mv > board.cfg.saturate_mv ? board.cfg.saturate_mv : mv));
-        return 0;
-    }
-    if (cmd == "degrade") {
-        if (argc != 4) return usage();
-        return degrade(argv[2], argv[3]);
+    const std::string cmd = argv[1];
+    if (cmd == "check" || cmd == "init") return check_or_init(cmd, argc, argv);
+    static const struct {
+        const char* name;
+        int (*run)(int, char**);
+    } COMMANDS[] = {
+        {"show", show},   {"unit", unit_command},   {"truth", truth},
+        {"meter", meter}, {"degrade", degrade_command},
+    };
+    for (const auto& command : COMMANDS) {
+        if (cmd == command.name) return command.run(argc, argv);
     }
     return usage();
 }
