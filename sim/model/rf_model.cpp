@@ -7,7 +7,7 @@ namespace {
 constexpr double PI = 3.14159265358979323846;
 
 // The typical unit, fitted offline to the reference curves of a production
-// transmitter by sim/tools/fit_default_unit.py (band, then MCS 0, 1, 3).
+// transmitter by sim/model/fit_default_unit.py (band, then MCS 0, 1, 3).
 constexpr RfCurve TYPICAL[RF_BANDS][RF_CLASSES] = {
     {{12.252, 0.3721, 35.823, 0.904, 588.78, 29.279},
      {10.048, 0.4095, 41.306, 0.570, 594.48, 28.743},

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Fits the simulated board's default unit to the built-in reference curves.
 
-Offline helper: the RF model in sim/rf_model.cpp carries the fitted numbers
+Offline helper: the RF model in sim/model/rf_model.cpp carries the fitted numbers
 as literals and never reads the reference tables. Run it again only to
-re-derive those literals:  python3 sim/tools/fit_default_unit.py
+re-derive those literals:  python3 sim/model/fit_default_unit.py
 
 Per band and modulation class (the reference columns MCS 0, 1 and 3) it fits
   output dBm = Rapp(offset + step * (level - 1); psat, p)
