@@ -1,58 +1,18 @@
 // What the simulated board looks like: buses, devices, RF and thermal model
-// settings, faults and time mode. Parsed from the wrapper's options and kept
-// in a small text file that every process on the board reads.
+// settings, faults and time mode. Set from the board's options
+// (board_options.h) and kept in a small text file that every process on the
+// board reads.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "adc_script.h"
+#include "fault_vocabulary.h"
 
 constexpr int SIM_MAX_BUS = 255;        // /dev/i2c-0 .. /dev/i2c-255 are simulated paths
 constexpr int SIM_MAX_DEVICE_BUS = 31;  // devices may sit on buses 0..31
 constexpr int SIM_MAX_FAULTS = 16;
-
-enum FaultKind : uint32_t {
-    FK_ANY = 1u << 0,
-    FK_SELECT = 1u << 1,
-    FK_WRITE = 1u << 2,
-    FK_READ = 1u << 3,
-    FK_SMBUS = 1u << 4,
-    FK_REG_WRITE = 1u << 5,
-    FK_REG_READ = 1u << 6,
-    FK_RESET = 1u << 7,
-    FK_SEQ_START = 1u << 8,
-    FK_BUFFER_CMD = 1u << 9,
-    FK_BUFFER_READ = 1u << 10,
-    FK_TEMP_WRITE = 1u << 11,
-    FK_TEMP_READ = 1u << 12,
-    FK_TRANSFER = 1u << 13,  // a plain read or write, of any device
-};
-
-constexpr int SIM_ADC_BUFFER_BYTES = 32;  // one data-buffer read: sixteen words
-constexpr int SIM_MAX_POWER_INDEX = 63;
-
-// Converter words that replace the RF model's: either handed out in order,
-// one buffer per data-buffer read, or chosen by the transmitter's power index.
-struct AdcScript {
-    std::vector<std::array<uint8_t, SIM_ADC_BUFFER_BYTES>> in_order;
-    std::array<uint8_t, SIM_ADC_BUFFER_BYTES> by_power[SIM_MAX_POWER_INDEX + 1] = {};
-    bool power_listed[SIM_MAX_POWER_INDEX + 1] = {};
-    bool keyed_by_power = false;
-};
-
-enum class FaultAction { Nak, Enxio, Short, Hang };
-enum class FaultWhen { Always, At, From, Every, Rate };
-
-struct FaultSpec {
-    uint32_t kind = FK_ANY;
-    int address = -1;  // -1: any device
-    FaultAction action = FaultAction::Nak;
-    FaultWhen when = FaultWhen::Always;
-    long n = 0;        // at/from/every
-    double rate = 0;   // rate
-    long count = -1;   // -1: no limit
-};
 
 struct BoardConfig {
     // As given; turned into the tables below once all options are in.
@@ -111,22 +71,9 @@ constexpr double SIM_MAX_LOSS_DB = 40;
 // A loss within +-SIM_MAX_LOSS_DB dB; false when the text is not one.
 bool parse_loss_db(const std::string& text, double* out);
 
-// Applies one option ("--buses", "0,1"). Options without a value take "".
-// Returns false with a message in *error.
-bool apply_board_option(BoardConfig* cfg, const std::string& name, const std::string& value,
-                        std::string* error);
-
-// True when the option takes a value.
-bool board_option_has_value(const std::string& name, bool* known);
-
-// Parses options as given on a command line; stops at the first error.
-bool parse_board_options(BoardConfig* cfg, const std::vector<std::string>& args,
-                         std::string* error);
-
-// The config file holds one option a line: the name, a tab, the value.
-bool load_board_config(BoardConfig* cfg, const std::string& path, std::string* error);
-bool save_board_config(const std::vector<std::string>& args, const std::string& path,
-                       std::string* error);
+// Works the bus and device tables out of the lists as given; false with a
+// message in *error. Every option applied calls it again.
+bool finish_board_config(BoardConfig* cfg, std::string* error);
 
 // Environment variable naming the config file of the board.
 constexpr const char* SIM_BOARD_ENV = "ORVI_SIM_BOARD";

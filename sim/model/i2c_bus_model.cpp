@@ -28,26 +28,14 @@ constexpr uint8_t REG_DOUT_FORMAT_CFG = 0x28;
 constexpr uint8_t WKEY_VALUE = 0x0A;
 constexpr uint8_t OPMODE_AUTONOMOUS = 0x06;
 
-enum class Outcome { Ok, Short, Nak, Enxio, Hang };
-
 constexpr long HANG_SECONDS = 10;
 
-const char* outcome_text(Outcome o) {
-    switch (o) {
-        case Outcome::Ok: return "ok";
-        case Outcome::Short: return "short";
-        case Outcome::Nak: return "nak";
-        case Outcome::Hang: return "hang";
-        default: return "enxio";
-    }
-}
-
-void log_line(SimBoard* b, int bus, const char* op, int addr, const char* detail, Outcome o) {
+void log_line(SimBoard* b, int bus, const char* op, int addr, const char* detail, FaultAction o) {
     if (b->log_fd < 0) return;
     char line[256];
     int len = std::snprintf(line, sizeof line, "%d i2c-%d %s 0x%02x%s%s %s\n",
                             static_cast<int>(getpid()), bus, op, addr, *detail ? " " : "", detail,
-                            outcome_text(o));
+                            fault_action_text(o));
     if (len > 0) {
         if (len >= static_cast<int>(sizeof line)) len = sizeof line - 1;
         syscall(SYS_write, b->log_fd, line, static_cast<size_t>(len));
@@ -66,46 +54,30 @@ void hex_bytes(const uint8_t* data, size_t n, char* out, size_t out_size) {
 // Every fault that matches the transaction counts it; the first that fires wins.
 // A short fault matches only transfers that move bytes: a select or an SMBus
 // call cannot be short, so it neither strikes nor counts them.
-Outcome check_faults(SimBoard* b, uint32_t kinds, int addr) {
-    Outcome result = Outcome::Ok;
+FaultAction check_faults(SimBoard* b, uint32_t kinds, int addr) {
+    FaultAction result = FaultAction::None;
     for (int i = 0; i < b->cfg.fault_count; ++i) {
         const FaultSpec& f = b->cfg.faults[i];
         if (!(f.kind & kinds)) continue;
-        if (f.action == FaultAction::Short && (kinds & (FK_SELECT | FK_SMBUS))) continue;
+        if (f.action == FaultAction::Short && (kinds & FK_MOVES_NO_BYTES)) continue;
         if (f.address >= 0 && f.address != addr) continue;
         long seen = ++b->fault_seen[i];
-        bool fire = false;
-        switch (f.when) {
-            case FaultWhen::Always: fire = true; break;
-            case FaultWhen::At: fire = seen == f.n; break;
-            case FaultWhen::From: fire = seen >= f.n; break;
-            case FaultWhen::Every: fire = seen % f.n == 0; break;
-            case FaultWhen::Rate:
-                fire = (rf_noise_unit(b->cfg.seed ^ (0xFA17ull + i), static_cast<uint64_t>(seen)) +
-                        1.0) / 2.0 < f.rate;
-                break;
-        }
-        if (fire && f.count >= 0 && b->fault_injected[i] >= f.count) fire = false;
-        if (!fire || result != Outcome::Ok) continue;
+        bool fire = fault_fires(f, i, seen, b->fault_injected[i], b->cfg.seed);
+        if (!fire || result != FaultAction::None) continue;
         ++b->fault_injected[i];
-        result = f.action == FaultAction::Nak     ? Outcome::Nak
-                 : f.action == FaultAction::Enxio ? Outcome::Enxio
-                 : f.action == FaultAction::Hang  ? Outcome::Hang
-                                                  : Outcome::Short;
+        result = f.action;
     }
     return result;
 }
 
-int outcome_errno(Outcome o) { return o == Outcome::Nak ? EREMOTEIO : ENXIO; }
-
 // A stuck bus: the transfer blocks in real time (a signal ends it early),
 // with the board released meanwhile, then times out.
 int hang_transfer(SimBoard* b, int bus, const char* op, int addr, const char* detail) {
-    log_line(b, bus, op, addr, detail, Outcome::Hang);
+    log_line(b, bus, op, addr, detail, FaultAction::Hang);
     unlock_board(b->state);
     timespec ts{HANG_SECONDS, 0};
     syscall(SYS_nanosleep, &ts, nullptr);
-    return -ETIMEDOUT;
+    return -fault_action_errno(FaultAction::Hang);
 }
 
 // One line per conversion sequence: the settings, the temperature, the true
@@ -261,15 +233,15 @@ bool bus_device_present(const SimBoard& board, int bus, int addr) {
 
 int bus_select(SimBoard* b, int bus, int addr) {
     lock_board(b->state);
-    Outcome o = check_faults(b, FK_ANY | FK_SELECT, addr);
-    if (o == Outcome::Hang) return hang_transfer(b, bus, "select", addr, "");
+    FaultAction o = check_faults(b, FK_ANY | FK_SELECT, addr);
+    if (o == FaultAction::Hang) return hang_transfer(b, bus, "select", addr, "");
     // Only the board's own addresses: i2cdetect gives up at the first address it cannot select.
-    if (o == Outcome::Ok && b->cfg.select_absent_fails && (addr == ADC_ADDR || addr == TEMP_ADDR) &&
+    if (o == FaultAction::None && b->cfg.select_absent_fails && (addr == ADC_ADDR || addr == TEMP_ADDR) &&
         !bus_device_present(*b, bus, addr))
-        o = Outcome::Enxio;
+        o = FaultAction::Enxio;
     log_line(b, bus, "select", addr, "", o);
     unlock_board(b->state);
-    return o == Outcome::Ok ? 0 : -outcome_errno(o);
+    return o == FaultAction::None ? 0 : -fault_action_errno(o);
 }
 
 namespace {
@@ -281,14 +253,14 @@ template <typename Move>
 ssize_t plain_transfer(SimBoard* b, int bus, int addr, uint32_t kinds, const char* op,
                        const char* detail, size_t n, Move move) {
     lock_board(b->state);
-    Outcome o = check_faults(b, kinds, addr);
-    if (o == Outcome::Hang) return hang_transfer(b, bus, op, addr, detail);
-    if (!bus_device_present(*b, bus, addr)) o = Outcome::Enxio;
+    FaultAction o = check_faults(b, kinds, addr);
+    if (o == FaultAction::Hang) return hang_transfer(b, bus, op, addr, detail);
+    if (!bus_device_present(*b, bus, addr)) o = FaultAction::Enxio;
     ssize_t result = 0;
-    if (o == Outcome::Nak || o == Outcome::Enxio) {
-        result = -outcome_errno(o);
+    if (o == FaultAction::Nak || o == FaultAction::Enxio) {
+        result = -fault_action_errno(o);
     } else {
-        size_t moved = o == Outcome::Short && n > 0 ? n - 1 : n;
+        size_t moved = o == FaultAction::Short && n > 0 ? n - 1 : n;
         move(moved);
         result = static_cast<ssize_t>(moved);
     }
@@ -351,13 +323,13 @@ int bus_smbus(SimBoard* b, int bus, int addr, int read_write, uint8_t command, u
     if (size != I2C_SMBUS_QUICK && read_write == I2C_SMBUS_READ && data == nullptr) return -EINVAL;
 
     lock_board(b->state);
-    Outcome o = check_faults(b, FK_ANY | FK_SMBUS, addr);
-    if (o == Outcome::Hang) return hang_transfer(b, bus, op, addr, "");
-    if (!bus_device_present(*b, bus, addr)) o = Outcome::Enxio;
-    if (o != Outcome::Ok) {
+    FaultAction o = check_faults(b, FK_ANY | FK_SMBUS, addr);
+    if (o == FaultAction::Hang) return hang_transfer(b, bus, op, addr, "");
+    if (!bus_device_present(*b, bus, addr)) o = FaultAction::Enxio;
+    if (o != FaultAction::None) {
         log_line(b, bus, op, addr, "", o);
         unlock_board(b->state);
-        return -outcome_errno(o);
+        return -fault_action_errno(o);
     }
     const bool adc = addr == ADC_ADDR;
     SimAdcState* adc_state = &b->state->adc[bus];

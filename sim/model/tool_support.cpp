@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "board_options.h"
+
 bool open_tool_board(const char* tool, ToolBoard* board) {
     const char* path = std::getenv(SIM_BOARD_ENV);
     if (path == nullptr || *path == '\0') {

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "board_options.h"
+
 namespace {
 
 pthread_once_t g_once = PTHREAD_ONCE_INIT;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "board_config.h"
+#include "board_options.h"
 #include "board_state.h"
 #include <orvi/brannic_pipe.h>
 #include "i2c_bus_model.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "board_config.h"
+#include "board_options.h"
 #include "board_state.h"
 #include "i2c_bus_model.h"
 #include "rf_model.h"
