@@ -124,92 +124,71 @@ ssize_t sim_transfer_result(ssize_t r) {
     return r;
 }
 
+// -1 with errno set, as a failed call reports it.
+int fail_with(int error) {
+    errno = error;
+    return -1;
+}
+
+// I2C_SLAVE and I2C_SLAVE_FORCE: the 7-bit address later transfers go to.
+int ioctl_select(SimBoard* board, SimHandle* h, void* arg) {
+    long addr = reinterpret_cast<long>(arg);
+    if (addr < 0 || addr > 0x7F) return fail_with(EINVAL);
+    int r = bus_select(board, h->bus, static_cast<int>(addr));
+    if (r < 0) return fail_with(-r);
+    h->addr.store(static_cast<int>(addr));
+    return 0;
+}
+
+int ioctl_smbus(SimBoard* board, SimHandle* h, void* arg) {
+    auto* d = static_cast<i2c_smbus_ioctl_data*>(arg);
+    if (d == nullptr) return fail_with(EFAULT);
+    int r = bus_smbus(board, h->bus, h->addr.load(), d->read_write, d->command, d->size,
+                      reinterpret_cast<uint8_t*>(d->data));
+    if (r < 0) return fail_with(-r);
+    return 0;
+}
+
+// I2C_RDWR: the messages in order, each to its own address; a combined
+// transfer is all or nothing.
+int ioctl_rdwr(SimBoard* board, SimHandle* h, void* arg) {
+    auto* d = static_cast<i2c_rdwr_ioctl_data*>(arg);
+    if (d == nullptr || d->msgs == nullptr) return fail_with(EFAULT);
+    if (d->nmsgs > I2C_RDWR_IOCTL_MAX_MSGS) return fail_with(EINVAL);
+    for (unsigned i = 0; i < d->nmsgs; ++i) {
+        const i2c_msg& m = d->msgs[i];
+        if (m.addr > 0x7F || (m.flags & I2C_M_TEN)) return fail_with(EINVAL);
+        ssize_t r = (m.flags & I2C_M_RD) ? bus_read(board, h->bus, m.addr, m.buf, m.len)
+                                         : bus_write(board, h->bus, m.addr, m.buf, m.len);
+        if (r < 0) return fail_with(static_cast<int>(-r));
+        if (r != m.len) return fail_with(EREMOTEIO);
+    }
+    return static_cast<int>(d->nmsgs);
+}
+
 int sim_ioctl(SimHandle* h, unsigned long request, void* arg) {
     SimBoard* board = preload_board();
-    if (board == nullptr) {
-        errno = ENOTTY;
-        return -1;
-    }
+    if (board == nullptr) return fail_with(ENOTTY);
     switch (request) {
         case I2C_SLAVE:
-        case I2C_SLAVE_FORCE: {
-            long addr = reinterpret_cast<long>(arg);
-            if (addr < 0 || addr > 0x7F) {
-                errno = EINVAL;
-                return -1;
-            }
-            int r = bus_select(board, h->bus, static_cast<int>(addr));
-            if (r < 0) {
-                errno = -r;
-                return -1;
-            }
-            h->addr.store(static_cast<int>(addr));
-            return 0;
-        }
+        case I2C_SLAVE_FORCE:
+            return ioctl_select(board, h, arg);
         case I2C_TENBIT:
-            if (arg != nullptr) {
-                errno = EINVAL;
-                return -1;
-            }
-            return 0;
+            return arg != nullptr ? fail_with(EINVAL) : 0;
         case I2C_FUNCS:
-            if (arg == nullptr) {
-                errno = EFAULT;
-                return -1;
-            }
+            if (arg == nullptr) return fail_with(EFAULT);
             *static_cast<unsigned long*>(arg) = SIM_FUNCS;
             return 0;
         case I2C_RETRIES:
         case I2C_TIMEOUT:
         case I2C_PEC:
             return 0;
-        case I2C_SMBUS: {
-            auto* d = static_cast<i2c_smbus_ioctl_data*>(arg);
-            if (d == nullptr) {
-                errno = EFAULT;
-                return -1;
-            }
-            int r = bus_smbus(board, h->bus, h->addr.load(), d->read_write, d->command, d->size,
-                              reinterpret_cast<uint8_t*>(d->data));
-            if (r < 0) {
-                errno = -r;
-                return -1;
-            }
-            return 0;
-        }
-        case I2C_RDWR: {
-            auto* d = static_cast<i2c_rdwr_ioctl_data*>(arg);
-            if (d == nullptr || d->msgs == nullptr) {
-                errno = EFAULT;
-                return -1;
-            }
-            if (d->nmsgs > I2C_RDWR_IOCTL_MAX_MSGS) {
-                errno = EINVAL;
-                return -1;
-            }
-            for (unsigned i = 0; i < d->nmsgs; ++i) {
-                const i2c_msg& m = d->msgs[i];
-                if (m.addr > 0x7F || (m.flags & I2C_M_TEN)) {
-                    errno = EINVAL;
-                    return -1;
-                }
-                ssize_t r = (m.flags & I2C_M_RD)
-                                ? bus_read(board, h->bus, m.addr, m.buf, m.len)
-                                : bus_write(board, h->bus, m.addr, m.buf, m.len);
-                if (r < 0) {
-                    errno = static_cast<int>(-r);
-                    return -1;
-                }
-                if (r != m.len) {  // a combined transfer is all or nothing
-                    errno = EREMOTEIO;
-                    return -1;
-                }
-            }
-            return static_cast<int>(d->nmsgs);
-        }
+        case I2C_SMBUS:
+            return ioctl_smbus(board, h, arg);
+        case I2C_RDWR:
+            return ioctl_rdwr(board, h, arg);
         default:
-            errno = ENOTTY;
-            return -1;
+            return fail_with(ENOTTY);
     }
 }
 
