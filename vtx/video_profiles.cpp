@@ -110,6 +110,82 @@ void clamp_mtu(vtx_profile_t& p) {
     }
 }
 
+// The profile's own keys, before the camera's info and the clamps.
+void read_profile_keys(cJSON* item, int index, vtx_profile_t& p) {
+    const std::string default_name = "Profile_" + std::to_string(index);
+    json_fetch_int_with_default(item, "mcs", &p.mcs, 0);
+    json_fetch_int_with_default(item, "mtu", &p.mtu, 1341);
+    json_fetch_int_with_default(item, "power", &p.power, 25);
+    json_fetch_int_with_default(item, "invert_toggle", &p.invert_toggle, -1);
+    json_fetch_int_with_default(item, "joystick_toggle", &p.joystick_toggle, -1);
+    p.source = fetch_string(item, "source", "hires_default_misp_encoded");
+    json_fetch_int_with_default(item, "udp_camera_bitrate_bps", &p.udp_camera_bitrate_bps,
+                                kDefaultUdpCameraBitrate);
+    p.name = fetch_string(item, "name", default_name.c_str());
+    p.ai_detection_enable = fetch_bool(item, "ai_detection_enable", false);
+    p.ai_detection_source = fetch_string(item, "ai_detection_source", "tflite_data");
+    json_fetch_int_with_default(item, "ai_detection_qty", &p.ai_detection_qty, 2);
+    json_fetch_float_with_default(item, "ai_detection_threshold", &p.ai_detection_threshold,
+                                  0.75f);
+}
+
+void clamp_udp_camera_bitrate(vtx_profile_t& p) {
+    // Unsigned on purpose: every negative rate is out of range too.
+    if (static_cast<uint32_t>(p.udp_camera_bitrate_bps) >
+        static_cast<uint32_t>(kMaxUdpCameraBitrate)) {
+        printf("[WARNING] Provided udp_camera_bitrate_bps (%d) is invalid. Defaulting to "
+               "1000000 bps.\n",
+               p.udp_camera_bitrate_bps);
+        p.udp_camera_bitrate_bps = kDefaultUdpCameraBitrate;
+    }
+}
+
+void clamp_ai_detection(vtx_profile_t& p) {
+    if (p.ai_detection_enable) {
+        if (p.ai_detection_qty < 1) p.ai_detection_qty = 1;
+        if (!(p.ai_detection_threshold > 0.01f)) p.ai_detection_threshold = 0.1f;
+    }
+}
+
+// The adaptive link's settings, and its levels when it is on.
+void read_adaptive_link(cJSON* item, int config_bandwidth, vtx_profile_t& p) {
+    p.enable_adaptive_link = fetch_bool(item, "enable_adaptive_link", false);
+    json_fetch_int_with_default(item, "adaptive_link_timeout_ms", &p.adaptive_link_timeout_ms,
+                                3000);
+    json_fetch_int_with_default(item, "adaptive_link_up_hold_count",
+                                &p.adaptive_link_up_hold_count, 3);
+    json_fetch_int_with_default(item, "adaptive_link_loss_down_pct",
+                                &p.adaptive_link_loss_down_pct, 10);
+    json_fetch_int_with_default(item, "adaptive_link_loss_down_hold_ms",
+                                &p.adaptive_link_loss_down_hold_ms, 500);
+    json_fetch_int_with_default(item, "adaptive_link_loss_up_max_pct",
+                                &p.adaptive_link_loss_up_max_pct, 5);
+    if (!p.enable_adaptive_link) return;
+    int m = 0;
+    cJSON* levels = json_fetch_array_of_objects(item, "adaptive_link_levels", &m);
+    for (int j = 0; j < m; ++j) {
+        cJSON* level = cJSON_GetArrayItem(levels, j);
+        if (level == nullptr) continue;
+        p.adaptive_link_levels.push_back(read_level(level, config_bandwidth));
+    }
+}
+
+vtx_profile_t read_profile(cJSON* item, int index, int config_bandwidth) {
+    vtx_profile_t p;
+    p.adaptive_link_timeout_ms = 3000;
+    p.adaptive_link_up_hold_count = 3;
+    p.adaptive_link_loss_down_pct = 10;
+    p.adaptive_link_loss_down_hold_ms = 500;
+    p.adaptive_link_loss_up_max_pct = 5;
+    read_profile_keys(item, index, p);
+    clamp_udp_camera_bitrate(p);
+    complete_from_source_info(p, index);
+    clamp_ai_detection(p);
+    clamp_mtu(p);
+    read_adaptive_link(item, config_bandwidth, p);
+    return p;
+}
+
 }  // namespace
 
 int load_vtx_profiles(vtx_config_t* config, std::vector<int>& powers, cJSON* root) {
@@ -124,77 +200,13 @@ int load_vtx_profiles(vtx_config_t* config, std::vector<int>& powers, cJSON* roo
     printf("Found %d VTX profiles\n", n);
 
     for (int i = 0; i < n; ++i) {
-        vtx_profile_t p;
-        p.adaptive_link_timeout_ms = 3000;
-        p.adaptive_link_up_hold_count = 3;
-        p.adaptive_link_loss_down_pct = 10;
-        p.adaptive_link_loss_down_hold_ms = 500;
-        p.adaptive_link_loss_up_max_pct = 5;
-        const std::string default_name = "Profile_" + std::to_string(i);
-
         cJSON* item = cJSON_GetArrayItem(entries, i);
         if (item == nullptr) {
             printf("failed to fetch item %d from vtx_profile json array\n", i);
             continue;
         }
-        json_fetch_int_with_default(item, "mcs", &p.mcs, 0);
-        json_fetch_int_with_default(item, "mtu", &p.mtu, 1341);
-        json_fetch_int_with_default(item, "power", &p.power, 25);
-        json_fetch_int_with_default(item, "invert_toggle", &p.invert_toggle, -1);
-        json_fetch_int_with_default(item, "joystick_toggle", &p.joystick_toggle, -1);
-        p.source = fetch_string(item, "source", "hires_default_misp_encoded");
-        json_fetch_int_with_default(item, "udp_camera_bitrate_bps", &p.udp_camera_bitrate_bps,
-                                    kDefaultUdpCameraBitrate);
-        p.name = fetch_string(item, "name", default_name.c_str());
-        p.ai_detection_enable = fetch_bool(item, "ai_detection_enable", false);
-        p.ai_detection_source = fetch_string(item, "ai_detection_source", "tflite_data");
-        json_fetch_int_with_default(item, "ai_detection_qty", &p.ai_detection_qty, 2);
-        json_fetch_float_with_default(item, "ai_detection_threshold", &p.ai_detection_threshold,
-                                      0.75f);
-
-        powers[static_cast<size_t>(i)] = p.power;
-
-        // Unsigned on purpose: every negative rate is out of range too.
-        if (static_cast<uint32_t>(p.udp_camera_bitrate_bps) >
-            static_cast<uint32_t>(kMaxUdpCameraBitrate)) {
-            printf("[WARNING] Provided udp_camera_bitrate_bps (%d) is invalid. Defaulting to "
-                   "1000000 bps.\n",
-                   p.udp_camera_bitrate_bps);
-            p.udp_camera_bitrate_bps = kDefaultUdpCameraBitrate;
-        }
-
-        complete_from_source_info(p, i);
-
-        if (p.ai_detection_enable) {
-            if (p.ai_detection_qty < 1) p.ai_detection_qty = 1;
-            if (!(p.ai_detection_threshold > 0.01f)) p.ai_detection_threshold = 0.1f;
-        }
-
-        clamp_mtu(p);
-
-        p.enable_adaptive_link = fetch_bool(item, "enable_adaptive_link", false);
-        json_fetch_int_with_default(item, "adaptive_link_timeout_ms", &p.adaptive_link_timeout_ms,
-                                    3000);
-        json_fetch_int_with_default(item, "adaptive_link_up_hold_count",
-                                    &p.adaptive_link_up_hold_count, 3);
-        json_fetch_int_with_default(item, "adaptive_link_loss_down_pct",
-                                    &p.adaptive_link_loss_down_pct, 10);
-        json_fetch_int_with_default(item, "adaptive_link_loss_down_hold_ms",
-                                    &p.adaptive_link_loss_down_hold_ms, 500);
-        json_fetch_int_with_default(item, "adaptive_link_loss_up_max_pct",
-                                    &p.adaptive_link_loss_up_max_pct, 5);
-
-        if (p.enable_adaptive_link) {
-            int m = 0;
-            cJSON* levels = json_fetch_array_of_objects(item, "adaptive_link_levels", &m);
-            for (int j = 0; j < m; ++j) {
-                cJSON* level = cJSON_GetArrayItem(levels, j);
-                if (level == nullptr) continue;
-                p.adaptive_link_levels.push_back(read_level(level, config->bandwidth));
-            }
-        }
-
-        config->profiles.push_back(p);
+        config->profiles.push_back(read_profile(item, i, config->bandwidth));
+        powers[static_cast<size_t>(i)] = config->profiles.back().power;
     }
     return n;
 }
