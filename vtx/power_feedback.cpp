@@ -44,6 +44,78 @@ void settle(PowerControl* control, int target, int lower, int measured) {
     control->lower_mw = target > 999 ? lower : measured;
 }
 
+// One measurement against the target and its accepted band, mW.
+struct PowerReading {
+    int target;
+    int lower;
+    int upper;
+    int measured;
+};
+
+void step_to(vtx_config_t* config, const vtx_profile_t& p, int index, bool flag) {
+    if (apply_power(config, p, index, flag) != 0) std::printf("Failed to set requested power setting.\n");
+}
+
+void end_adjustment(PowerControl* control, const PowerReading& r, std::deque<int>& samples) {
+    control->active = false;
+    settle(control, r.target, r.lower, r.measured);
+    samples.clear();
+}
+
+// In the band: the adjustment is over; a little over the target still goes
+// one index lower.
+void finish_in_band(vtx_config_t* config, PowerControl* control, const vtx_profile_t& p,
+                    const PowerReading& r, std::deque<int>& samples, bool flag) {
+    control->active = false;
+    control->step_count = 0;
+    control->direction = POWER_STEP_NONE;
+    control->tolerance = kDefaultTolerance;
+    samples.clear();
+    control->lower_mw = r.lower;
+    if (r.measured > r.target && p.power_idx > 1) step_to(config, p, p.power_idx - 1, flag);
+}
+
+void step_up(vtx_config_t* config, PowerControl* control, const vtx_profile_t& p,
+             const PowerReading& r, std::deque<int>& samples, bool flag) {
+    if (control->direction == POWER_STEP_DOWN && control->step_count > 2) {
+        end_adjustment(control, r, samples);  // came down past the band and would go back up: oscillation
+        return;
+    }
+    control->step_count += 1;
+    control->direction = POWER_STEP_UP;
+    control->power_idx_offset += 1;
+    if (p.power_idx + control->power_idx_offset > kMaxPowerIdx) {
+        control->power_idx_offset -= 1;
+        end_adjustment(control, r, samples);  // ceiling
+        return;
+    }
+    step_to(config, p, p.power_idx + control->power_idx_offset, flag);
+}
+
+void step_down(vtx_config_t* config, PowerControl* control, const vtx_profile_t& p,
+               const PowerReading& r, std::deque<int>& samples, bool flag) {
+    control->direction = POWER_STEP_DOWN;
+    control->step_count += 1;
+    control->power_idx_offset -= 1;
+    if (p.power_idx + control->power_idx_offset <= 0) {
+        end_adjustment(control, r, samples);  // floor
+        return;
+    }
+    step_to(config, p, p.power_idx + control->power_idx_offset, flag);
+}
+
+// One step of an adjustment under way.
+void adjust_toward_target(vtx_config_t* config, PowerControl* control, const vtx_profile_t& p,
+                          const PowerReading& r, std::deque<int>& samples, bool flag) {
+    if (r.measured >= r.lower && r.measured <= r.upper) {
+        finish_in_band(config, control, p, r, samples, flag);
+    } else if (r.measured < r.target) {
+        step_up(config, control, p, r, samples, flag);
+    } else if (r.measured != r.target) {
+        step_down(config, control, p, r, samples, flag);
+    }
+}
+
 }  // namespace
 
 void power_feedback_loop(vtx_config_t* config, PowerControl* control, double measured_dbm, bool flag) {
@@ -78,52 +150,7 @@ void power_feedback_loop(vtx_config_t* config, PowerControl* control, double mea
 
     if (control->active) {
         if (config->enable_pit) return;
-
-        auto end_adjustment = [&]() {
-            control->active = false;
-            settle(control, target, lower, measured);
-            power_samples.clear();
-        };
-        auto step_to = [&](int index) {
-            if (apply_power(config, p, index, flag) != 0) std::printf("Failed to set requested power setting.\n");
-        };
-
-        if (measured >= lower && measured <= upper) {
-            control->active = false;
-            control->step_count = 0;
-            control->direction = POWER_STEP_NONE;
-            control->tolerance = kDefaultTolerance;
-            power_samples.clear();
-            control->lower_mw = lower;
-            if (measured > target && p.power_idx > 1) step_to(p.power_idx - 1);
-            return;
-        }
-        if (measured < target) {
-            if (control->direction == POWER_STEP_DOWN && control->step_count > 2) {
-                end_adjustment();  // came down past the band and would go back up: oscillation
-                return;
-            }
-            control->step_count += 1;
-            control->direction = POWER_STEP_UP;
-            control->power_idx_offset += 1;
-            if (p.power_idx + control->power_idx_offset > kMaxPowerIdx) {
-                control->power_idx_offset -= 1;
-                end_adjustment();  // ceiling
-                return;
-            }
-            step_to(p.power_idx + control->power_idx_offset);
-            return;
-        }
-        if (measured == target) return;
-
-        control->direction = POWER_STEP_DOWN;
-        control->step_count += 1;
-        control->power_idx_offset -= 1;
-        if (p.power_idx + control->power_idx_offset <= 0) {
-            end_adjustment();  // floor
-            return;
-        }
-        step_to(p.power_idx + control->power_idx_offset);
+        adjust_toward_target(config, control, p, {target, lower, upper, measured}, power_samples, flag);
         return;
     }
 
