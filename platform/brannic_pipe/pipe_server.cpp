@@ -405,6 +405,67 @@ int fail_create(ServerSlot& slot, ServerRun& run, int code) {
     return code;
 }
 
+// The pipe's directory, its lock and its listening socket: 0, or the
+// error code pipe_server_create returns.
+int claim_location(ServerRun& run) {
+    const char* location = run.location.c_str();
+    if (mkdir(PIPE_DIR, 0755) != 0 && errno != EEXIST) {
+        fprintf(stderr, "pipe server: cannot create %s: %s\n", PIPE_DIR, strerror(errno));
+        return PIPE_ERROR_SYSTEM;
+    }
+    if (mkdir(location, 0755) != 0 && errno != EEXIST) {
+        fprintf(stderr, "pipe server: cannot create %s: %s\n", location, strerror(errno));
+        return PIPE_ERROR_SYSTEM;
+    }
+    run.lock_fd = take_lock(file_in(run, kLockFile));
+    if (run.lock_fd < 0) {
+        if (errno == EWOULDBLOCK) return PIPE_ERROR_SERVER_RUNNING;
+        fprintf(stderr, "pipe server: cannot lock %s: %s\n", location, strerror(errno));
+        return PIPE_ERROR_SYSTEM;
+    }
+    // Somebody answering on the endpoint without holding the lock is still
+    // a live server; anything else there is left over from a crash.
+    const int probe = connect_to_pipe(location, true);
+    if (probe >= 0 || errno == EAGAIN) {
+        if (probe >= 0) close(probe);
+        return PIPE_ERROR_SERVER_RUNNING;
+    }
+    run.owns_files = true;
+    run.wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    run.listen_fd = run.wake_fd < 0 ? -1 : bind_listener(location);
+    if (run.listen_fd < 0) {
+        fprintf(stderr, "pipe server: cannot listen on %s%s: %s\n", location, kSocketFile, strerror(errno));
+        return PIPE_ERROR_SYSTEM;
+    }
+    return 0;
+}
+
+// The info file that clients read before they connect.
+int publish_info(ServerRun& run, const char* type, const char* server_name) {
+    const std::string pipe_name = name_of_location(run.location);
+    run.info = cJSON_CreateObject();
+    if (run.info == nullptr) return PIPE_ERROR_SYSTEM;
+    cJSON_AddStringToObject(run.info, "name", pipe_name.c_str());
+    cJSON_AddStringToObject(run.info, "location", run.location.c_str());
+    cJSON_AddStringToObject(run.info, "type", type != nullptr ? type : "");
+    cJSON_AddStringToObject(run.info, "server_name", server_name != nullptr ? server_name : "");
+    cJSON_AddNumberToObject(run.info, "server_pid", static_cast<double>(getpid()));
+    cJSON_AddNumberToObject(run.info, "max_message_bytes", PIPE_MAX_MESSAGE_BYTES);
+    return write_info_file(run) != 0 ? PIPE_ERROR_SYSTEM : 0;
+}
+
+int start_server_thread(ServerSlot& slot, const std::shared_ptr<ServerRun>& run) {
+    slot.dropped.store(0);
+    try {
+        run->thread = start_quiet_thread(ServerLoop(slot, run));
+    } catch (const std::exception& e) {
+        fprintf(stderr, "pipe server: cannot start its thread: %s\n", e.what());
+        return PIPE_ERROR_SYSTEM;
+    }
+    run->thread_id = run->thread.get_id();
+    return 0;
+}
+
 }  // namespace
 
 extern "C" int pipe_server_create(int ch, const char* name, const char* type, const char* server_name) {
@@ -421,54 +482,10 @@ extern "C" int pipe_server_create(int ch, const char* name, const char* type, co
     run->ch = ch;
     run->location = location;
 
-    if (mkdir(PIPE_DIR, 0755) != 0 && errno != EEXIST) {
-        fprintf(stderr, "pipe server: cannot create %s: %s\n", PIPE_DIR, strerror(errno));
-        return fail_create(slot, *run, PIPE_ERROR_SYSTEM);
-    }
-    if (mkdir(location, 0755) != 0 && errno != EEXIST) {
-        fprintf(stderr, "pipe server: cannot create %s: %s\n", location, strerror(errno));
-        return fail_create(slot, *run, PIPE_ERROR_SYSTEM);
-    }
-    run->lock_fd = take_lock(file_in(*run, kLockFile));
-    if (run->lock_fd < 0) {
-        if (errno == EWOULDBLOCK) return fail_create(slot, *run, PIPE_ERROR_SERVER_RUNNING);
-        fprintf(stderr, "pipe server: cannot lock %s: %s\n", location, strerror(errno));
-        return fail_create(slot, *run, PIPE_ERROR_SYSTEM);
-    }
-    // Somebody answering on the endpoint without holding the lock is still
-    // a live server; anything else there is left over from a crash.
-    const int probe = connect_to_pipe(location, true);
-    if (probe >= 0 || errno == EAGAIN) {
-        if (probe >= 0) close(probe);
-        return fail_create(slot, *run, PIPE_ERROR_SERVER_RUNNING);
-    }
-    run->owns_files = true;
-    run->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    run->listen_fd = run->wake_fd < 0 ? -1 : bind_listener(location);
-    if (run->listen_fd < 0) {
-        fprintf(stderr, "pipe server: cannot listen on %s%s: %s\n", location, kSocketFile, strerror(errno));
-        return fail_create(slot, *run, PIPE_ERROR_SYSTEM);
-    }
-
-    const std::string pipe_name = name_of_location(location);
-    run->info = cJSON_CreateObject();
-    if (run->info == nullptr) return fail_create(slot, *run, PIPE_ERROR_SYSTEM);
-    cJSON_AddStringToObject(run->info, "name", pipe_name.c_str());
-    cJSON_AddStringToObject(run->info, "location", location);
-    cJSON_AddStringToObject(run->info, "type", type != nullptr ? type : "");
-    cJSON_AddStringToObject(run->info, "server_name", server_name != nullptr ? server_name : "");
-    cJSON_AddNumberToObject(run->info, "server_pid", static_cast<double>(getpid()));
-    cJSON_AddNumberToObject(run->info, "max_message_bytes", PIPE_MAX_MESSAGE_BYTES);
-    if (write_info_file(*run) != 0) return fail_create(slot, *run, PIPE_ERROR_SYSTEM);
-
-    slot.dropped.store(0);
-    try {
-        run->thread = start_quiet_thread(ServerLoop(slot, run));
-    } catch (const std::exception& e) {
-        fprintf(stderr, "pipe server: cannot start its thread: %s\n", e.what());
-        return fail_create(slot, *run, PIPE_ERROR_SYSTEM);
-    }
-    run->thread_id = run->thread.get_id();
+    int r = claim_location(*run);
+    if (r == 0) r = publish_info(*run, type, server_name);
+    if (r == 0) r = start_server_thread(slot, run);
+    if (r != 0) return fail_create(slot, *run, r);
     std::lock_guard<std::mutex> lock(slot.m);
     slot.run = run;
     slot.creating = false;
