@@ -49,7 +49,7 @@ struct BoardConfig {
     long spike_at = 0;  // 0: off
     long spike_len = 1;
 
-    FaultSpec faults[SIM_MAX_FAULTS];
+    FaultRule faults[SIM_MAX_FAULTS];
     int fault_count = 0;
 
     bool virtual_time = false;

@@ -184,7 +184,7 @@ bool add_fault(BoardConfig* cfg, Text, Text value, std::string* error) {
         *error = "too many faults (at most " + std::to_string(SIM_MAX_FAULTS) + ")";
         return false;
     }
-    FaultSpec f;
+    FaultRule f;
     if (!parse_fault(value, &f, error)) return false;
     cfg->faults[cfg->fault_count++] = f;
     return true;

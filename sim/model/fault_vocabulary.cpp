@@ -64,7 +64,7 @@ bool parse_fault_action(const std::string& text, FaultAction* action) {
 }
 
 // "at=N", "from=N", "every=N", "rate=P" and "count=M", comma-separated.
-bool parse_fault_when(const std::string& when, FaultSpec* fault) {
+bool parse_fault_when(const std::string& when, FaultRule* fault) {
     fault->when = FaultWhen::Always;
     size_t pos = 0;
     while (pos < when.size()) {
@@ -93,7 +93,7 @@ bool parse_fault_when(const std::string& when, FaultSpec* fault) {
 
 }  // namespace
 
-bool parse_fault(const std::string& text, FaultSpec* fault, std::string* error) {
+bool parse_fault(const std::string& text, FaultRule* fault, std::string* error) {
     *error = "bad fault '" + text + "' (KIND[@ADDR]:ACTION[:WHEN])";
     size_t c1 = text.find(':');
     if (c1 == std::string::npos) return false;
@@ -125,7 +125,7 @@ const char* fault_action_text(FaultAction action) { return action_name(action).t
 
 int fault_action_errno(FaultAction action) { return action_name(action).error; }
 
-bool fault_fires(const FaultSpec& f, int index, long seen, long injected, uint64_t seed) {
+bool fault_fires(const FaultRule& f, int index, long seen, long injected, uint64_t seed) {
     bool fire = false;
     switch (f.when) {
         case FaultWhen::Always: fire = true; break;

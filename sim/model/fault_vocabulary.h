@@ -35,7 +35,7 @@ constexpr uint32_t FK_MOVES_NO_BYTES = FK_SELECT | FK_SMBUS;
 enum class FaultAction { None, Nak, Enxio, Short, Hang };
 enum class FaultWhen { Always, At, From, Every, Rate };
 
-struct FaultSpec {
+struct FaultRule {
     uint32_t kind = FK_ANY;
     int address = -1;  // -1: any device
     FaultAction action = FaultAction::Nak;
@@ -46,7 +46,7 @@ struct FaultSpec {
 };
 
 // KIND[@ADDR]:ACTION[:WHEN[,count=M]]; false with a message in *error.
-bool parse_fault(const std::string& text, FaultSpec* fault, std::string* error);
+bool parse_fault(const std::string& text, FaultRule* fault, std::string* error);
 
 // The I2C log's result word: "ok" for None, else the action's name.
 const char* fault_action_text(FaultAction action);
@@ -56,4 +56,4 @@ int fault_action_errno(FaultAction action);
 
 // Whether fault number `index` fires on the `seen`th transaction it matches,
 // having fired `injected` times before; rate faults draw from `seed`.
-bool fault_fires(const FaultSpec& fault, int index, long seen, long injected, uint64_t seed);
+bool fault_fires(const FaultRule& fault, int index, long seen, long injected, uint64_t seed);

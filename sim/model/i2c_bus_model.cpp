@@ -57,7 +57,7 @@ void hex_bytes(const uint8_t* data, size_t n, char* out, size_t out_size) {
 FaultAction check_faults(SimBoard* b, uint32_t kinds, int addr) {
     FaultAction result = FaultAction::None;
     for (int i = 0; i < b->cfg.fault_count; ++i) {
-        const FaultSpec& f = b->cfg.faults[i];
+        const FaultRule& f = b->cfg.faults[i];
         if (!(f.kind & kinds)) continue;
         if (f.action == FaultAction::Short && (kinds & FK_MOVES_NO_BYTES)) continue;
         if (f.address >= 0 && f.address != addr) continue;
