@@ -67,3 +67,33 @@ TEST(MonitorOutput, ClosedStandardStreamsNeverBecomeTheBus) {
         EXPECT_EQ(transactions(redirection), normal) << redirection;
     }
 }
+
+// Output that cannot be written ends the run, also where no signal would:
+// plain monitoring into a pipe that closes, a sweep onto a full disk.
+TEST(MonitorOutput, OutputThatCannotBeWrittenEndsTheRun) {
+    struct Case {
+        std::string output;  // where standard output goes
+        std::vector<std::string> args;
+        std::string err;
+        int power;  // the board's power level after it (plain monitoring sets none)
+    };
+    const std::vector<Case> cases = {
+        {"| head -n 3 > /dev/null", {},
+         "Error: Failed to write to standard output (Broken pipe); monitoring stopped\n", 20},
+        {"> /dev/full", {"-fast-calibrate", "-f", "5805", "-m", "0"},
+         "Safety measure: Power level set to 1 (minimum) after a failed write to standard "
+         "output\n", 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> command = {
+            "bash", "-c", "\"$0\" \"$@\" 2> /run/err " + c.output + "; s=${PIPESTATUS[0]}; "
+                          "cat /run/err; orvi-sim-ctl show; exit $s"};
+        for (const auto& word : program_command("rfmon/orvi-rfmon")) command.push_back(word);
+        command.insert(command.end(), {"-d", "1"});
+        command.insert(command.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = run_on_board({"--virtual-time"}, command);
+        EXPECT_EQ(r.exit_code, 1) << c.output;
+        EXPECT_EQ(r.out.rfind(c.err, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find(" power=" + std::to_string(c.power) + " "), std::string::npos) << r.out;
+    }
+}
