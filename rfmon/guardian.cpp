@@ -20,7 +20,7 @@ namespace {
 
 // ---- the run's side ----
 
-int g_to_guardian = -1;  // the run's end of the socket pair, close-on-exec
+int g_to_guardian = -1;  // the run's end of the socket pair, inherited by its tools
 pid_t g_guardian_pid = 0;
 
 // ---- the guardian's side: async-signal-safe only, straight to the kernel ----
@@ -303,6 +303,10 @@ bool start_guardian(int lock_fd) {
                      std::strerror(error));
         return false;
     }
+    // The tools the run starts inherit its end: a tool still setting a
+    // power level when the run dies keeps the guardian waiting until it is
+    // done, so that its level can never land after the guardian's power 1.
+    fcntl(ends[1], F_SETFD, 0);
     g_to_guardian = ends[1];
     g_guardian_pid = pid;
     return true;

@@ -13,7 +13,9 @@
 //
 // The run writes "D" on that link when it ends as it should; the guardian
 // then leaves. End of file without it means the run died (any signal,
-// SIGKILL, a crash, the out-of-memory killer): the guardian sets power level
+// SIGKILL, a crash, the out-of-memory killer) and the tools it started,
+// which inherit its end of the link, are done too (a tool still setting a
+// level would otherwise land after power 1): the guardian sets power level
 // 1 through orvi-configure-vtx, removes the table's temporary file if one
 // was in the making, stops the latency test as a finished calibration run
 // does, writes one line on standard error saying what happened and whether

@@ -6,8 +6,9 @@
 //
 // A stand-in orvi-configure-vtx in front of the board's own strikes at one
 // call line, so that the blow lands at a known step whatever the machine's
-// speed: a signal to orvi-rfmon after the call, to its whole process group
-// before it (the tool itself dies too), or SIGKILL to the guardian. Or the
+// speed: a signal to orvi-rfmon after the call, or before it while the tool
+// goes on, to its whole process group before it (the tool itself dies too),
+// or SIGKILL to the guardian. Or the
 // run's output goes into `head`, which leaves early. The board's namespace
 // ends with its first process, and the guardian with it: the script waits
 // until the guardian, which shares the run lock, has let it go.
@@ -43,6 +44,8 @@ const char* kStandIn =
     "hit=; case \"|$STRIKE_AT|\" in *\"|$*|\"*) hit=1;; esac\n"
     "rfmon=$(cat \"$PID_FILE\")\n"
     "[ -n \"$hit\" ] && [ \"$TARGET\" = group ] && kill -s \"$SIGNAL\" -- -\"$rfmon\"\n"
+    "[ -n \"$hit\" ] && [ \"$TARGET\" = during ] && kill -s \"$SIGNAL\" \"$rfmon\" && "
+    "env -u LD_PRELOAD sleep 0.2\n"
     "\"$REAL_TOOL\" \"$@\" || exit\n"
     "[ -n \"$hit\" ] && [ \"$TARGET\" = run ] && kill -s \"$SIGNAL\" \"$rfmon\"\n"
     "if [ -n \"$hit\" ] && [ \"$TARGET\" = guardian ]; then\n"
@@ -65,7 +68,7 @@ struct Kind {
     int unfinished_status;
 };
 
-enum class Blow { interrupt, kill_run, kill_group, fault, kill_guardian, close_output };
+enum class Blow { interrupt, kill_run, kill_during, kill_group, fault, kill_guardian, close_output };
 
 struct Way {
     const char* name;
@@ -89,6 +92,7 @@ class WaysOut : public testing::Test {
         chmod((d + "/bin/orvi-configure-vtx").c_str(), 0755);
         write_file(d + "/in/calibrated_5_8.csv", kStored);
         const char* target = w.blow == Blow::kill_group      ? "group"
+                             : w.blow == Blow::kill_during   ? "during"
                              : w.blow == Blow::kill_guardian ? "guardian"
                                                              : "run";
         const std::string start =
@@ -143,6 +147,7 @@ void check_says_so(const Kind& k, const Way& w, const Outcome& o) {
         EXPECT_EQ(o.err, "");
         break;
     case Blow::kill_run:
+    case Blow::kill_during:
     case Blow::kill_group:
         EXPECT_EQ(o.err, guardian_line(o.pid, ""));
         break;
@@ -177,6 +182,8 @@ TEST_F(WaysOut, EveryWayOutEndsAtPowerOne) {
         {"SIGQUIT", Blow::interrupt, "QUIT", SIGQUIT},
         {"SIGALRM", Blow::interrupt, "ALRM", SIGALRM},
         {"SIGKILL of orvi-rfmon alone", Blow::kill_run, "KILL", SIGKILL},
+        // The tool's level must not land after the guardian's power 1.
+        {"SIGKILL of orvi-rfmon while a tool runs", Blow::kill_during, "KILL", SIGKILL},
         {"SIGKILL of its process group", Blow::kill_group, "KILL", SIGKILL},
         {"SIGSEGV", Blow::fault, "SEGV", SIGSEGV},
         {"SIGKILL of its guardian", Blow::kill_guardian, "KILL", SIGKILL},
