@@ -27,13 +27,21 @@ pid_t g_guardian_pid = 0;
 
 // A preloaded library's wrappers (the simulated board has some for the
 // descriptor calls) need not be async-signal-safe; the kernel is.
-ssize_t sys_read(int fd, void* buffer, size_t size) { return syscall(SYS_read, fd, buffer, size); }
+ssize_t sys_read(int fd, void* buffer, size_t size) {
+    return syscall(SYS_read, fd, buffer, size);
+}
 ssize_t sys_write(int fd, const void* text, size_t size) {
     return syscall(SYS_write, fd, text, size);
 }
-void sys_close(int fd) { syscall(SYS_close, fd); }
-void sys_dup_onto(int from, int to) { syscall(SYS_dup3, from, to, 0); }
-void sys_close_on_exec(int fd) { syscall(SYS_fcntl, fd, F_SETFD, FD_CLOEXEC); }
+void sys_close(int fd) {
+    syscall(SYS_close, fd);
+}
+void sys_dup_onto(int from, int to) {
+    syscall(SYS_dup3, from, to, 0);
+}
+void sys_close_on_exec(int fd) {
+    syscall(SYS_fcntl, fd, F_SETFD, FD_CLOEXEC);
+}
 
 size_t text_length(const char* text) {
     size_t n = 0;
@@ -47,19 +55,21 @@ struct line_t {
     size_t length;
 
     void add(const char* part) {
-        for (size_t i = 0; part[i] != '\0' && length + 1 < sizeof text; ++i) text[length++] = part[i];
+        for (size_t i = 0; part[i] != '\0' && length + 1 < sizeof text; ++i)
+            text[length++] = part[i];
         text[length] = '\0';
     }
     void add_number(long value) {
         char digits[24];
         int n = 0;
-        unsigned long magnitude = value < 0 ? 0UL - static_cast<unsigned long>(value)
-                                            : static_cast<unsigned long>(value);
+        unsigned long magnitude =
+            value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
         do {
             digits[n++] = static_cast<char>('0' + magnitude % 10);
             magnitude /= 10;
         } while (magnitude != 0);
-        if (value < 0) digits[n++] = '-';
+        if (value < 0)
+            digits[n++] = '-';
         char reversed[24];
         for (int i = 0; i < n; ++i) reversed[i] = digits[n - 1 - i];
         reversed[n] = '\0';
@@ -85,7 +95,8 @@ void ignore_signals() {
     keep_default.sa_handler = SIG_DFL;
     sigemptyset(&keep_default.sa_mask);
     for (int s = 1; s < NSIG; ++s) {
-        if (s == SIGKILL || s == SIGSTOP) continue;
+        if (s == SIGKILL || s == SIGSTOP)
+            continue;
         const bool fault = s == SIGSEGV || s == SIGBUS || s == SIGILL || s == SIGFPE ||
                            s == SIGABRT || s == SIGTRAP || s == SIGSYS;
         sigaction(s, fault || s == SIGCHLD ? &keep_default : &ignore, nullptr);
@@ -102,9 +113,11 @@ void close_all_but(const int* keep, int count) {
         const unsigned last = i < count ? static_cast<unsigned>(keep[i]) - 1 : ~0U;
         if (first <= last && syscall(SYS_close_range, first, last, 0) != 0) {
             // Kernels before 5.9: one by one, as far as a run can have opened.
-            for (unsigned fd = first; fd <= last && fd < 4096; ++fd) sys_close(static_cast<int>(fd));
+            for (unsigned fd = first; fd <= last && fd < 4096; ++fd)
+                sys_close(static_cast<int>(fd));
         }
-        if (i < count) first = static_cast<unsigned>(keep[i]) + 1;
+        if (i < count)
+            first = static_cast<unsigned>(keep[i]) + 1;
     }
 }
 
@@ -121,14 +134,16 @@ void arrange_descriptors(const guardian_setup_t& s) {
     }
     close_all_but(keep, count);
     sys_close_on_exec(s.from_run);
-    if (s.lock_fd >= 0) sys_close_on_exec(s.lock_fd);
+    if (s.lock_fd >= 0)
+        sys_close_on_exec(s.lock_fd);
 }
 
 // Taking no memory of its own, the guardian should be the last process the
 // out-of-memory killer picks; only a privileged process may ask for that.
 void shun_the_oom_killer() {
     const long fd = syscall(SYS_openat, AT_FDCWD, "/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     sys_write(static_cast<int>(fd), "-1000", 5);
     sys_close(static_cast<int>(fd));
 }
@@ -164,19 +179,25 @@ bool follow_run(int from_run, run_news_t* news) {
     char chunk[512];
     for (;;) {
         const ssize_t n = sys_read(from_run, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         for (ssize_t i = 0; i < n; ++i) {
             if (chunk[i] != '\n') {
-                if (news->line_length + 1 < sizeof news->line) news->line[news->line_length++] = chunk[i];
-                else news->line_too_long = true;
+                if (news->line_length + 1 < sizeof news->line)
+                    news->line[news->line_length++] = chunk[i];
+                else
+                    news->line_too_long = true;
                 continue;
             }
             news->line[news->line_length] = '\0';
-            if (!news->line_too_long && news->line_length > 0) take_line(news);
+            if (!news->line_too_long && news->line_length > 0)
+                take_line(news);
             news->line_length = 0;
             news->line_too_long = false;
-            if (news->done) return true;
+            if (news->done)
+                return true;
         }
     }
 }
@@ -191,7 +212,8 @@ int run_shell(const char* command) {
         keep_default.sa_handler = SIG_DFL;
         sigemptyset(&keep_default.sa_mask);
         for (int s = 1; s < NSIG; ++s) {
-            if (s != SIGPIPE) sigaction(s, &keep_default, nullptr);
+            if (s != SIGPIPE)
+                sigaction(s, &keep_default, nullptr);
         }
         char shell[] = "sh";
         char dash_c[] = "-c";
@@ -199,10 +221,12 @@ int run_shell(const char* command) {
         execve("/bin/sh", argv, environ);
         _exit(127);
     }
-    if (pid < 0) return -1;
+    if (pid < 0)
+        return -1;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+        if (errno != EINTR)
+            return -1;
     }
     return status;
 }
@@ -222,10 +246,12 @@ void add_tool_failure(line_t* line, int status) {
 // The way down of a run that died, and the one line that says so.
 void take_over(const guardian_setup_t& s, const run_news_t& news) {
     // A run refused from now on names the process that still holds the lock.
-    if (s.lock_fd >= 0) write_lock_holder(s.lock_fd, static_cast<int>(getpid()));
+    if (s.lock_fd >= 0)
+        write_lock_holder(s.lock_fd, static_cast<int>(getpid()));
     const int power = run_shell("orvi-configure-vtx -p 1");
     const bool power_set = power != -1 && WIFEXITED(power) && WEXITSTATUS(power) == 0;
-    if (news.temporary[0] != '\0') syscall(SYS_unlinkat, AT_FDCWD, news.temporary, 0);
+    if (news.temporary[0] != '\0')
+        syscall(SYS_unlinkat, AT_FDCWD, news.temporary, 0);
     const int stop = run_shell("orvi-send-command vtx_latency stop_test 1");
 
     line_t what = {};
@@ -235,8 +261,10 @@ void take_over(const guardian_setup_t& s, const run_news_t& news) {
     if (news.fault != 0) {
         const char* name = sigabbrev_np(news.fault);
         what.add(name ? " (SIG" : " (signal ");
-        if (name) what.add(name);
-        else what.add_number(news.fault);
+        if (name)
+            what.add(name);
+        else
+            what.add_number(news.fault);
         what.add(")");
     }
     line_t line = {};
@@ -248,7 +276,8 @@ void take_over(const guardian_setup_t& s, const run_news_t& news) {
         add_tool_failure(&line, power);
         line.add("; the power may still be high");
     }
-    if (stop != 0) line.add("; failed to stop the vtx_latency test");
+    if (stop != 0)
+        line.add("; failed to stop the vtx_latency test");
     line.add("\n");
     sys_write(2, line.text, line.length);
 }
@@ -259,14 +288,16 @@ void take_over(const guardian_setup_t& s, const run_news_t& news) {
     arrange_descriptors(s);
     shun_the_oom_killer();
     run_news_t news = {};
-    if (!follow_run(s.from_run, &news)) take_over(s, news);
+    if (!follow_run(s.from_run, &news))
+        take_over(s, news);
     _exit(0);
 }
 
 // Also from a fault handler. A guardian that is gone is noticed elsewhere
 // (guardian_lost), never by a SIGPIPE, whatever the process does with it.
 void send_to_guardian(const char* text, size_t length) {
-    if (g_to_guardian < 0) return;
+    if (g_to_guardian < 0)
+        return;
     while (syscall(SYS_sendto, g_to_guardian, text, length, MSG_NOSIGNAL, nullptr, 0) < 0 &&
            errno == EINTR) {
     }
@@ -275,7 +306,8 @@ void send_to_guardian(const char* text, size_t length) {
 }  // namespace
 
 bool start_guardian(int lock_fd) {
-    if (g_guardian_pid > 0) return true;
+    if (g_guardian_pid > 0)
+        return true;
     // A socket pair rather than a pipe only so that writing to a guardian
     // that is gone cannot raise SIGPIPE; it ends with end of file all the same.
     int ends[2];
@@ -292,11 +324,13 @@ bool start_guardian(int lock_fd) {
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = null_fd >= 0 ? fork() : -1;
-    if (pid == 0) guard(setup);
+    if (pid == 0)
+        guard(setup);
     const int error = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(ends[0]);
-    if (null_fd >= 0) close(null_fd);
+    if (null_fd >= 0)
+        close(null_fd);
     if (pid < 0) {
         close(ends[1]);
         std::fprintf(stderr, "Error: Cannot start the power guardian: %s; nothing was changed\n",
@@ -313,7 +347,8 @@ bool start_guardian(int lock_fd) {
 }
 
 void dismiss_guardian() {
-    if (g_guardian_pid <= 0) return;
+    if (g_guardian_pid <= 0)
+        return;
     send_to_guardian("D\n", 2);
     close(g_to_guardian);
     g_to_guardian = -1;
@@ -326,10 +361,12 @@ void dismiss_guardian() {
 }
 
 bool guardian_lost(int* pid) {
-    if (g_guardian_pid <= 0) return false;
+    if (g_guardian_pid <= 0)
+        return false;
     int status = 0;
     const pid_t ended = waitpid(g_guardian_pid, &status, WNOHANG);
-    if (ended == 0 || (ended < 0 && errno != ECHILD)) return false;
+    if (ended == 0 || (ended < 0 && errno != ECHILD))
+        return false;
     *pid = static_cast<int>(g_guardian_pid);
     close(g_to_guardian);
     g_to_guardian = -1;
@@ -340,7 +377,8 @@ bool guardian_lost(int* pid) {
 void tell_guardian_fault(int signal_number) {
     char text[8] = {'F'};
     size_t n = 1;
-    if (signal_number >= 10) text[n++] = static_cast<char>('0' + signal_number / 10 % 10);
+    if (signal_number >= 10)
+        text[n++] = static_cast<char>('0' + signal_number / 10 % 10);
     text[n++] = static_cast<char>('0' + signal_number % 10);
     text[n++] = '\n';
     send_to_guardian(text, n);
@@ -352,7 +390,8 @@ void tell_guardian_temporary_file(const char* path) {
         return;
     }
     const size_t length = text_length(path);
-    if (length > 1000) return;
+    if (length > 1000)
+        return;
     char text[1003];
     text[0] = 'T';
     std::memcpy(text + 1, path, length);

@@ -22,17 +22,27 @@ bool is_fault(int s) {
 // at power 1 itself.
 bool is_interruption(int s) {
     switch (s) {
-    case SIGHUP: case SIGINT: case SIGQUIT: case SIGUSR1: case SIGUSR2: case SIGALRM:
-    case SIGTERM: case SIGXCPU: case SIGXFSZ: case SIGVTALRM: case SIGPROF: case SIGIO:
+        case SIGHUP:
+        case SIGINT:
+        case SIGQUIT:
+        case SIGUSR1:
+        case SIGUSR2:
+        case SIGALRM:
+        case SIGTERM:
+        case SIGXCPU:
+        case SIGXFSZ:
+        case SIGVTALRM:
+        case SIGPROF:
+        case SIGIO:
 #ifdef SIGSTKFLT
-    case SIGSTKFLT:
+        case SIGSTKFLT:
 #endif
 #ifdef SIGPWR
-    case SIGPWR:
+        case SIGPWR:
 #endif
-        return true;
-    default:
-        return s >= SIGRTMIN && s <= SIGRTMAX;
+            return true;
+        default:
+            return s >= SIGRTMIN && s <= SIGRTMAX;
     }
 }
 
@@ -63,15 +73,18 @@ sigset_t interruption_set() {
     sigset_t set;
     sigemptyset(&set);
     for (int s = 1; s < NSIG; ++s) {
-        if (is_interruption(s)) sigaddset(&set, s);
+        if (is_interruption(s))
+            sigaddset(&set, s);
     }
     return set;
 }
 
 void install(int s, const struct sigaction& action) {
     struct sigaction earlier {};
-    if (sigaction(s, nullptr, &earlier) != 0 || earlier.sa_handler == SIG_IGN) return;
-    if (sigaction(s, &action, nullptr) == 0 && !g_saved[s].saved) g_saved[s] = {true, earlier};
+    if (sigaction(s, nullptr, &earlier) != 0 || earlier.sa_handler == SIG_IGN)
+        return;
+    if (sigaction(s, &action, nullptr) == 0 && !g_saved[s].saved)
+        g_saved[s] = {true, earlier};
 }
 
 void ignore_interruptions() {
@@ -79,7 +92,8 @@ void ignore_interruptions() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     for (int s = 1; s < NSIG; ++s) {
-        if (is_interruption(s)) sigaction(s, &ignore, nullptr);
+        if (is_interruption(s))
+            sigaction(s, &ignore, nullptr);
     }
 }
 
@@ -101,8 +115,8 @@ void ignore_interruptions() {
         close(null_fd);
     }
     char after[128];
-    std::snprintf(after, sizeof after, "a failed write to standard output%s%s%s",
-                  *why ? " (" : "", why, *why ? ")" : "");
+    std::snprintf(after, sizeof after, "a failed write to standard output%s%s%s", *why ? " (" : "",
+                  why, *why ? ")" : "");
     set_minimum_power_reporting(stderr, after);
     stop_latency_test();
     leave(g_unfinished_status);
@@ -130,14 +144,17 @@ void catch_interruptions() {
     sigemptyset(&fault.sa_mask);
     fault.sa_flags = SA_RESETHAND;
     for (int s = 1; s < NSIG; ++s) {
-        if (is_interruption(s)) install(s, action);
-        else if (is_fault(s)) install(s, fault);
+        if (is_interruption(s))
+            install(s, action);
+        else if (is_fault(s))
+            install(s, fault);
     }
 }
 
 void release_interruptions() {
     for (int s = 1; s < NSIG; ++s) {
-        if (!g_saved[s].saved) continue;
+        if (!g_saved[s].saved)
+            continue;
         sigaction(s, &g_saved[s].action, nullptr);
         g_saved[s].saved = false;
     }
@@ -163,7 +180,8 @@ void set_unfinished_run_status(int status) {
 }
 
 bool standard_output_failed(const char** why) {
-    if (!std::ferror(stdout)) return false;
+    if (!std::ferror(stdout))
+        return false;
     // A pipe whose reader has gone says so; a full disk does not.
     pollfd out = {STDOUT_FILENO, POLLOUT, 0};
     *why = poll(&out, 1, 0) == 1 && (out.revents & POLLERR) ? std::strerror(EPIPE) : "";
@@ -186,7 +204,8 @@ void end_run_if_interrupted() {
     // the tools started from here on, which inherit it.
     ignore_interruptions();
     if (signal_number == 0) {
-        if (guardian_pid == 0) end_after_output_failure(why);
+        if (guardian_pid == 0)
+            end_after_output_failure(why);
         end_without_guardian(guardian_pid);
     }
     set_minimum_power("interruption");
@@ -197,8 +216,9 @@ void end_run_if_interrupted() {
 int status_with_output_checked(int status) {
     std::fflush(stdout);
     const char* why = "";
-    if (!standard_output_failed(&why)) return status;
-    std::fprintf(stderr, "Error: Failed to write to standard output%s%s%s\n", *why ? " (" : "",
-                 why, *why ? ")" : "");
+    if (!standard_output_failed(&why))
+        return status;
+    std::fprintf(stderr, "Error: Failed to write to standard output%s%s%s\n", *why ? " (" : "", why,
+                 *why ? ")" : "");
     return status == 0 ? g_unfinished_status : status;
 }

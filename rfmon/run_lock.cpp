@@ -24,7 +24,8 @@ int read_lock_holder(int fd) {
         const ssize_t n = pread(fd, text, sizeof text - 1, 0);
         if (n > 0) {
             const long pid = std::strtol(text, nullptr, 10);
-            if (pid > 0) return static_cast<int>(pid);
+            if (pid > 0)
+                return static_cast<int>(pid);
         }
         usleep(HOLDER_READ_PAUSE_US);
     }
@@ -39,7 +40,8 @@ void report_held(const char* path, int fd) {
                      "changed\n",
                      path, holder);
     } else {
-        std::fprintf(stderr, "Error: Another process holds the board's lock %s; nothing was changed\n",
+        std::fprintf(stderr,
+                     "Error: Another process holds the board's lock %s; nothing was changed\n",
                      path);
     }
 }
@@ -54,12 +56,14 @@ int take_run_lock(const char* path) {
         return -1;
     }
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR) continue;
+        if (errno == EINTR)
+            continue;
         if (errno == EWOULDBLOCK) {
             report_held(path, fd);
         } else {
-            std::fprintf(stderr, "Error: Cannot lock the board's lock %s: %s; nothing was changed\n",
-                         path, std::strerror(errno));
+            std::fprintf(stderr,
+                         "Error: Cannot lock the board's lock %s: %s; nothing was changed\n", path,
+                         std::strerror(errno));
         }
         close(fd);
         return -1;
@@ -69,7 +73,8 @@ int take_run_lock(const char* path) {
 }
 
 void release_run_lock(int fd) {
-    if (fd >= 0) close(fd);
+    if (fd >= 0)
+        close(fd);
 }
 
 void write_lock_holder(int fd, int pid) {

@@ -12,9 +12,11 @@ int g_run_lock = -1;
 }  // namespace
 
 bool begin_transmitter_run(int refused_status) {
-    if (g_run_lock >= 0) return true;
+    if (g_run_lock >= 0)
+        return true;
     const int lock = take_run_lock(RUN_LOCK_PATH);
-    if (lock < 0) return false;
+    if (lock < 0)
+        return false;
     // The guardian shares the lock's open file description: the board stays
     // taken until it is gone too, also after the run died.
     if (!start_guardian(lock)) {
@@ -28,7 +30,8 @@ bool begin_transmitter_run(int refused_status) {
 }
 
 void end_transmitter_run() {
-    if (g_run_lock < 0) return;
+    if (g_run_lock < 0)
+        return;
     set_temporary_file_observer(nullptr);
     dismiss_guardian();
     release_run_lock(g_run_lock);

@@ -41,7 +41,11 @@ void BM_StartAndDismissGuardian(benchmark::State& state) {
     waiting.join();
     state.SetLabel(std::to_string(state.range(0) >> 20) + " MiB touched beside it");
 }
-BENCHMARK(BM_StartAndDismissGuardian)->Arg(0)->Arg(8 << 20)->Arg(64 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StartAndDismissGuardian)
+    ->Arg(0)
+    ->Arg(8 << 20)
+    ->Arg(64 << 20)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

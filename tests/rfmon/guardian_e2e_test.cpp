@@ -51,7 +51,8 @@ const char* kStandIn =
     "if [ -n \"$hit\" ] && [ \"$TARGET\" = guardian ]; then\n"
     "  for c in $(cat /proc/$rfmon/task/$rfmon/children); do\n"
     "    [ \"$c\" = $$ ] || [ \"$c\" = $PPID ] || { kill -s KILL \"$c\"\n"
-    "      until grep -q '^State:.Z' /proc/$c/status 2> /dev/null || [ ! -e /proc/$c ]; do :; done; }\n"
+    "      until grep -q '^State:.Z' /proc/$c/status 2> /dev/null || [ ! -e /proc/$c ]; do :; "
+    "done; }\n"
     "  done\n"
     "fi\n"
     "exit 0\n";
@@ -68,7 +69,15 @@ struct Kind {
     int unfinished_status;
 };
 
-enum class Blow { interrupt, kill_run, kill_during, kill_group, fault, kill_guardian, close_output };
+enum class Blow {
+    interrupt,
+    kill_run,
+    kill_during,
+    kill_group,
+    fault,
+    kill_guardian,
+    close_output
+};
 
 struct Way {
     const char* name;
@@ -99,14 +108,14 @@ class WaysOut : public testing::Test {
             "setsid sh -c 'echo $$ > \"$PID_FILE\"; exec env --default-signal \"$0\" \"$@\"' "
             "\"$0\" \"$@\" 2> \"$D/err\"";
         const std::string script =
-            "ulimit -c 0; D=" + shell_quote(d) + "\nexport PATH=\"$D/bin:$PATH\" PID_FILE=\"$D/pid\"" +
+            "ulimit -c 0; D=" + shell_quote(d) +
+            "\nexport PATH=\"$D/bin:$PATH\" PID_FILE=\"$D/pid\"" +
             " REAL_TOOL=" + shell_quote(binary_path("sim/bin/orvi-configure-vtx")) +
             " STRIKE_AT='-p " + std::to_string(k.strike_level) + "' TARGET=" + target +
             " SIGNAL=" + w.signal_name + "\n" +
-            (w.blow == Blow::close_output
-                 ? start + " | head -n " + std::to_string(k.head_lines) + " > \"$D/out\"\n" +
-                       "s=${PIPESTATUS[0]}\n"
-                 : start + " > \"$D/out\" &\nwait $!; s=$?\n") +
+            (w.blow == Blow::close_output ? start + " | head -n " + std::to_string(k.head_lines) +
+                                                " > \"$D/out\"\n" + "s=${PIPESTATUS[0]}\n"
+                                          : start + " > \"$D/out\" &\nwait $!; s=$?\n") +
             "flock /run/orvi-rfmon.lock true\ncd /data/quillon/vtx && ls -A > \"$D/listing\"; "
             "cp calibrated_5_8.csv \"$D/table\"; orvi-sim-ctl show > \"$D/state\"; exit $s";
         std::vector<std::string> command = {"/bin/bash", "-c", script};
@@ -119,7 +128,8 @@ class WaysOut : public testing::Test {
         o.process = run_on_board({"--virtual-time", "--log", d + "/tools.log", "--data", d + "/in"},
                                  command);
         o.pid = read_file(d + "/pid");
-        if (!o.pid.empty()) o.pid.pop_back();
+        if (!o.pid.empty())
+            o.pid.pop_back();
         o.out = read_file(d + "/out");
         o.err = read_file(d + "/err");
         o.tools = read_file(d + "/tools.log");
@@ -142,31 +152,33 @@ void check_says_so(const Kind& k, const Way& w, const Outcome& o) {
     const std::string interrupted =
         "Safety measure: Power level set to 1 (minimum) after interruption\n";
     switch (w.blow) {
-    case Blow::interrupt:
-        EXPECT_TRUE(ends_with(o.out, interrupted)) << o.out.substr(o.out.size() / 2);
-        EXPECT_EQ(o.err, "");
-        break;
-    case Blow::kill_run:
-    case Blow::kill_during:
-    case Blow::kill_group:
-        EXPECT_EQ(o.err, guardian_line(o.pid, ""));
-        break;
-    case Blow::fault:
-        EXPECT_EQ(o.err, guardian_line(o.pid, " (SIGSEGV)"));
-        break;
-    case Blow::kill_guardian:
-        EXPECT_TRUE(ends_with(o.out, "Safety measure: Power level set to 1 (minimum) after the "
-                                     "loss of the power guardian\n"));
-        EXPECT_EQ(o.err.rfind("Error: The power guardian (process ", 0), 0u) << o.err;
-        EXPECT_TRUE(ends_with(o.err, ") has ended; the run cannot go on without it\n")) << o.err;
-        break;
-    case Blow::close_output:
-        EXPECT_EQ(o.err,
-                  "Safety measure: Power level set to 1 (minimum) after a failed write to "
-                  "standard output (Broken pipe)\n");
-        // The power had been raised when the output went.
-        EXPECT_NE(o.tools.find(power_calls({k.strike_level})), std::string::npos) << o.tools;
-        break;
+        case Blow::interrupt:
+            EXPECT_TRUE(ends_with(o.out, interrupted)) << o.out.substr(o.out.size() / 2);
+            EXPECT_EQ(o.err, "");
+            break;
+        case Blow::kill_run:
+        case Blow::kill_during:
+        case Blow::kill_group:
+            EXPECT_EQ(o.err, guardian_line(o.pid, ""));
+            break;
+        case Blow::fault:
+            EXPECT_EQ(o.err, guardian_line(o.pid, " (SIGSEGV)"));
+            break;
+        case Blow::kill_guardian:
+            EXPECT_TRUE(ends_with(o.out,
+                                  "Safety measure: Power level set to 1 (minimum) after the "
+                                  "loss of the power guardian\n"));
+            EXPECT_EQ(o.err.rfind("Error: The power guardian (process ", 0), 0u) << o.err;
+            EXPECT_TRUE(ends_with(o.err, ") has ended; the run cannot go on without it\n"))
+                << o.err;
+            break;
+        case Blow::close_output:
+            EXPECT_EQ(o.err,
+                      "Safety measure: Power level set to 1 (minimum) after a failed write to "
+                      "standard output (Broken pipe)\n");
+            // The power had been raised when the output went.
+            EXPECT_NE(o.tools.find(power_calls({k.strike_level})), std::string::npos) << o.tools;
+            break;
     }
 }
 
@@ -193,15 +205,16 @@ TEST_F(WaysOut, EveryWayOutEndsAtPowerOne) {
         for (const Way& w : ways) {
             SCOPED_TRACE(std::string(w.name) + " during a " + k.name);
             const Outcome o = run(k, w);
-            const bool run_ends_itself = w.blow == Blow::kill_guardian || w.blow == Blow::close_output;
+            const bool run_ends_itself =
+                w.blow == Blow::kill_guardian || w.blow == Blow::close_output;
             EXPECT_EQ(o.process.exit_code, run_ends_itself ? k.unfinished_status : 128 + w.signal)
                 << o.process.err << o.err;
             // The last level set before the blow (a group's SIGKILL takes
             // the tool with it), then power 1 and the latency test's end.
-            const std::string tail =
-                w.blow == Blow::close_output ? power_calls({1})
-                : w.blow == Blow::kill_group ? power_calls({k.previous_level, 1})
-                                             : power_calls({k.strike_level, 1});
+            const std::string tail = w.blow == Blow::close_output ? power_calls({1})
+                                     : w.blow == Blow::kill_group
+                                         ? power_calls({k.previous_level, 1})
+                                         : power_calls({k.strike_level, 1});
             EXPECT_TRUE(ends_with(o.tools, tail + kStopTest)) << o.tools;
             EXPECT_NE(o.state.find(" power=1 "), std::string::npos) << o.state;
             EXPECT_NE(o.state.find(" stop_test=1 "), std::string::npos) << o.state;

@@ -1,5 +1,7 @@
 // The guardian of a run that a forked child of the test plays: what it
 // does and says for each way the run ends, with stand-ins for the tools.
+#include "guardian.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,20 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "guardian.h"
 #include "test_support.h"
 
 namespace {
 
 struct Case {
     const char* name;
-    bool temporary;      // a temporary table file is announced
-    bool temporary_gone; // and then said to be gone (renamed)
-    int fault;           // the fault signal told, 0 for none
-    bool dismissed;      // the run says it is done
+    bool temporary;       // a temporary table file is announced
+    bool temporary_gone;  // and then said to be gone (renamed)
+    int fault;            // the fault signal told, 0 for none
+    bool dismissed;       // the run says it is done
     int configure_status;
     std::vector<std::string> calls;
-    std::string said;  // the guardian's line after "... after orvi-rfmon (process <pid>) "
+    std::string said;     // the guardian's line after "... after orvi-rfmon (process <pid>) "
     bool temporary_left;  // the file (there in every case) is still there
 };
 
@@ -33,7 +34,8 @@ TEST(Guardian, ActsOnlyWhenTheRunDiesAndSaysSoInOneLine) {
     const std::vector<Case> cases = {
         {"dismissed", true, false, 0, true, 0, {}, "", true},
         {"died", false, false, 0, false, 0, kWayDown, kDied + "\n", true},
-        {"died of a fault", false, false, SIGSEGV, false, 0, kWayDown, kDied + " (SIGSEGV)\n", true},
+        {"died of a fault", false, false, SIGSEGV, false, 0, kWayDown, kDied + " (SIGSEGV)\n",
+         true},
         {"died writing a table", true, false, 0, false, 0, kWayDown, kDied + "\n", false},
         {"died after writing a table", true, true, 0, false, 0, kWayDown, kDied + "\n", true},
         {"power 1 refused", false, false, 0, false, 3, kWayDown,
@@ -51,11 +53,16 @@ TEST(Guardian, ActsOnlyWhenTheRunDiesAndSaysSoInOneLine) {
         const pid_t run = fork();
         if (run == 0) {
             dup2(err[1], 2);
-            if (!start_guardian(-1)) _exit(2);
-            if (c.temporary) tell_guardian_temporary_file(temporary.c_str());
-            if (c.temporary_gone) tell_guardian_temporary_file(nullptr);
-            if (c.fault) tell_guardian_fault(c.fault);
-            if (c.dismissed) dismiss_guardian();
+            if (!start_guardian(-1))
+                _exit(2);
+            if (c.temporary)
+                tell_guardian_temporary_file(temporary.c_str());
+            if (c.temporary_gone)
+                tell_guardian_temporary_file(nullptr);
+            if (c.fault)
+                tell_guardian_fault(c.fault);
+            if (c.dismissed)
+                dismiss_guardian();
             _exit(0);
         }
         close(err[1]);
@@ -70,9 +77,9 @@ TEST(Guardian, ActsOnlyWhenTheRunDiesAndSaysSoInOneLine) {
         const std::string power = c.configure_status == 0
                                       ? "Safety measure: Power level set to 1 (minimum) after "
                                       : "Failed to set power level to 1 after ";
-        EXPECT_EQ(said, c.said.empty() ? ""
-                                        : power + "orvi-rfmon (process " + std::to_string(run) +
-                                              ") " + c.said);
+        EXPECT_EQ(said, c.said.empty()
+                            ? ""
+                            : power + "orvi-rfmon (process " + std::to_string(run) + ") " + c.said);
         EXPECT_EQ(file_exists(temporary), c.temporary_left);
         std::remove(temporary.c_str());
     }

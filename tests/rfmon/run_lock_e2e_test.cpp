@@ -34,26 +34,28 @@ class RunLock : public testing::Test {
                    "#!/bin/sh\n"
                    "if [ \"$*\" = \"$HOLD_AT\" ] && [ -e \"$D/hold\" ]; then\n"
                    "  rm \"$D/hold\"; touch \"$D/held\"\n"
-                   "  until [ -e \"$D/go\" ]; do env -u LD_PRELOAD sleep 0.01; done\nfi\n"
-                   + shell_quote(binary_path("sim/bin/orvi-configure-vtx")) + " \"$@\" || exit\n"
-                   "if [ \"$*\" = \"-p 35\" ] && [ -e \"$D/strike\" ]; then\n"
-                   "  rm \"$D/strike\"; kill -KILL \"$(cat \"$D/first.pid\")\"\nfi\n");
+                   "  until [ -e \"$D/go\" ]; do env -u LD_PRELOAD sleep 0.01; done\nfi\n" +
+                       shell_quote(binary_path("sim/bin/orvi-configure-vtx")) +
+                       " \"$@\" || exit\n"
+                       "if [ \"$*\" = \"-p 35\" ] && [ -e \"$D/strike\" ]; then\n"
+                       "  rm \"$D/strike\"; kill -KILL \"$(cat \"$D/first.pid\")\"\nfi\n");
         chmod((d + "/bin/orvi-configure-vtx").c_str(), 0755);
         write_file(d + "/in/calibrated_5_8.csv", kStored);
         const std::string full =
-            "D=" + shell_quote(d) + "; export D PATH=\"$D/bin:$PATH\"; R=\"$0 -d 1\"\n"
+            "D=" + shell_quote(d) +
+            "; export D PATH=\"$D/bin:$PATH\"; R=\"$0 -d 1\"\n"
             "until_file() { until [ -e \"$1\" ]; do env -u LD_PRELOAD sleep 0.01; done; }\n" +
-            script +
-            "\ncp /data/quillon/vtx/calibrated_5_8.csv \"$D/table\"";
+            script + "\ncp /data/quillon/vtx/calibrated_5_8.csv \"$D/table\"";
         std::vector<std::string> command = {"/bin/bash", "-c", full};
         for (const auto& word : program_command("rfmon/orvi-rfmon")) command.push_back(word);
-        for (const char* f : {"/tools.log", "/table", "/go", "/held", "/hold", "/strike", "/seconds"})
+        for (const char* f :
+             {"/tools.log", "/table", "/go", "/held", "/hold", "/strike", "/seconds"})
             std::remove((d + f).c_str());
         // A constant temperature: the board's follows the real clock too, and
         // two runs must measure the same.
-        return run_on_board({"--virtual-time", "--temp-rise", "0", "--log", d + "/tools.log",
-                             "--data", d + "/in"},
-                            command);
+        return run_on_board(
+            {"--virtual-time", "--temp-rise", "0", "--log", d + "/tools.log", "--data", d + "/in"},
+            command);
     }
     std::string file(const char* name) const { return read_file(scratch_.path() + "/" + name); }
 
@@ -80,8 +82,8 @@ TEST_F(RunLock, SecondRunsAreRefusedAndTheFirstIsUndisturbed) {
     std::string pid = file("first.pid");
     pid.pop_back();
     const std::string refused = refusal(pid);
-    EXPECT_EQ(file("seconds"), "1 0 " + refused + "1 0 " + refused + "2 0 " + refused + "1 0 " +
-                                   refused);
+    EXPECT_EQ(file("seconds"),
+              "1 0 " + refused + "1 0 " + refused + "2 0 " + refused + "1 0 " + refused);
     EXPECT_EQ(file("table"), alone_table);
     EXPECT_EQ(file("tools.log"), alone_tools);
 }
@@ -94,7 +96,8 @@ TEST_F(RunLock, AKilledRunBlocksOnlyWhileItsGuardianActs) {
         "setsid sh -c 'echo $$ > \"$D/first.pid\"; exec \"$0\" \"$@\"' $R -fast-calibrate -f 5805 "
         "-m 0 > \"$D/first.out\" 2> \"$D/first.err\" &\nwait $!\nuntil_file \"$D/held\"\n"
         "cat /run/orvi-rfmon.lock > \"$D/holder\"\n"
-        "$R -fast-calibrate -f 5805 -m 0 > /dev/null 2> \"$D/second.err\"; echo $? > \"$D/second\"\n"
+        "$R -fast-calibrate -f 5805 -m 0 > /dev/null 2> \"$D/second.err\"; echo $? > "
+        "\"$D/second\"\n"
         "touch \"$D/go\"; flock /run/orvi-rfmon.lock true\n"
         "$R -fast-calibrate -f 5805 -m 0 > /dev/null 2> \"$D/third.err\"; echo $? > \"$D/third\"");
     ASSERT_EQ(r.exit_code, 0) << r.err;
