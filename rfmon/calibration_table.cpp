@@ -368,22 +368,59 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
     return 0;
 }
 
+namespace {
+
+void (*g_temporary_file_observer)(const char* path) = nullptr;
+
+void note_temporary_file(const char* path) {
+    if (g_temporary_file_observer) g_temporary_file_observer(path);
+}
+
+// The temporary file beside `target`, unique to this call and created
+// exclusively (never a file or link that was there), noted for the observer
+// once it exists. -1 after the perror.
+int create_temporary_beside(const std::string& target, mode_t mode, std::string* temporary) {
+    *temporary = target + ".tmp.XXXXXX";
+    const int fd = ::mkostemp(temporary->data(), O_CLOEXEC);
+    if (fd < 0) {
+        std::perror("Failed to open output file for calibration data");
+        return -1;
+    }
+    note_temporary_file(temporary->c_str());
+    if (::fchmod(fd, mode) != 0) {
+        std::perror("Failed to write calibration data");
+        ::close(fd);
+        ::unlink(temporary->c_str());
+        note_temporary_file(nullptr);
+        return -1;
+    }
+    return fd;
+}
+
+void remove_temporary(const std::string& temporary) {
+    ::unlink(temporary.c_str());
+    note_temporary_file(nullptr);
+}
+
+}  // namespace
+
+void set_temporary_file_observer(void (*observer)(const char* path)) {
+    g_temporary_file_observer = observer;
+}
+
 int replace_file_contents(const char* path, const std::string& text, bool (*abandon)()) {
     // A table that is a link to another file is replaced where it really lives.
     char resolved[PATH_MAX];
     const std::string target(::realpath(path, resolved) ? resolved : path);
     path = target.c_str();
-    const std::string temporary = target + ".tmp";
     mode_t mode = 0644;
     struct stat existing;
     if (::stat(path, &existing) == 0) mode = existing.st_mode & 07777;
 
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) {
-        std::perror("Failed to open output file for calibration data");
-        return -1;
-    }
-    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text) && ::fsync(fd) == 0;
+    std::string temporary;
+    const int fd = create_temporary_beside(target, mode, &temporary);
+    if (fd < 0) return -1;
+    bool ok = write_all(fd, text) && ::fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -392,18 +429,19 @@ int replace_file_contents(const char* path, const std::string& text, bool (*aban
     if (!ok) {
         errno = saved;
         std::perror("Failed to write calibration data");
-        ::unlink(temporary.c_str());
+        remove_temporary(temporary);
         return -1;
     }
     if (abandon && abandon()) {
-        ::unlink(temporary.c_str());
+        remove_temporary(temporary);
         return -1;
     }
     if (::rename(temporary.c_str(), path) != 0) {
         std::perror("Failed to replace calibration file");
-        ::unlink(temporary.c_str());
+        remove_temporary(temporary);
         return -1;
     }
+    note_temporary_file(nullptr);
     // Make the rename itself durable; the new table is in place either way.
     size_t slash = target.rfind('/');
     std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);

@@ -16,6 +16,7 @@
 #include "sensor_processing.h"
 #include "sleeping.h"
 #include "tool_runner.h"
+#include "transmitter_run.h"
 
 namespace {
 
@@ -85,6 +86,7 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
                 static_cast<double>(frequency));
         end_run_if_interrupted();
         release_interruptions();
+        end_transmitter_run();
     }
     sleep_us(CYCLE_PAUSE_US);
     return true;
@@ -92,15 +94,31 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
 
 int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings) {
     if (adjust_power) {
+        // The search's run: from the initial power to the search's end.
+        if (!begin_transmitter_run(1)) {
+            close(fd);
+            return 1;
+        }
         std::puts("Setting initial power to 1...");
         if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
             report_configure_failure("Failed to set initial power using orvi-configure-vtx");
+            end_transmitter_run();
             close(fd);
             return 1;
         }
     }
     cycle_watch_t watch = {};
-    for (;;) monitoring_cycle(fd, record, settings, &watch);
+    for (;;) {
+        monitoring_cycle(fd, record, settings, &watch);
+        const char* why = "";
+        if (standard_output_failed(&why)) {
+            std::fprintf(stderr, "Error: Failed to write to standard output%s%s%s; monitoring stopped\n",
+                         *why ? " (" : "", why, *why ? ")" : "");
+            pipe_client_close_all();
+            close(fd);
+            return 1;
+        }
+    }
 }
 
 namespace {
@@ -178,6 +196,11 @@ bool calibrate_combination(int fd, bool fast_mode, int frequency, int mcs) {
 int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
     const bool fast_mode = mode == MODE_FAST_CALIBRATION;
     const calibration_params_t& params = settings.calibration;
+    if (!begin_transmitter_run(1)) {
+        pipe_client_close_all();
+        close(fd);
+        return 1;
+    }
     // Every sweep raises the power: a signal from here on ends at power 1.
     catch_interruptions();
     print_calibration_plan(fast_mode, params);
@@ -197,6 +220,7 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
 
     end_run_if_interrupted();
     stop_latency_test();
+    end_transmitter_run();
     pipe_client_close_all();
     close(fd);
     std::puts("All calibrations completed!");
@@ -227,6 +251,12 @@ field_check_result_t check_combination(int fd, int frequency, int mcs, double to
 
 int run_field_check(int fd, const monitor_settings_t& settings) {
     const calibration_params_t& params = settings.calibration;
+    // Refused, the check could not check.
+    if (!begin_transmitter_run(FIELD_CHECK_NO_TABLE)) {
+        pipe_client_close_all();
+        close(fd);
+        return FIELD_CHECK_NO_TABLE;
+    }
     // The check raises the power: a signal from here on ends at power 1.
     catch_interruptions();
     bool no_table = false;
@@ -242,6 +272,7 @@ int run_field_check(int fd, const monitor_settings_t& settings) {
     }
     end_run_if_interrupted();
     stop_latency_test();
+    end_transmitter_run();
     pipe_client_close_all();
     close(fd);
     std::printf("Field check complete: %s\n", no_table   ? "a band has no table to check against"

@@ -72,8 +72,12 @@ void report_configure_failure(const char* what) {
 }
 
 bool set_minimum_power(const char* after) {
+    return set_minimum_power_reporting(stdout, after);
+}
+
+bool set_minimum_power_reporting(std::FILE* report, const char* after) {
     if (configure_vtx("-p", POWER_LEVEL_MIN)) {
-        std::printf("Safety measure: Power level set to 1 (minimum) after %s\n", after);
+        std::fprintf(report, "Safety measure: Power level set to 1 (minimum) after %s\n", after);
         return true;
     }
     char why[128];

@@ -5,6 +5,8 @@
 // flushed first.
 #pragma once
 
+#include <cstdio>
+
 constexpr int SHELL_COMMAND_BYTES = 256;
 
 // "/bin/sh -c command" after the flush, waited for; its wait status as
@@ -29,3 +31,7 @@ void report_configure_failure(const char* what);
 // after <after>"; otherwise one error line saying that the power may still
 // be high. Returns whether the power was set.
 bool set_minimum_power(const char* after);
+
+// The same with the success line on `report` (standard error when standard
+// output cannot be written).
+bool set_minimum_power_reporting(std::FILE* report, const char* after);

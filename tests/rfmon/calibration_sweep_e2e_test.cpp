@@ -327,12 +327,14 @@ TEST_F(CalibrationOnBoard, MissingLevelGetsAnNALineAndABlankLineFailsTheMerge) {
 TEST_F(CalibrationOnBoard, FailedReplacementLeavesTheOldTable) {
     const std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n" + lines(1, 63, ",-1,-1");
     store("calibrated_5_8.csv", stored);
+    // The table can be read but no temporary file made beside it.
     BoardRun r = run({}, {"-calibrate", "-f", "5805", "-m", "0"},
-                     {"mkdir /data/quillon/vtx/calibrated_5_8.csv.tmp"});
+                     {"mount --bind /data/quillon/vtx /data/quillon/vtx && "
+                      "mount -o remount,bind,ro /data/quillon/vtx"});
     ASSERT_EQ(r.process.exit_code, 1);
     EXPECT_EQ(r.tables["calibrated_5_8.csv"], stored);
     EXPECT_EQ(r.process.err,
-              "Failed to open output file for calibration data: Is a directory\n"
+              "Failed to open output file for calibration data: Read-only file system\n"
               "Calibration failed for Frequency: 5805 MHz, MCS: 0\n");
 }
 

@@ -1,15 +1,18 @@
 // Calibration table text: new tables, merges, stored-table parsing and the
 // whole-file replacement.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "calibration_table.h"
 #include "interruption.h"
@@ -309,6 +312,21 @@ TEST(CalibrationTable, StoredTableRejectsEmptyFilesAndOverlongLines) {
 // Replacing a stored table in a scratch folder.
 class TableFiles : public testing::Test {
 protected:
+    // The folder's names, sorted, one a line.
+    std::string listing() const {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(dir_.c_str())) {
+            while (dirent* e = readdir(d)) {
+                if (e->d_name[0] != '.') names.push_back(e->d_name);
+            }
+            closedir(d);
+        }
+        std::sort(names.begin(), names.end());
+        std::string text;
+        for (const auto& name : names) text += name + "\n";
+        return text;
+    }
+
     const ScratchDir scratch_{"calibration-table"};
     const std::string& dir_ = scratch_.path();
 };
@@ -319,13 +337,15 @@ TEST_F(TableFiles, ReplaceWritesTheWholeTextAndKeepsTheMode) {
     ASSERT_EQ(replace_file_contents(path.c_str(), first), 0);
     EXPECT_EQ(read_file(path), first);
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    // What a run with a fixed temporary name once left is no obstacle.
+    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0);
     const std::string second = "Power_Level,MCS0_mV,MCS0_mW\n1,4.00,5.00\n2,-1,-1\n";
     ASSERT_EQ(replace_file_contents(path.c_str(), second), 0);
     EXPECT_EQ(read_file(path), second);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_NE(access((path + ".tmp").c_str(), F_OK), 0);
+    EXPECT_EQ(listing(), "calibrated_5_8.csv\ncalibrated_5_8.csv.tmp\n");
 }
 
 TEST_F(TableFiles, ReplaceKeepsALinkedTableInItsPlace) {
@@ -342,15 +362,17 @@ TEST_F(TableFiles, ReplaceKeepsALinkedTableInItsPlace) {
 }
 
 TEST_F(TableFiles, FailedReplaceLeavesTheOldTable) {
-    const std::string path = dir_ + "/calibrated_2_4.csv";
+    // A name so long that the temporary file's cannot be made beside it.
+    const std::string name = std::string(250, 't') + ".csv";
+    const std::string path = dir_ + "/" + name;
     const std::string old = "Power_Level,MCS3_mV,MCS3_mW\n1,350.83,14.52\n";
     write_file(path, old);
-    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0);  // the temporary file cannot be made
     CaptureStderr();
     EXPECT_EQ(replace_file_contents(path.c_str(), "something else\n"), -1);
     EXPECT_EQ(GetCapturedStderr(),
-              "Failed to open output file for calibration data: Is a directory\n");
+              "Failed to open output file for calibration data: File name too long\n");
     EXPECT_EQ(read_file(path), old);
+    EXPECT_EQ(listing(), name + "\n");
 
     const std::string missing_dir = dir_ + "/absent/calibrated_2_4.csv";
     CaptureStderr();
@@ -371,7 +393,7 @@ TEST_F(TableFiles, InterruptedReplaceLeavesTheOldTable) {
             raise(SIGTERM);
             const bool refused =
                 replace_file_contents(path.c_str(), "new\n", [] { return interruption_signal() != 0; }) == -1;
-            const bool kept = read_file(path) == old && access((path + ".tmp").c_str(), F_OK) != 0;
+            const bool kept = read_file(path) == old && listing() == "calibrated_5_8.csv\n";
             std::_Exit(refused && kept ? 0 : 1);
         },
         testing::ExitedWithCode(0), "^$");
