@@ -50,7 +50,7 @@ enum power_verdict_t {
 };
 // Decided on the stored form, so that a sweep judging its reading and a
 // reader judging the table it wrote always agree: the stored rounding of a
-// reading of exactly 31.5 dBm (1407.83 mW through the series) is within the
+// reading of exactly 31.5 dBm (1407.77 mW through the series) is within the
 // limit.
 power_verdict_t stored_power_verdict(double stored_mw, double uncertainty_db);
 power_verdict_t reading_power_verdict(double dbm, double uncertainty_db);

@@ -121,7 +121,7 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
                          "\n"
                          "calibrated_5_8.csv: 5.8 GHz band, modified 2024-03-01 12:00:00 +0000\n"
                          "  1 line left out (messages on standard error)  << defect\n"
-                         "  MCS 0: 58 levels measured, 10.00 to 30.50 dBm (10.00 to 1122.02 mW)\n"
+                         "  MCS 0: 58 levels in the table, 10.00 to 30.50 dBm (10.00 to 1122.02 mW)\n"
                          "    stop:     none\n"
                          "    missing:  15, 25 (no value)  << defect\n"
                          "    knee:     level 40 (29.50 dBm)\n"
@@ -143,11 +143,13 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     char* compact = cJSON_PrintUnformatted(root);
     EXPECT_EQ(std::string(compact),
               "{\"status\":\"defects\",\"tables\":[{\"file\":\"" + dir_ +
-                  "/calibrated_5_8.csv\",\"band\":\"5_8\",\"mcs\":[{\"mcs\":0,\"levels_measured\":58,"
-                  "\"min_dbm\":10,\"max_dbm\":30.5,\"knee_level\":40,\"stop_level\":null,\"stop_reason\":null,"
-                  "\"drops\":[{\"level\":50,\"db\":1.45}],\"requests\":[{\"mw\":25,\"index\":9,\"measured_mw\":25.12},"
-                  "{\"mw\":100,\"index\":21,\"measured_mw\":100},{\"mw\":200,\"index\":27,\"measured_mw\":199.53},"
-                  "{\"mw\":400,\"index\":33,\"measured_mw\":398.11},{\"mw\":800,\"index\":39,\"measured_mw\":794.33}]}]}]}");
+                  "/calibrated_5_8.csv\",\"band\":\"5_8\",\"conversion_table\":null,\"mcs\":[{\"mcs\":0,"
+                  "\"levels_in_table\":58,\"min_dbm\":10,\"max_dbm\":30.5,\"knee_level\":40,\"stop_level\":null,"
+                  "\"stop_reason\":null,\"held_back_levels\":[],\"above_stop_levels\":[],\"impossible_levels\":[],"
+                  "\"drops\":[{\"level\":50,\"db\":1.45}],\"requests\":[{\"mw\":25,\"index\":9,\"measured_mw\":25.12,"
+                  "\"most_mw\":null},{\"mw\":100,\"index\":21,\"measured_mw\":100,\"most_mw\":null},{\"mw\":200,"
+                  "\"index\":27,\"measured_mw\":199.53,\"most_mw\":null},{\"mw\":400,\"index\":33,\"measured_mw\":398.11,"
+                  "\"most_mw\":null},{\"mw\":800,\"index\":39,\"measured_mw\":794.33,\"most_mw\":null}]}]}]}");
     cJSON_free(compact);
     cJSON_Delete(root);
 
@@ -159,11 +161,12 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     ProcessResult query = calreport({"--dir", dir_, "--mw", "500", "--mcs", "0", "--frequency", "5200", "--fcc"});
     EXPECT_EQ(query.exit_code, 0);
     EXPECT_EQ(query.out,
-              "power index 27, measured 199.53 mW (23.00 dBm) for a request of 200 mW (capped from 500 mW under FCC "
-              "rules)\n");
+              "power index 27, measured 199.53 mW (23.00 dBm), at most 236.05 mW within the detector's uncertainty "
+              "for a request of 200 mW (capped from 500 mW under FCC rules)\n");
     query = calreport({"--dir", dir_, "--mw", "500", "--mcs", "0", "--frequency", "5200", "--json"});
     EXPECT_EQ(query.exit_code, 0);
-    EXPECT_EQ(query.out, "{\n\t\"index\":\t35,\n\t\"request_mw\":\t500,\n\t\"measured_mw\":\t501.19\n}\n");
+    EXPECT_EQ(query.out,
+              "{\n\t\"index\":\t35,\n\t\"request_mw\":\t500,\n\t\"measured_mw\":\t501.19,\n\t\"most_mw\":\tnull\n}\n");
     // 5 mW maps to level 1, 3.01 dB above the request: a defect.
     query = calreport({"--dir", dir_, "--mw", "5", "--mcs", "0", "--frequency", "5805"});
     EXPECT_EQ(query.exit_code, 1);
@@ -196,10 +199,10 @@ TEST_F(CalreportTables, TemperatureStopAndMergeCells) {
     EXPECT_EQ(r.err, "");
     const std::string mcs3 = r.out.substr(r.out.find("  MCS 3: "));
     EXPECT_EQ(mcs3.substr(0, mcs3.find("    knee:")),
-              "  MCS 3: 28 levels measured, 10.00 to 24.62 dBm (10.00 to 290.00 mW)\n"
+              "  MCS 3: 28 levels in the table, 10.00 to 24.62 dBm (10.00 to 290.00 mW)\n"
               "    stop:     level 30, temperature (76.3 °C above the 75.0 °C limit)\n"
               "    NA:       12  << defect\n");
-    EXPECT_NE(r.out.find("  MCS 0: 60 levels measured, 10.00 to 27.78 dBm (10.00 to 600.00 mW)\n"
+    EXPECT_NE(r.out.find("  MCS 0: 60 levels in the table, 10.00 to 27.78 dBm (10.00 to 600.00 mW)\n"
                          "    stop:     none\n"
                          "    missing:  none in 1-60\n"),
               std::string::npos)
@@ -409,17 +412,28 @@ TEST_F(CalreportTables, ReportThatCannotBeWrittenFails) {
 // A stop as the sweep decided it: exactly 31.5 dBm (stored as 1412.54 mW)
 // is not above the limit; a voltage beyond the band's conversion table is a
 // power stop whatever output the level shows.
+// A sweep writes a stop's mW through the same series as the limit's stored
+// form: 31.49 to 31.52 dBm are stored as 1404.55, 1407.77, 1411.00 and
+// 1414.24 mW, so 31.50 dBm is no stop of the limit itself (only of its
+// guard: 5.8 GHz readings are good to 0.72 dB, so anything above 30.78 dBm,
+// 1193.50 mW, stops), and 31.51 is.
 TEST_F(CalreportTables, StopsAreDecidedAsTheSweepDecidesThem) {
+    const std::string within = "power (output within the detector's uncertainty (0.72 dB) of 31.5 dBm)";
     const struct {
         const char* level_40;  // the mV and mW cells of level 40
         const char* level_41;
-        const char* stop;
+        std::string stop;
     } rows[] = {
-        {"800.00,1412.54", "805.00,1415.79", "level 41, power (output above 31.5 dBm)"},
-        {"800.00,1412.54", "-1,-1", "none"},
+        {"800.00,1193.50", "805.00,1196.24", "level 41, " + within},
+        {"800.00,1404.55", "-1,-1", "level 40, " + within},
+        {"800.00,1407.77", "-1,-1", "level 40, " + within},
+        {"800.00,1122.02", "805.00,1411.00", "level 41, power (output above 31.5 dBm)"},
+        {"800.00,1122.02", "805.00,1414.24", "level 41, power (output above 31.5 dBm)"},
         {"900.00,1000.00", "900.15,1000.00",
          "level 41, power (detector voltage above the conversion table's range)"},
         {"900.15,1000.00", "-1,-1", "level 40, power (detector voltage above the conversion table's range)"},
+        {"800.00,1000.00", "-1,-1",
+         "level 40, temperature (no fresh temperature reading; nothing measured above it)"},
     };
     write("5_8_mv_to_dbm.csv", "mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm\n"
                                "0,0,0,0,0,0,0,0,0\n900.001,30,30,30,30,30,30,30,30\n");
@@ -433,5 +447,6 @@ TEST_F(CalreportTables, StopsAreDecidedAsTheSweepDecidesThem) {
         const size_t stop = r.out.find("    stop:     ");
         ASSERT_NE(stop, std::string::npos) << r.out << r.err;
         EXPECT_EQ(r.out.substr(stop + 14, r.out.find('\n', stop) - stop - 14), row.stop) << row.level_41;
+        EXPECT_NE(r.out.find("missing:  none in 1-4"), std::string::npos) << r.out;
     }
 }
