@@ -16,7 +16,8 @@ constexpr const char* BAND_KEYS[BAND_COUNT] = {"2.4", "5.1", "5.8"};
 constexpr const char* BAND_TOKENS[BAND_COUNT] = {"2_4", "5_1", "5_8"};
 
 std::string column_name(int column) {
-    if (column == 0) return "mV";
+    if (column == 0)
+        return "mV";
     return "MCS" + std::to_string(column - 1);
 }
 
@@ -33,7 +34,8 @@ std::string format(const char* pattern, ...) {
 // The first value of row `r` that is not a finite number, or -1.
 int first_non_finite(const csv_cache_t& table, int r) {
     for (int c = 0; c < CSV_CACHE_COLUMNS; ++c) {
-        if (!std::isfinite(table.data[r][c])) return c;
+        if (!std::isfinite(table.data[r][c]))
+            return c;
     }
     return -1;
 }
@@ -67,14 +69,16 @@ band_notes_t g_band_notes[BAND_COUNT];
 
 int band_index(const char* band_key) {
     for (int b = 0; b < BAND_COUNT; ++b) {
-        if (band_key && std::strcmp(band_key, BAND_KEYS[b]) == 0) return b;
+        if (band_key && std::strcmp(band_key, BAND_KEYS[b]) == 0)
+            return b;
     }
     return -1;
 }
 
 void warn_if_far_from_reference(const csv_cache_t& table, int band, const char* path) {
     const reference_deviation_t d = reference_deviation(table, BAND_TOKENS[band]);
-    if (d.columns_off == 0) return;
+    if (d.columns_off == 0)
+        return;
     std::printf(
         "Warning: conversion table %s column MCS%d lies %+.2f dB from the built-in reference "
         "curve at %.2f mV (power level %d); %d of %d columns more than %.1f dB off: a table of "
@@ -90,7 +94,8 @@ void warn_if_far_from_reference(const csv_cache_t& table, int band, const char* 
 bool check_band(int band, bool raising_power, char (&path)[256], std::string* fault) {
     conversion_table_file(BAND_KEYS[band], path);
     const csv_cache_t* table = loaded_conversion_table(BAND_KEYS[band]);
-    if (!table) return false;
+    if (!table)
+        return false;
     *fault = conversion_table_fault(*table);
     if (raising_power && fault->empty() && !g_band_notes[band].reference_checked) {
         g_band_notes[band].reference_checked = true;
@@ -103,7 +108,8 @@ bool check_band(int band, bool raising_power, char (&path)[256], std::string* fa
 
 std::string conversion_table_fault(const csv_cache_t& table) {
     if (table.row_count < 2) {
-        if (table.row_count == 0) return "line 1: only a header; at least two rows are needed";
+        if (table.row_count == 0)
+            return "line 1: only a header; at least two rows are needed";
         return format("line %d: the only row; at least two rows are needed", table.line[0]);
     }
     for (int r = 0; r < table.row_count; ++r) {
@@ -114,7 +120,8 @@ std::string conversion_table_fault(const csv_cache_t& table) {
         }
         if (r > 0) {
             std::string fault = order_fault(table, r);
-            if (!fault.empty()) return fault;
+            if (!fault.empty())
+                return fault;
         }
     }
     return "";
@@ -128,12 +135,15 @@ reference_deviation_t reference_deviation(const csv_cache_t& table, const char* 
         for (int level = POWER_LEVEL_MIN; level <= POWER_LEVEL_MAX; ++level) {
             const double mv = default_cal_get_mv(band_token, mcs, level);
             const double mw = default_cal_get_mw(band_token, mcs, level);
-            if (mv < 0 || mw <= 0) continue;
+            if (mv < 0 || mw <= 0)
+                continue;
             const double db = lookup_in_table(table, mcs, mv) - mW_to_dBm(mw);
             column_worst = std::fmax(column_worst, std::fabs(db));
-            if (worst.mcs < 0 || std::fabs(db) > std::fabs(worst.db)) worst = {mcs, level, mv, db, 0};
+            if (worst.mcs < 0 || std::fabs(db) > std::fabs(worst.db))
+                worst = {mcs, level, mv, db, 0};
         }
-        if (column_worst > REFERENCE_DEVIATION_DB) ++columns_off;
+        if (column_worst > REFERENCE_DEVIATION_DB)
+            ++columns_off;
     }
     worst.columns_off = columns_off;
     return worst;
@@ -150,7 +160,8 @@ bool conversion_table_fit_to_raise_power(const char* band_key) {
                      band_key ? band_key : "(null)");
         return false;
     }
-    if (fault.empty()) return true;
+    if (fault.empty())
+        return true;
     std::fprintf(stderr, "Error: conversion table %s %s; the power is not raised with it\n", path,
                  fault.c_str());
     return false;
@@ -160,9 +171,11 @@ void note_conversion_table_fault(const char* band_key) {
     const int band = band_index(band_key);
     char path[256];
     std::string fault;
-    if (band < 0 || !check_band(band, false, path, &fault) || fault.empty()) return;
-    if (g_band_notes[band].fault_noted) return;
+    if (band < 0 || !check_band(band, false, path, &fault) || fault.empty())
+        return;
+    if (g_band_notes[band].fault_noted)
+        return;
     g_band_notes[band].fault_noted = true;
-    std::fprintf(stderr, "Error: conversion table %s %s; its readings are not to be trusted\n", path,
-                 fault.c_str());
+    std::fprintf(stderr, "Error: conversion table %s %s; its readings are not to be trusted\n",
+                 path, fault.c_str());
 }

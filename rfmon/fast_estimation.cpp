@@ -108,7 +108,7 @@ void estimate_fast_levels(sweep_results_t* results, const char* band_token, int 
         }
         if (reading_power_verdict(dbm, uncertainty_db) != POWER_WITHIN_LIMIT) {
             std::printf(
-                "Warning: Estimated dBm (%.2f) is within the detector's uncertainty (%.2f dB) of "
+                "Warning: Estimated dBm (%.2f) plus the detector's uncertainty (%.2f dB) exceeds "
                 "the safety threshold of 31.5 dBm at power level %d, leaving row uncalibrated\n",
                 dbm, uncertainty_db, level);
             results->withheld[level] = true;

@@ -59,7 +59,8 @@ power_verdict_t stored_power_verdict(double stored_mw, double uncertainty_db) {
     // never taken for one within the limit.
     const double stored = stored_hundredths(stored_mw);
     if (!(stored <= stored_mw_of_dbm(POWER_LIMIT_DBM))) return POWER_ABOVE_LIMIT;
-    if (!(stored <= stored_mw_of_dbm(POWER_LIMIT_DBM - uncertainty_db))) return POWER_WITHIN_UNCERTAINTY;
+    const double guard_mw = stored_mw_of_dbm(POWER_LIMIT_DBM - uncertainty_db);
+    if (!(stored <= guard_mw)) return POWER_WITHIN_UNCERTAINTY;
     return POWER_WITHIN_LIMIT;
 }
 
@@ -68,7 +69,8 @@ power_verdict_t reading_power_verdict(double dbm, double uncertainty_db) {
 }
 
 bool stored_power_impossible(double stored_mw) {
-    return stored_hundredths(stored_mw) > stored_mw_of_dbm(POWER_LIMIT_DBM + IMPOSSIBLE_POWER_MARGIN_DB);
+    return stored_hundredths(stored_mw) >
+           stored_mw_of_dbm(POWER_LIMIT_DBM + IMPOSSIBLE_POWER_MARGIN_DB);
 }
 
 bool power_above_limit(double dbm) { return dbm > POWER_LIMIT_DBM; }

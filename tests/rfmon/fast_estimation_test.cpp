@@ -186,8 +186,8 @@ TEST(FastEstimation, EstimatesWithinTheUncertaintyOfTheLimitAreWithheld) {
         }
         char line[200];
         std::snprintf(line, sizeof line,
-                      "Warning: Estimated dBm (%.2f) is within the detector's uncertainty (0.72 dB) "
-                      "of the safety threshold of 31.5 dBm at power level 59, leaving row "
+                      "Warning: Estimated dBm (%.2f) plus the detector's uncertainty (0.72 dB) "
+                      "exceeds the safety threshold of 31.5 dBm at power level 59, leaving row "
                       "uncalibrated\n",
                       c.dbm);
         EXPECT_EQ(out.find(line) != std::string::npos, !c.written) << out;
