@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -448,5 +449,111 @@ TEST_F(CalreportTables, StopsAreDecidedAsTheSweepDecidesThem) {
         ASSERT_NE(stop, std::string::npos) << r.out << r.err;
         EXPECT_EQ(r.out.substr(stop + 14, r.out.find('\n', stop) - stop - 14), row.stop) << row.level_41;
         EXPECT_NE(r.out.find("missing:  none in 1-4"), std::string::npos) << r.out;
+    }
+}
+
+namespace {
+
+// A 5.8 GHz MCS 0 table whose level L holds `dbm(L)` (NaN: "-1").
+std::string table_of(const std::function<double(int)>& dbm) {
+    std::string text = "Power_Level,MCS0_mV,MCS0_mW\n";
+    char line[64];
+    for (int level = 1; level <= 63; ++level) {
+        const double value = level <= 60 ? dbm(level) : NAN;
+        if (std::isnan(value)) {
+            std::snprintf(line, sizeof line, "%d,-1,-1\n", level);
+        } else {
+            std::snprintf(line, sizeof line, "%d,%.2f,%.2f\n", level, 300.0 + 10 * level, std::pow(10, value / 10));
+        }
+        text += line;
+    }
+    return text;
+}
+
+double rising(int level) { return 10 + 0.35 * (level - 1); }
+
+// The shipped 5.8 GHz conversion table with every dBm lowered by `db`.
+std::string shipped_5_8_lowered(double db) {
+    std::istringstream in(read_file(source_path("data/5_8_mv_to_dbm.csv")));
+    std::string text, line;
+    std::getline(in, line);
+    text = line + "\n";
+    while (std::getline(in, line)) {
+        std::istringstream cells(line);
+        std::string cell;
+        std::getline(cells, cell, ',');
+        text += cell;
+        char value[32];
+        while (std::getline(cells, cell, ',')) {
+            std::snprintf(value, sizeof value, ",%.2f", std::strtod(cell.c_str(), nullptr) - db);
+            text += value;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+// What a deploy must not pass: values above a power stop that still answer
+// requests, an output no reading of this transmitter gives, a zigzag that
+// moves the picks, and a fast table's estimated levels taken for measured.
+TEST_F(CalreportTables, GateSeesWhatTheTransmitterWouldActOn) {
+    const std::string header = "mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm\n";
+    const struct {
+        const char* name;
+        std::function<double(int)> dbm;
+        int exit_code;
+        std::vector<std::string> lines;  // in the report, in this order
+        std::string conversion;          // the band's conversion table beside it; empty: none
+    } cases[] = {
+        {"the shipped conversion table", rising, 0, {"status: ok\n"}, read_file(source_path("data/5_8_mv_to_dbm.csv"))},
+        {"a conversion table 4 dB low", rising, 1,
+         {"  conversion table 5_8_mv_to_dbm.csv: column MCS",
+          "; 8 of 8 columns more than 3.0 dB off  << defect\n", "status: defects (1 defect"},
+         shipped_5_8_lowered(4)},
+        {"a conversion table a sweep refuses", rising, 1,
+         {"  conversion table 5_8_mv_to_dbm.csv: line 1: only a header; at least two rows are needed; a sweep "
+          "refuses it  << defect\n"},
+         header},
+        {"values above a power stop",
+         [](int level) { return level < 30 ? 10 + 0.7 * (level - 1) : level == 30 ? 31.6 : 20 + 0.3 * (level - 30); },
+         1,
+         {"    stop:     level 30, power (output above 31.5 dBm)\n",
+          "    above:    31-60 (values above the stop, which a sweep clears)  << defect\n",
+          "       200 mW -> power index 40, measured 199.53 mW (23.00 dBm)\n"},
+         ""},
+        {"an output no reading of this transmitter gives",
+         [](int level) { return level == 45 ? 36.99 : rising(level); }, 1,
+         {"    stop:     level 45, power (output above 31.5 dBm)\n",
+          "    above:    46-60 (values above the stop, which a sweep clears)  << defect\n",
+          "    too high: 45 (above 34.5 dBm: no reading of this transmitter)  << defect\n"},
+         ""},
+        {"a 0.9 dB zigzag",
+         [](int level) { return level >= 20 && level % 2 ? rising(level) - 0.9 : rising(level); }, 1,
+         {"    drop:     level 21 reads 0.55 dB below the level before it  << defect\n",
+          "    drop:     level 59 reads 0.55 dB below the level before it  << defect\n",
+          "status: defects (20 defects the transmitter would act on)\n"},
+         ""},
+        {"a fast table",
+         [](int level) { return level >= 46 ? NAN : 10 + 0.45 * (level - 1); }, 0,
+         {"  MCS 0: 45 levels in the table, 10.00 to 29.80 dBm (10.00 to 954.99 mW)\n",
+          "    stop:     level 45, temperature (no fresh temperature reading; nothing measured above it)\n",
+          "    missing:  none in 1-45\n", "status: ok"},
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("calibrated_5_8.csv", table_of(c.dbm));
+        std::remove((dir_ + "/5_8_mv_to_dbm.csv").c_str());
+        if (!c.conversion.empty()) write("5_8_mv_to_dbm.csv", c.conversion);
+        const ProcessResult r = calreport({"--dir", dir_});
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
+        size_t from = 0;
+        for (const std::string& line : c.lines) {
+            const size_t at = r.out.find(line, from);
+            EXPECT_NE(at, std::string::npos) << "missing in order: " << line << "\n" << r.out;
+            if (at != std::string::npos) from = at + line.size();
+        }
     }
 }
