@@ -3,7 +3,13 @@
 // RF model") and each anchor frequency with MCS 0 and 3, it runs the
 // monitor's full sweep and fast sweep in virtual time, takes monitoring
 // readings, and compares the results with each other and with the truth the
-// board logged. It prints one table per band.
+// board logged (a full sweep against its own log; a fast sweep against its
+// own log at its anchors and the board's truth just after it elsewhere). It
+// prints one table per band, then what the 31.5 dBm stop and its guard did:
+// levels written below a stop whose truth is above 31.5 dBm (the goal is
+// none), the stop levels' truth (a stop is found by the sweep's own rule, so
+// a stop at level 60 counts), and the levels left without a value whose
+// truth is 31.0 dBm or less (what the guard costs).
 //
 //   bench_calibration_accuracy [UNITS] [--jobs N] [--first N]
 //
