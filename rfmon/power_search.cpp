@@ -164,15 +164,15 @@ struct search_state_t {
 bool beyond_cap(int level, double result, const search_state_t& s) {
     if (reading_power_verdict(result, s.uncertainty_db) != POWER_WITHIN_LIMIT) {
         std::printf(
-            "Power level %d reads %.2f dBm, within the detector's uncertainty (%.2f dB) of the "
-            "safety threshold of 31.5 dBm, counted as too high\n",
+            "Power level %d reads %.2f dBm: with the detector's uncertainty (%.2f dB) it may be "
+            "above the safety threshold of 31.5 dBm, counted as too high\n",
             level, result, s.uncertainty_db);
         return true;
     }
     if (s.fcc_capped && !(result <= s.cap_reading_dbm)) {
         std::printf(
-            "Power level %d reads %.2f dBm, within the detector's uncertainty (%.2f dB) of the FCC "
-            "cap of %d mW, counted as too high\n",
+            "Power level %d reads %.2f dBm: with the detector's uncertainty (%.2f dB) it may be "
+            "above the FCC cap of %d mW, counted as too high\n",
             level, result, s.uncertainty_db, FCC_CAP_MW);
         return true;
     }

@@ -347,9 +347,9 @@ TEST_F(Transmitter, PowerSearch) {
          {},
          "-p 30\n-p 45\n-p 37\n-p 41\n-p 43\n-p 44\n-p 44\n",
          44,
-         {"Testing power level 45 -> 30.8 dBm\nPower level 45 reads 30.80 dBm, within the "
-          "detector's uncertainty (0.72 dB) of the safety threshold of 31.5 dBm, counted as too "
-          "high\ndBm too high, searching lower range (31 to 44)\n",
+         {"Testing power level 45 -> 30.8 dBm\nPower level 45 reads 30.80 dBm: with the "
+          "detector's uncertainty (0.72 dB) it may be above the safety threshold of 31.5 dBm, "
+          "counted as too high\ndBm too high, searching lower range (31 to 44)\n",
           "Binary search complete. Best power level found: 44\nOptimal power level found: 44\n"},
          ""},
         {"17.375 rounds up",
