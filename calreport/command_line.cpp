@@ -142,8 +142,12 @@ const char* const HELP_OPTIONS =
 
 const char* const HELP_REPORT =
     "Report:\n"
-    "  stop     a TEMP_ERROR cell is a temperature stop at its level; the lowest level\n"
-    "           whose output is above 31.5 dBm is a power stop (a sweep ends there).\n"
+    "  stop     where the sweep stopped, by the sweep's own rules: power (the\n"
+    "           output above 31.5 dBm, or within the detector's uncertainty of it, or\n"
+    "           the detector voltage beyond the conversion table), temperature (a\n"
+    "           TEMP_ERROR marker, or no fresh temperature: nothing after the level).\n"
+    "           Levels of \"-1\" just below a power stop are held back: estimates\n"
+    "           within the uncertainty of the limit.\n"
     "  missing  a level from 1 to the stop (or to 60 without one) that holds \"-1\",\n"
     "           \"NA\", an empty cell or no line.\n"
     "  knee     the lowest measured level from which the output rises by less than\n"
@@ -151,18 +155,23 @@ const char* const HELP_REPORT =
     "           or more above it. Above the knee more power index mostly heats the\n"
     "           amplifier. A column with fewer than five measured levels after a\n"
     "           level has no knee there.\n"
-    "  drop     a measured level whose output is more than 1 dB below that of the\n"
-    "           measured level before it.\n"
+    "  drop     a level whose output is more than 0.5 dB below that of the level\n"
+    "           with a value before it.\n"
     "  picks    the requests are mapped as the transmitter maps them (its loader\n"
     "           and findClosestPowerIndex), at 2412, 5180 and 5805 MHz for the 2.4,\n"
-    "           5.1 and 5.8 GHz tables; the 5.1 GHz text also shows the FCC 200 mW cap.\n"
+    "           5.1 and 5.8 GHz tables; the 5.1 GHz text also shows the FCC 200 mW cap,\n"
+    "           and beside each FCC pick the most it may put out within the\n"
+    "           detector's uncertainty.\n"
     "\n";
 
 const char* const HELP_DEFECTS =
     "Defects:\n"
-    "  A defect is a drop, a missing level, a request whose picked index measures\n"
-    "  more than 3 dB from the request (after the cap) or has no measured output,\n"
-    "  a line that cannot be read, or a table file that cannot be read. A line that\n"
+    "  A defect is a drop, a missing level, a level with a value above a power\n"
+    "  stop, an output above 34.5 dBm (31.5 dBm plus 3 dB), a request whose picked\n"
+    "  index measures more than 3 dB from the request (after the cap) or has no\n"
+    "  measured output, a band's conversion table that a sweep refuses or that lies\n"
+    "  more than 3 dB from the built-in reference curves, a line that cannot be\n"
+    "  read, or a table file that cannot be read. A line that\n"
     "  cannot be read gets one message \"FILE:LINE: ...\" on standard error and is\n"
     "  left out; the report goes on. A table file, the chart or standard output\n"
     "  that cannot be read or written gets one message \"FILE: ...\".\n"
@@ -170,11 +179,16 @@ const char* const HELP_DEFECTS =
 
 const char* const HELP_JSON =
     "JSON:\n"
-    "  {\"status\": \"ok\"|\"defects\"|\"error\", \"tables\": [{\"file\", \"band\", \"mcs\": [{\"mcs\",\n"
-    "  \"levels_measured\", \"min_dbm\", \"max_dbm\", \"knee_level\", \"stop_level\",\n"
-    "  \"stop_reason\", \"drops\": [{\"level\", \"db\"}], \"requests\": [{\"mw\", \"index\",\n"
-    "  \"measured_mw\"}]}]}]}; a query prints {\"index\", \"request_mw\", \"measured_mw\"}\n"
-    "  with request_mw after the cap. Absent values are null.\n"
+    "  {\"status\": \"ok\"|\"defects\"|\"error\", \"tables\": [{\"file\", \"band\",\n"
+    "  \"conversion_table\": {\"file\", \"fault\", \"reference_mcs\", \"reference_db\",\n"
+    "  \"columns_off\"}, \"mcs\": [{\"mcs\", \"levels_in_table\", \"min_dbm\", \"max_dbm\",\n"
+    "  \"knee_level\", \"stop_level\", \"stop_reason\" (power, uncertainty, over_range,\n"
+    "  temperature, stale_temperature), \"held_back_levels\", \"above_stop_levels\",\n"
+    "  \"impossible_levels\", \"drops\": [{\"level\", \"db\"}], \"requests\": [{\"mw\",\n"
+    "  \"index\", \"measured_mw\", \"most_mw\"}]}]}]}; a query prints {\"index\",\n"
+    "  \"request_mw\", \"measured_mw\", \"most_mw\"} with request_mw after the cap and\n"
+    "  most_mw, for an FCC pick, the most it may put out within the detector's\n"
+    "  uncertainty. Absent values are null.\n"
     "\n";
 
 const char* const HELP_EXIT_STATUS =

@@ -1,42 +1,32 @@
 #include "conversion_range.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 
-namespace {
+#include "conversion_tables.h"
 
-// As orvi-rfmon loads a table: 1024-byte line buffer, at most 1000 rows,
-// a row being any line with a field once runs of commas are skipped.
-constexpr int LINE_BYTES = 1024;
-constexpr int MAX_ROWS = 1000;
-
-bool first_field(const char* line, double* key) {
-    const char* start = line + std::strspn(line, ",");
-    if (*start == '\0') return false;
-    *key = std::strtod(start, nullptr);
-    return true;
+conversion_table_t read_conversion_table(const std::string& dir, const char* band) {
+    conversion_table_t result = {};
+    result.path = dir;
+    if (!result.path.empty() && result.path.back() != '/') result.path += '/';
+    result.path += std::string(band) + "_mv_to_dbm.csv";
+    // The loader reports a file it cannot open; a folder without this
+    // table is no fault of the calibration tables.
+    std::FILE* probe = std::fopen(result.path.c_str(), "r");
+    if (!probe) return result;
+    std::fclose(probe);
+    auto table = std::make_unique<csv_cache_t>();
+    result.read = true;
+    if (load_csv_cache(table.get(), result.path.c_str()) != 0) {
+        result.fault = "line 1: no header";
+        return result;
+    }
+    if (table->row_count > 0) result.top_mv = table->data[table->row_count - 1][0];
+    result.fault = conversion_table_fault(*table);
+    if (result.fault.empty()) result.deviation = reference_deviation(*table, band);
+    return result;
 }
 
-}  // namespace
-
-double conversion_table_top_mv(const std::string& dir, const char* band) {
-    std::string path = dir;
-    if (!path.empty() && path.back() != '/') path += '/';
-    path += std::string(band) + "_mv_to_dbm.csv";
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return 0.0;
-    char line[LINE_BYTES];
-    double top = 0.0;
-    int rows = 0;
-    if (std::fgets(line, sizeof line, file)) {
-        double key = 0.0;
-        while (rows < MAX_ROWS && std::fgets(line, sizeof line, file)) {
-            if (!first_field(line, &key)) continue;
-            top = key;
-            ++rows;
-        }
-    }
-    std::fclose(file);
-    return rows > 0 ? top : 0.0;
+bool conversion_table_defective(const conversion_table_t& table) {
+    return table.read && (!table.fault.empty() || table.deviation.columns_off > 0);
 }

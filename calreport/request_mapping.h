@@ -17,6 +17,8 @@ typedef struct power_pick_t {
     int index;          // the power index the transmitter would set
     bool measured;      // the table holds an output for that index
     double measured_mw;
+    bool fcc;           // picked under the FCC cap (FCC rules, 5180-5320 MHz)
+    double most_mw;     // the most the pick may put out within the reading's uncertainty
 } power_pick_t;
 
 // The map the transmitter builds from the table (loaded and normalised).

@@ -127,7 +127,7 @@ void column_marks(std::string& svg, const frame_t& f, const column_report_t& col
     bool found;
     if (column.stop_level) {
         const double x = f.x(column.stop_level);
-        const char* reason = column.stop_reason == STOP_POWER ? "power" : "temperature";
+        const char* reason = is_power_stop(column.stop_reason) ? "power" : "temperature";
         svg += fmt::format(R"(<line x1="{0:.1f}" y1="{1:.1f}" x2="{0:.1f}" y2="{2:.1f}" class="stop" stroke="{3}"/>)"
                            R"(<text x="{4:.1f}" y="{5:.1f}" class="note" style="fill:{3}" text-anchor="end">)"
                            R"(MCS {6} stop at {7}: {8}</text>)"
@@ -178,7 +178,7 @@ void legend(std::string& svg, const frame_t& f, const table_report_t& table) {
                            R"(<text x="{:.1f}" y="{:.1f}" class="tick">MCS {}{}</text>)"
                            "\n",
                            x + 8, y - 4, x + 32, y - 4, colour_of(column.mcs), x + 40, y, column.mcs,
-                           column.levels_measured ? "" : " (no value)");
+                           column.levels_in_table ? "" : " (no value)");
         y += 16;
     }
     svg += fmt::format(R"(<path d="M{:.1f},{:.1f} l6,6 l-6,6 l-6,-6 z" class="knee" stroke="#333"/>)"

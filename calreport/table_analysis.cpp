@@ -5,14 +5,36 @@
 #include "conversion_range.h"
 #include "frequency_bands.h"
 #include "power_units.h"
+#include "reading_uncertainty.h"
 
 namespace {
 
-// A level stops a sweep as the sweep decided it: its stored output above
-// the limit, or its stored voltage beyond the conversion table.
-bool is_power_stop(const table_column_t& column, int level, double detector_top_mv, bool* over_range) {
-    *over_range = detector_top_mv > 0 && detector_over_range(column.level_mv[level], detector_top_mv);
-    return *over_range || stored_power_above_limit(column.level[level].value);
+// The first level with a value that a sweep's power rule stops at, as the
+// sweep decided it: its stored voltage beyond the conversion table, its
+// stored output above the limit or within the uncertainty of it.
+stop_reason_t power_stop_at(const table_column_t& column, int level, double detector_top_mv,
+                            double uncertainty_db) {
+    if (detector_top_mv > 0 && detector_over_range(column.level_mv[level], detector_top_mv))
+        return STOP_OVER_RANGE;
+    switch (stored_power_verdict(column.level[level].value, uncertainty_db)) {
+    case POWER_ABOVE_LIMIT:
+        return STOP_POWER;
+    case POWER_WITHIN_UNCERTAINTY:
+        return STOP_UNCERTAINTY;
+    case POWER_WITHIN_LIMIT:
+        break;
+    }
+    return STOP_NONE;
+}
+
+// A sweep that found no fresh temperature stops after a measured level and
+// writes nothing above it: the only stop that leaves "-1" from there to 60.
+int stale_temperature_stop(const table_column_t& column, const std::vector<curve_point_t>& curve) {
+    if (curve.empty() || curve.back().level >= POWER_LEVEL_MAX) return 0;
+    for (int level = curve.back().level + 1; level <= POWER_LEVEL_MAX; ++level) {
+        if (column.level[level].kind != CELL_NOT_MEASURED) return 0;
+    }
+    return curve.back().level;
 }
 
 void find_stop(const table_column_t& column, const std::vector<curve_point_t>& curve,
@@ -21,13 +43,14 @@ void find_stop(const table_column_t& column, const std::vector<curve_point_t>& c
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS && !temperature_level; ++level) {
         if (column.level[level].kind == CELL_TEMPERATURE_STOP) temperature_level = level;
     }
-    // A sweep stops at the first level above the limit and writes it; an
-    // update merge may keep older cells above it, so the "-1" cells alone
-    // would miss that stop.
+    // A sweep stops at the first level its power rule meets and writes it;
+    // values above it are what an older table kept, so the "-1" cells alone
+    // would not show that stop.
     int power_level = 0;
-    bool over_range = false;
+    stop_reason_t power_reason = STOP_NONE;
     for (const curve_point_t& point : curve) {
-        if (is_power_stop(column, point.level, detector_top_mv, &over_range)) {
+        power_reason = power_stop_at(column, point.level, detector_top_mv, report->uncertainty_db);
+        if (power_reason != STOP_NONE) {
             power_level = point.level;
             break;
         }
@@ -38,8 +61,10 @@ void find_stop(const table_column_t& column, const std::vector<curve_point_t>& c
         report->stop_temperature = column.level[temperature_level].value;
     } else if (power_level) {
         report->stop_level = power_level;
-        report->stop_reason = STOP_POWER;
-        report->stop_over_range = over_range;
+        report->stop_reason = power_reason;
+    } else if (const int stale = stale_temperature_stop(column, curve)) {
+        report->stop_level = stale;
+        report->stop_reason = STOP_STALE_TEMPERATURE;
     }
 }
 
@@ -52,29 +77,67 @@ int find_knee(const std::vector<curve_point_t>& curve) {
     return 0;
 }
 
+// "-1" levels in a run that ends just below a power stop: the estimates a
+// fast sweep withheld as within the uncertainty of the limit. The first
+// of them, or beyond every level when there are none.
+int held_back_from(const table_column_t& column, const column_report_t& report) {
+    if (!is_power_stop(report.stop_reason)) return CALIBRATION_TABLE_LEVELS + 1;
+    int first = report.stop_level;
+    while (first > 1 && column.level[first - 1].kind == CELL_NOT_MEASURED) --first;
+    return first;
+}
+
+// Below the stop (or up to 60): missing, NA and held-back levels; above a
+// power stop: values a sweep would have cleared; anywhere: outputs too high
+// for any reading of this transmitter.
+void classify_levels(const table_column_t& column, column_report_t* report) {
+    const int last_expected = report->stop_level ? report->stop_level : POWER_LEVEL_MAX;
+    const int held_back = held_back_from(column, *report);
+    for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
+        const level_cell_t& cell = column.level[level];
+        if (cell.kind == CELL_MEASURED && stored_power_impossible(cell.value))
+            report->impossible_levels.push_back(level);
+        if (level > last_expected) {
+            if (cell.kind == CELL_MEASURED && is_power_stop(report->stop_reason))
+                report->above_stop_levels.push_back(level);
+            continue;
+        }
+        if (cell.kind == CELL_NA) report->na_levels.push_back(level);
+        if (cell.kind == CELL_NOT_MEASURED && level >= held_back) {
+            report->held_back_levels.push_back(level);
+        } else if (cell.kind == CELL_ABSENT || cell.kind == CELL_NOT_MEASURED) {
+            report->missing_levels.push_back(level);
+        }
+    }
+}
+
+double band_uncertainty_db(const calibration_table_t& table) {
+    const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
+    return reading_uncertainty_db(band ? band->key : nullptr);
+}
+
 }  // namespace
+
+bool is_power_stop(stop_reason_t reason) {
+    return reason == STOP_POWER || reason == STOP_UNCERTAINTY || reason == STOP_OVER_RANGE;
+}
 
 column_report_t analyse_column(const table_column_t& column, const calibration_table_t& table,
                                const PowerMap& map, int frequency, RegulatoryDomain domain,
                                double detector_top_mv) {
     column_report_t report = {};
     report.mcs = column.mcs;
+    report.uncertainty_db = band_uncertainty_db(table);
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
         const level_cell_t& cell = column.level[level];
         if (cell.kind != CELL_MEASURED) continue;
         report.curve.push_back({level, mW_to_dBm(cell.value)});
-        if (report.levels_measured == 0 || cell.value < report.min_mw) report.min_mw = cell.value;
-        if (report.levels_measured == 0 || cell.value > report.max_mw) report.max_mw = cell.value;
-        ++report.levels_measured;
+        if (report.levels_in_table == 0 || cell.value < report.min_mw) report.min_mw = cell.value;
+        if (report.levels_in_table == 0 || cell.value > report.max_mw) report.max_mw = cell.value;
+        ++report.levels_in_table;
     }
     find_stop(column, report.curve, detector_top_mv, &report);
-
-    const int last_expected = report.stop_level ? report.stop_level : POWER_LEVEL_MAX;
-    for (int level = 1; level <= last_expected; ++level) {
-        const cell_kind_t kind = column.level[level].kind;
-        if (kind == CELL_NA) report.na_levels.push_back(level);
-        if (kind == CELL_ABSENT || kind == CELL_NOT_MEASURED) report.missing_levels.push_back(level);
-    }
+    classify_levels(column, &report);
     report.knee_level = find_knee(report.curve);
     for (size_t i = 1; i < report.curve.size(); ++i) {
         const double fall = report.curve[i - 1].dbm - report.curve[i].dbm;
@@ -94,12 +157,13 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
         if (r.off_target) ++report.defects;
     }
     report.defects += static_cast<int>(report.drops.size() + report.missing_levels.size() +
-                                       report.na_levels.size());
+                                       report.na_levels.size() + report.above_stop_levels.size() +
+                                       report.impossible_levels.size());
     return report;
 }
 
 table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain,
-                             double detector_top_mv) {
+                             const conversion_table_t& conversion) {
     table_report_t report = {};
     report.path = table.path;
     report.band = table.band;
@@ -108,12 +172,13 @@ table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain 
     report.band_key = band ? band->key : "?";
     report.frequency = band ? band->anchor_frequency : 0;
     report.domain = domain;
+    report.conversion = conversion;
     report.bad_lines = table.bad_lines;
-    report.defects = table.bad_lines;
+    report.defects = table.bad_lines + (conversion_table_defective(conversion) ? 1 : 0);
     const PowerMap map = transmitter_power_map(table);
     for (const table_column_t& column : table.columns) {
         report.columns.push_back(
-            analyse_column(column, table, map, report.frequency, domain, detector_top_mv));
+            analyse_column(column, table, map, report.frequency, domain, conversion.top_mv));
         report.defects += report.columns.back().defects;
     }
     return report;
@@ -135,7 +200,7 @@ calibration_report_t build_report(const std::string& dir, RegulatoryDomain domai
         switch (read_calibration_table(table_path(dir, band), band, &table)) {
             case TABLE_READ:
                 report.tables.push_back(
-                    analyse_table(table, domain, conversion_table_top_mv(dir, band)));
+                    analyse_table(table, domain, read_conversion_table(dir, band)));
                 defects = defects || report.tables.back().defects > 0;
                 break;
             case TABLE_UNREADABLE:
@@ -166,7 +231,10 @@ const char* status_name(report_status_t status) {
 const char* stop_reason_name(stop_reason_t reason) {
     switch (reason) {
         case STOP_POWER: return "power";
+        case STOP_UNCERTAINTY: return "uncertainty";
+        case STOP_OVER_RANGE: return "over_range";
         case STOP_TEMPERATURE: return "temperature";
+        case STOP_STALE_TEMPERATURE: return "stale_temperature";
         case STOP_NONE: break;
     }
     return nullptr;

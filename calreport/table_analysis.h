@@ -8,16 +8,31 @@
 #include <string>
 #include <vector>
 
+#include "conversion_range.h"
 #include "request_mapping.h"
 #include "safety_limits.h"
 #include "table_reading.h"
 
 constexpr double KNEE_RISE_DB = 0.5;         // knee: less rise than this ...
 constexpr int KNEE_SPAN_LEVELS = 5;          // ... over this many next measured levels
-constexpr double DROP_DEFECT_DB = 1.0;       // a fall larger than this is a drop
+// A fall larger than this from one level to the next is a drop: more than
+// the conversion tables' 0.5 dB steps can make of a rising output.
+constexpr double DROP_DEFECT_DB = 0.5;
 constexpr int REPORT_REQUESTS_MW[] = {25, 100, 200, 400, 800};
 
-enum stop_reason_t { STOP_NONE, STOP_POWER, STOP_TEMPERATURE };
+// Every stop a sweep writes, as the sweep decided it.
+enum stop_reason_t {
+    STOP_NONE,
+    STOP_POWER,              // the stored output above 31.5 dBm
+    STOP_UNCERTAINTY,        // within the detector's uncertainty of 31.5 dBm
+    STOP_OVER_RANGE,         // the stored voltage beyond the conversion table
+    STOP_TEMPERATURE,        // a temperature marker
+    STOP_STALE_TEMPERATURE,  // nothing after a measured level: no fresh temperature
+};
+
+// A stop of the power rule (the uncertainty and the table's range
+// included): a sweep clears every level above it.
+bool is_power_stop(stop_reason_t reason);
 
 typedef struct curve_point_t {
     int level;
@@ -36,18 +51,22 @@ typedef struct request_report_t {
     bool off_target;
 } request_report_t;
 
+
 typedef struct column_report_t {
     int mcs;
-    std::vector<curve_point_t> curve;  // measured levels, ascending
-    int levels_measured;
-    double min_mw, max_mw;  // meaningful when levels_measured > 0
+    std::vector<curve_point_t> curve;  // levels with a value, ascending
+    int levels_in_table;               // measured or estimated: the table does not say which
+    double min_mw, max_mw;  // meaningful when levels_in_table > 0
     int knee_level;         // 0: none
     int stop_level;         // 0: none
     stop_reason_t stop_reason;
-    bool stop_over_range;         // a power stop on a detector voltage beyond the conversion table
+    double uncertainty_db;        // of a reading in the band, as the sweep's guard took it
     double stop_temperature;      // °C, for a temperature stop
     std::vector<int> missing_levels;  // "-1", empty or no line, between 1 and the stop (or 60)
     std::vector<int> na_levels;       // "NA" in the same range
+    std::vector<int> held_back_levels;  // "-1" just below a power stop: the guard's estimates
+    std::vector<int> above_stop_levels;  // values above a power stop (defects)
+    std::vector<int> impossible_levels;  // outputs no reading of this transmitter gives (defects)
     std::vector<drop_t> drops;
     std::vector<request_report_t> requests;
     int defects;
@@ -63,8 +82,9 @@ typedef struct table_report_t {
     int frequency;
     RegulatoryDomain domain;
     std::vector<column_report_t> columns;
+    conversion_table_t conversion;  // the band's, from the same folder
     int bad_lines;
-    int defects;  // the columns' defects plus the bad lines
+    int defects;  // the columns' defects, the bad lines and a faulty or far conversion table
 } table_report_t;
 
 enum report_status_t { REPORT_OK = 0, REPORT_DEFECTS = 1, REPORT_ERROR = 2 };
@@ -82,8 +102,9 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
                                const PowerMap& map, int frequency, RegulatoryDomain domain,
                                double detector_top_mv);
 
+// `conversion` is what the band's conversion table in the folder holds.
 table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain,
-                             double detector_top_mv);
+                             const conversion_table_t& conversion);
 
 // Reads whichever band tables exist in `dir` and analyses them, each with
 // the range of its band's conversion table in the same folder; messages for

@@ -25,34 +25,63 @@ std::string level_list(const std::vector<int>& levels) {
 
 std::string output_at(const power_pick_t& pick) {
     if (!pick.measured) return fmt::format("power index {}, no measured output there", pick.index);
-    return fmt::format("power index {}, measured {:.2f} mW ({:.2f} dBm)", pick.index, pick.measured_mw,
-                       mW_to_dBm(pick.measured_mw));
+    std::string text = fmt::format("power index {}, measured {:.2f} mW ({:.2f} dBm)", pick.index,
+                                   pick.measured_mw, mW_to_dBm(pick.measured_mw));
+    // Under the cap the reading's uncertainty is the operator's margin.
+    if (pick.fcc) text += fmt::format(", at most {:.2f} mW within the detector's uncertainty", pick.most_mw);
+    return text;
 }
 
 std::string stop_text(const column_report_t& column) {
-    if (column.stop_reason == STOP_TEMPERATURE) {
-        return fmt::format("level {}, temperature ({:.1f} °C above the {:.1f} °C limit)",
-                           column.stop_level, column.stop_temperature, TEMPERATURE_LIMIT_C);
-    }
-    if (column.stop_reason == STOP_POWER && column.stop_over_range) {
-        return fmt::format("level {}, power (detector voltage above the conversion table's range)",
-                           column.stop_level);
-    }
-    if (column.stop_reason == STOP_POWER) {
-        return fmt::format("level {}, power (output above {:.1f} dBm)", column.stop_level, POWER_LIMIT_DBM);
+    switch (column.stop_reason) {
+        case STOP_TEMPERATURE:
+            return fmt::format("level {}, temperature ({:.1f} °C above the {:.1f} °C limit)", column.stop_level,
+                               column.stop_temperature, TEMPERATURE_LIMIT_C);
+        case STOP_STALE_TEMPERATURE:
+            return fmt::format("level {}, temperature (no fresh temperature reading; nothing measured above it)",
+                               column.stop_level);
+        case STOP_OVER_RANGE:
+            return fmt::format("level {}, power (detector voltage above the conversion table's range)",
+                               column.stop_level);
+        case STOP_POWER:
+            return fmt::format("level {}, power (output above {:.1f} dBm)", column.stop_level, POWER_LIMIT_DBM);
+        case STOP_UNCERTAINTY:
+            return fmt::format("level {}, power (output within the detector's uncertainty ({:.2f} dB) of {:.1f} dBm)",
+                               column.stop_level, column.uncertainty_db, POWER_LIMIT_DBM);
+        case STOP_NONE:
+            break;
     }
     return "none";
 }
 
+// The levels a deploy must not pass: above a power stop, or beyond any
+// reading of this transmitter.
+void append_level_defects(std::string& out, const column_report_t& column) {
+    if (!column.above_stop_levels.empty()) {
+        out += fmt::format("    above:    {} (values above the stop, which a sweep clears){}\n",
+                           level_list(column.above_stop_levels), DEFECT);
+    }
+    if (!column.impossible_levels.empty()) {
+        out += fmt::format("    too high: {} (above {:.1f} dBm: no reading of this transmitter){}\n",
+                           level_list(column.impossible_levels), POWER_LIMIT_DBM + IMPOSSIBLE_POWER_MARGIN_DB,
+                           DEFECT);
+    }
+    if (!column.held_back_levels.empty()) {
+        out += fmt::format("    held back: {} (-1 below the stop: within the detector's uncertainty of the limit)\n",
+                           level_list(column.held_back_levels));
+    }
+}
+
 void append_column(std::string& out, const column_report_t& column, const table_report_t& table) {
-    if (column.levels_measured == 0) {
-        out += fmt::format("  MCS {}: no level measured\n", column.mcs);
+    if (column.levels_in_table == 0) {
+        out += fmt::format("  MCS {}: no level in the table\n", column.mcs);
     } else {
-        out += fmt::format("  MCS {}: {} levels measured, {:.2f} to {:.2f} dBm ({:.2f} to {:.2f} mW)\n",
-                           column.mcs, column.levels_measured, mW_to_dBm(column.min_mw),
+        out += fmt::format("  MCS {}: {} levels in the table, {:.2f} to {:.2f} dBm ({:.2f} to {:.2f} mW)\n",
+                           column.mcs, column.levels_in_table, mW_to_dBm(column.min_mw),
                            mW_to_dBm(column.max_mw), column.min_mw, column.max_mw);
     }
     out += fmt::format("    stop:     {}\n", stop_text(column));
+    append_level_defects(out, column);
     const int last = column.stop_level ? column.stop_level : POWER_LEVEL_MAX;
     if (column.missing_levels.empty() && column.na_levels.empty()) {
         out += fmt::format("    missing:  none in 1-{}\n", last);
@@ -74,7 +103,7 @@ void append_column(std::string& out, const column_report_t& column, const table_
         out += "    knee:     none\n";
     }
     if (column.drops.empty()) {
-        out += fmt::format("    drops:    none over {:.0f} dB\n", DROP_DEFECT_DB);
+        out += fmt::format("    drops:    none over {:.1f} dB\n", DROP_DEFECT_DB);
     } else {
         for (const drop_t& drop : column.drops) {
             out += fmt::format("    drop:     level {} reads {:.2f} dB below the level before it{}\n", drop.level,
@@ -94,6 +123,23 @@ void append_column(std::string& out, const column_report_t& column, const table_
                                output_at(r.fcc_pick));
         }
     }
+}
+
+// The band's conversion table, when it is one a sweep refuses or one that
+// lies far from the reference curves.
+std::string conversion_text(const conversion_table_t& conversion) {
+    if (!conversion.read) return "";
+    if (!conversion.fault.empty()) {
+        return fmt::format("  conversion table {}: {}; a sweep refuses it{}\n", file_name(conversion.path),
+                           conversion.fault, DEFECT);
+    }
+    const reference_deviation_t& d = conversion.deviation;
+    if (d.columns_off == 0) return "";
+    return fmt::format(
+        "  conversion table {}: column MCS{} lies {:+.2f} dB from the built-in reference curve at {:.2f} mV "
+        "(power level {}); {} of {} columns more than {:.1f} dB off{}\n",
+        file_name(conversion.path), d.mcs, d.db, d.mv, d.level, d.columns_off, CSV_MAX_MCS + 1,
+        REFERENCE_DEVIATION_DB, DEFECT);
 }
 
 }  // namespace
@@ -118,6 +164,7 @@ std::string text_report(const calibration_report_t& report) {
     for (const table_report_t& table : report.tables) {
         out += fmt::format("\n{}: {} GHz band, modified {}\n", file_name(table.path), table.band_key,
                            modification_time(table.modified));
+        out += conversion_text(table.conversion);
         if (table.bad_lines) {
             out += fmt::format("  {} line{} left out (messages on standard error){}\n", table.bad_lines,
                                table.bad_lines == 1 ? "" : "s", DEFECT);

@@ -6,11 +6,13 @@
 #include <string>
 
 #include "calibration_table.h"
+#include "conversion_table_check.h"
 #include "conversion_tables.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
 #include "power_units.h"
+#include "reading_uncertainty.h"
 #include "safety_limits.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
@@ -107,6 +109,28 @@ bool report_over_range(const sweep_band_t& band, double average_mv, int level) {
 
 void print_safety_stop() { std::printf("Stopping calibration for safety reasons\n"); }
 
+// The power rule, with its warning: the reading above the limit, or so near
+// it that the detector's own uncertainty leaves the true output possibly
+// above.
+bool report_power_stop(double dbm, double uncertainty_db, int level) {
+    switch (reading_power_verdict(dbm, uncertainty_db)) {
+    case POWER_WITHIN_LIMIT:
+        return false;
+    case POWER_WITHIN_UNCERTAINTY:
+        std::printf(
+            "WARNING: Measured dBm (%.2f) is within the detector's uncertainty (%.2f dB) of the "
+            "safety threshold of 31.5 dBm at power level %d\n",
+            dbm, uncertainty_db, level);
+        return true;
+    case POWER_ABOVE_LIMIT:
+        break;
+    }
+    std::printf(
+        "WARNING: Measured dBm (%.2f) exceeds safety threshold of 31.5 dBm at power level %d\n",
+        dbm, level);
+    return true;
+}
+
 // The temperature rule, with its warning: -temp_test is on, the sensor
 // answered and the temperature is above the limit.
 bool temperature_exceeded(const sensor_data_t& record, int level) {
@@ -126,10 +150,12 @@ struct sweep_t {
     int mcs;
     bool fast;
     sweep_band_t band;
-    sensor_data_t record;  // what the last reading left
+    double uncertainty_db;  // of a reading in the band
+    sensor_data_t record;   // what the last reading left
     sweep_results_t results;
-    int levels_set;  // power commands that ran: the power may have been raised
-    int stop_level;  // 0 until a stop
+    int levels_set;   // power commands that ran: the power may have been raised
+    int stop_level;   // 0 until a stop
+    bool power_stop;  // the stop was the power rule's or the table range's
     int previous_level;
     int levels_without_temperature;
     int levels_without_reading;
@@ -192,15 +218,10 @@ level_outcome level_with_readings(sweep_t* s, int level, double average, int sto
     }
     const double mw = custom_exp10(dbm / 10);
     result = {true, average, mw};
-    if (report_over_range(s->band, average, level)) {
+    if (report_over_range(s->band, average, level) ||
+        report_power_stop(dbm, s->uncertainty_db, level)) {
         print_safety_stop();
-        return level_outcome::stop;
-    }
-    if (power_above_limit(dbm)) {
-        std::printf(
-            "WARNING: Measured dBm (%.2f) exceeds safety threshold of 31.5 dBm at power level %d\n",
-            dbm, level);
-        print_safety_stop();
+        s->power_stop = true;
         return level_outcome::stop;
     }
     print_level_line(s->record, level, average, dbm, mw, stored_count);
@@ -246,7 +267,9 @@ level_outcome sweep_one_level(sweep_t* s, int i, int count, int level) {
 }
 
 // Levels 1..60, or the `level_count` given ones, until a stop; false when
-// the sweep failed.
+// the sweep failed. Above a power stop every level of the table is
+// withheld: what a stored table held there was not measured by this sweep,
+// and this sweep found the limit below it.
 bool measure_levels(sweep_t* s, const int* levels, int level_count) {
     const int count = level_count == 0 ? POWER_LEVEL_MAX : level_count;
     for (int i = 1; i <= count; ++i) {
@@ -258,6 +281,10 @@ bool measure_levels(sweep_t* s, const int* levels, int level_count) {
             s->stop_level = level;
             break;
         }
+    }
+    if (s->power_stop) {
+        for (int level = s->stop_level + 1; level <= CALIBRATION_TABLE_LEVELS; ++level)
+            s->results.withheld[level] = true;
     }
     return true;
 }
@@ -291,7 +318,7 @@ sweep_outcome measure_and_write(sweep_t* s, const int* levels, int level_count,
             return sweep_outcome::anchors_failed;
         mv_to_dbm_context_t context = {s->band.key, s->mcs};
         estimate_fast_levels(&s->results, s->band.token, s->mcs, s->stop_level,
-                             convert_with_tables, &context);
+                             s->uncertainty_db, convert_with_tables, &context);
     }
     const stored_table_t* merge_into = stored_state == 0 ? &stored : nullptr;
     return write_table(merge_into, s->results, s->mcs, path) ? sweep_outcome::written
@@ -315,8 +342,12 @@ int finish_sweep(sweep_outcome outcome, int levels_set, const char* path) {
     return -1;
 }
 
-// The start of every sweep: the frequency set and waited for, the band.
+// The start of every sweep: the band's conversion table checked before
+// anything is set, the frequency set and waited for, the band.
 bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
+    sweep_band_t band;
+    if (sweep_band(frequency, &band) && !conversion_table_fit_to_raise_power(band.key))
+        return false;
     // The calibration driver has set this frequency and waited already; a
     // sweep sets it and waits for it again all the same, so that it never
     // measures a frequency it did not set itself.
@@ -339,6 +370,7 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
         return false;
     }
+    s->uncertainty_db = reading_uncertainty_db(s->band.key);
     return true;
 }
 

@@ -274,9 +274,10 @@ bool plan_target_columns(const char* path, merge_plan_t* plan) {
 }
 
 // One stored line with the sweep's cells for its level (`r`, nullptr when
-// the sweep has none): appended, or put in place of the old ones.
-bool merge_row(const std::string& row, const level_result_t* r, const merge_plan_t& plan,
-               std::string* text) {
+// the sweep has none; `withheld` when its cells must be "-1" all the same):
+// appended, or put in place of the old ones.
+bool merge_row(const std::string& row, const level_result_t* r, bool withheld,
+               const merge_plan_t& plan, std::string* text) {
     std::string mv_cell, mw_cell;
     if (!plan.update) {
         if (r) {
@@ -302,7 +303,8 @@ bool merge_row(const std::string& row, const level_result_t* r, const merge_plan
         if (static_cast<size_t>(plan.mw_pos) < count) fields[plan.mw_pos] = mw_cell;
     } else {
         for (int pos : {plan.mv_pos, plan.mw_pos}) {
-            if (static_cast<size_t>(pos) < count && (fields[pos].empty() || fields[pos] == "NA")) {
+            if (static_cast<size_t>(pos) < count &&
+                (withheld || fields[pos].empty() || fields[pos] == "NA")) {
                 fields[pos] = "-1";
             }
         }
@@ -319,7 +321,8 @@ void add_missing_levels(const sweep_results_t& results, const merge_plan_t& plan
         if (plan.present[level]) continue;
         std::vector<std::string> fields(plan.header_fields.size());
         fields[0] = std::to_string(level);
-        level_cells(results.level[level], "NA", &mv_cell, &mw_cell);
+        level_cells(results.level[level], results.withheld[level] ? "-1" : "NA", &mv_cell,
+                    &mw_cell);
         fields[plan.mv_pos] = mv_cell;
         fields[plan.mw_pos] = mw_cell;
         *text += join_fields(fields) + "\n";
@@ -359,8 +362,11 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
     }
     std::string text = plan.header + "\n";
     for (size_t i = 0; i < stored.rows.size(); ++i) {
-        const level_result_t* r = result_of(results, plan.row_levels[i]);
-        if (!merge_row(stored.rows[i], r, plan, &text)) return -1;
+        const long level = plan.row_levels[i];
+        const level_result_t* r = result_of(results, level);
+        const bool withheld =
+            level >= 1 && level <= CALIBRATION_TABLE_LEVELS && results.withheld[level];
+        if (!merge_row(stored.rows[i], r, withheld, plan, &text)) return -1;
     }
     add_missing_levels(results, plan, &text);
     if (!lines_fit_buffer(text, path)) return -1;

@@ -26,6 +26,11 @@ typedef struct level_result_t {
 // Indexed by power level; index 0 is never set.
 typedef struct sweep_results_t {
     level_result_t level[CALIBRATION_TABLE_LEVELS + 1];
+    // Levels without a result whose cells become "-1" whatever a stored
+    // table held there: above a power stop, or an estimate within the
+    // reading's uncertainty of the power limit. An old value there would
+    // let the transmitter pick a level that this sweep found unsafe.
+    bool withheld[CALIBRATION_TABLE_LEVELS + 1];
 } sweep_results_t;
 
 // A stored table as read: the header line with its line end (if it had one)
@@ -57,6 +62,9 @@ int parse_stored_table(const std::string& text, const char* path, stored_table_t
 std::string new_table_text(const sweep_results_t& results, int mcs);
 
 // The stored table merged with the sweep's results for `mcs`, in `*merged`.
+// The sweep's cells replace the stored ones of its MCS where it has a
+// result or withheld the level; elsewhere they stay (an "NA" or empty one
+// becomes "-1").
 // 0 on success; -1 after one message when the merge cannot produce a table
 // whose header and lines agree (nothing is written by this function).
 int merge_table_text(const stored_table_t& stored, const sweep_results_t& results, int mcs,

@@ -45,10 +45,13 @@ struct table_file_t {
     size_t start;
     size_t end;
     bool at_end;
+    int next_line_number;  // the file line the next piece starts on
+    int line_number;       // the file line of the piece last read
     char buffer[4096];
 };
 
 bool next_line(table_file_t* file, char (&line)[LINE_BYTES]) {
+    file->line_number = file->next_line_number;
     size_t n = 0;
     while (n < LINE_BYTES - 1) {
         if (file->start == file->end) {
@@ -67,8 +70,10 @@ bool next_line(table_file_t* file, char (&line)[LINE_BYTES]) {
         }
         const char c = file->buffer[file->start++];
         line[n++] = c;
-        if (c == '\n')
+        if (c == '\n') {
+            ++file->next_line_number;
             break;
+        }
     }
     line[n] = '\0';
     return n > 0;
@@ -78,6 +83,7 @@ bool next_line(table_file_t* file, char (&line)[LINE_BYTES]) {
 bool open_table(table_file_t* file, const char* path, char (&line)[LINE_BYTES]) {
     file->start = file->end = 0;
     file->at_end = false;
+    file->next_line_number = 1;
     file->fd = open(path, O_RDONLY | O_CLOEXEC);
     if (file->fd < 0) {
         perror("Error opening csv dbm conversion file");
@@ -142,6 +148,7 @@ int load_csv_cache(csv_cache_t* cache, const char* path) {
         char* field = strtok_r(line, ",", &state);
         if (!field)
             continue;
+        cache->line[cache->row_count] = file.line_number;
         double* row = cache->data[cache->row_count];
         row[0] = std::strtod(field, nullptr);
         for (int column = 1; column < CSV_CACHE_COLUMNS; ++column) {
@@ -188,6 +195,17 @@ int load_band_cache(csv_cache_t* cache, const char* band) {
 
 }  // namespace
 
+void conversion_table_file(const char* band, char (&path)[256]) {
+    table_path(path, printable(band));
+}
+
+const csv_cache_t* loaded_conversion_table(const char* band) {
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    if (!cache || load_band_cache(cache, band) != 0)
+        return nullptr;
+    return cache;
+}
+
 int conversion_table_top_mv(const char* band, double* top_mv) {
     csv_cache_t* cache = get_csv_cache_for_freq(band);
     if (!cache || load_band_cache(cache, band) != 0 || cache->row_count == 0)
@@ -208,14 +226,17 @@ int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* b
     }
     if (load_band_cache(cache, band) != 0)
         return -1;
-    nearest_search_t search = start_search(mv);
-    const int rows = cache->row_count;
-    for (int r = 0; r < rows; ++r) {
-        consider_row(&search, cache->data[r][0], cache->data[r][mcs + 1]);
-    }
-    *dbm_out = search.best_value;
+    *dbm_out = lookup_in_table(*cache, mcs, mv);
     *mv_out = mv;
     return 0;
+}
+
+double lookup_in_table(const csv_cache_t& table, int mcs, double mv) {
+    nearest_search_t search = start_search(mv);
+    for (int r = 0; r < table.row_count; ++r) {
+        consider_row(&search, table.data[r][0], table.data[r][mcs + 1]);
+    }
+    return search.best_value;
 }
 
 int read_csv_data(double* mv_out, double* dbm_out, int mcs, const char* band, double mv) {

@@ -10,6 +10,7 @@ typedef struct csv_cache_t {
     double data[CSV_CACHE_MAX_ROWS][CSV_CACHE_COLUMNS];
     int row_count;
     bool is_loaded;
+    int line[CSV_CACHE_MAX_ROWS];  // the file line (from 1, the header) each row came from
 } csv_cache_t;
 
 typedef struct csv_cache_manager_t {
@@ -24,6 +25,14 @@ int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* b
 int load_csv_cache(csv_cache_t* cache, const char* path);
 csv_cache_t* get_csv_cache_for_freq(const char* band);
 void init_csv_cache_manager(void);
+// The cached lookup's rule (nearest key, the rounded mean in the middle of
+// an interval) on a loaded table; 0 dBm for a table without rows.
+double lookup_in_table(const csv_cache_t& table, int mcs, double mv);
+// "/data/quillon/vtx/<token>_mv_to_dbm.csv" for a band key.
+void conversion_table_file(const char* band, char (&path)[256]);
+// The band's cached table, loaded if need be; nullptr for an unknown key or
+// after the failed load's message.
+const csv_cache_t* loaded_conversion_table(const char* band);
 // The key of the last row of a band's cached table (loaded if need be): the
 // highest voltage the table can convert. -1 when the table cannot be
 // loaded (after the load's message) or holds no rows.

@@ -247,9 +247,9 @@ std::string_view table_for(const char* band_token) {
     return {};
 }
 
-}  // namespace
-
-double default_cal_get_mv(const char* band_token, int mcs, int power_level) {
+// The built-in cell of the band token, MCS and power level in the column
+// "MCS<k><unit>"; -1 when there is none.
+double default_cal_cell(const char* band_token, int mcs, int power_level, const char* unit) {
     if (power_level < 1 || power_level > 63 || band_token == nullptr) return -1;
     std::string_view table = table_for(band_token);
     if (table.empty()) return -1;
@@ -258,7 +258,7 @@ double default_cal_get_mv(const char* band_token, int mcs, int power_level) {
     if (mcs == 2) column_mcs = 1;
     if (mcs >= 4 && mcs <= 7) column_mcs = 3;
     char column_name[32];
-    std::snprintf(column_name, sizeof column_name, "MCS%d_mV", column_mcs);
+    std::snprintf(column_name, sizeof column_name, "MCS%d%s", column_mcs, unit);
 
     size_t pos = 0;
     std::string_view header;
@@ -283,4 +283,14 @@ double default_cal_get_mv(const char* band_token, int mcs, int power_level) {
         return std::strtod(cell.text, nullptr);
     }
     return -1;
+}
+
+}  // namespace
+
+double default_cal_get_mv(const char* band_token, int mcs, int power_level) {
+    return default_cal_cell(band_token, mcs, power_level, "_mV");
+}
+
+double default_cal_get_mw(const char* band_token, int mcs, int power_level) {
+    return default_cal_cell(band_token, mcs, power_level, "_mW");
 }

@@ -72,7 +72,8 @@ double offset_at_level(const anchor_offset_t* offsets, int count, int level) {
 }
 
 void estimate_fast_levels(sweep_results_t* results, const char* band_token, int mcs,
-                          int stop_level, mv_to_dbm_fn convert, void* context) {
+                          int stop_level, double uncertainty_db, mv_to_dbm_fn convert,
+                          void* context) {
     std::printf("Generating estimated fast calibration rows from measured anchors...\n");
     if (stop_level > 0) {
         std::printf(
@@ -103,6 +104,14 @@ void estimate_fast_levels(sweep_results_t* results, const char* band_token, int 
                 "Warning: Failed to convert estimated mV to dBm for power level %d, leaving "
                 "row uncalibrated\n",
                 level);
+            continue;
+        }
+        if (reading_power_verdict(dbm, uncertainty_db) != POWER_WITHIN_LIMIT) {
+            std::printf(
+                "Warning: Estimated dBm (%.2f) plus the detector's uncertainty (%.2f dB) exceeds "
+                "the safety threshold of 31.5 dBm at power level %d, leaving row uncalibrated\n",
+                dbm, uncertainty_db, level);
+            results->withheld[level] = true;
             continue;
         }
         r.valid = true;

@@ -44,6 +44,9 @@ double offset_at_level(const anchor_offset_t* offsets, int count, int level);
 
 // Fills every level 1..60 without a result that is not an anchor (and not
 // above `stop_level` when a stop occurred) with an estimate, printing the
-// estimation's progress and per-level warnings.
+// estimation's progress and per-level warnings. An estimate whose dBm plus
+// `uncertainty_db` is above the power limit is not written: the level is
+// withheld, as no reading vouches for it.
 void estimate_fast_levels(sweep_results_t* results, const char* band_token, int mcs,
-                          int stop_level, mv_to_dbm_fn convert, void* context);
+                          int stop_level, double uncertainty_db, mv_to_dbm_fn convert,
+                          void* context);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "calibration_sweep.h"
+#include "conversion_table_check.h"
 #include "conversion_tables.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
@@ -57,6 +58,14 @@ field_check_result_t check_against_table(int fd, int frequency, int mcs, double 
     if (!calibration_table_path(frequency, path) || !sweep_band(frequency, &band)) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
         return FIELD_CHECK_MISMATCH;
+    }
+    // The check raises the power as a sweep does; with a conversion table
+    // that fails its check it cannot tell anything.
+    if (!conversion_table_fit_to_raise_power(band.key)) {
+        std::printf("Field check %d MHz MCS %d: could not check, the %s GHz conversion table "
+                    "failed its check\n",
+                    frequency, mcs, band.key);
+        return FIELD_CHECK_NO_TABLE;
     }
     table_dbm_t table;
     switch (read_table_column(path, mcs, &table)) {

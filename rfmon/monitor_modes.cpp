@@ -77,6 +77,10 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
     // Before the first record the index is a starting value, not the transmitter's.
     if (g_telemetry_received.load(std::memory_order_acquire))
         watch_drift(&watch->drift, frequency, mcs, power_idx, *record, settings.verify_tolerance_db);
+    if (adjust_power && !search_may_raise_power(static_cast<double>(frequency))) {
+        adjust_power = false;
+        watch->search_refused = true;
+    }
     if (adjust_power) {
         // The search's own readings must not disturb the monitoring record.
         sensor_data_t scratch = *record;
@@ -115,6 +119,12 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
             std::fprintf(stderr, "Error: Failed to write to standard output%s%s%s; monitoring stopped\n",
                          *why ? " (" : "", why, *why ? ")" : "");
             pipe_client_close_all();
+            close(fd);
+            return 1;
+        }
+        if (watch.search_refused) {
+            // The search never raised the power: its run ends as it should.
+            end_transmitter_run();
             close(fd);
             return 1;
         }

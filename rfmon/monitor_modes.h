@@ -7,8 +7,9 @@
 #include "sensor_data.h"
 
 // Endless monitoring cycles after the initial power 1 that a pending search
-// starts from. Returns only when that power command cannot be run (the bus
-// device is then closed); the result is the exit status.
+// starts from. Returns only when that power command cannot be run, or when
+// the search was refused (the bus device is then closed); the result is the
+// exit status.
 int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings);
 
 // What monitoring compares from one cycle to the next: whether each channel
@@ -17,6 +18,7 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
 typedef struct cycle_watch_t {
     bool over_range[2];
     drift_watch_t drift;
+    bool search_refused;  // the search set nothing: its conversion table failed its check
 } cycle_watch_t;
 
 // One cycle with its pause: the telemetry snapshot, one reading and its

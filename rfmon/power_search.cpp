@@ -2,10 +2,17 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
+#include <orvi/brannic_json.h>
+#include <orvi/config_helpers.h>
+#include <orvi/regulatory_domain.h>
+#include <orvi/vtx_constants.h>
+#include "conversion_table_check.h"
 #include "frequency_bands.h"
 #include "interruption.h"
+#include "reading_uncertainty.h"
 #include "sensor_processing.h"
 #include "sleeping.h"
 #include "tool_runner.h"
@@ -141,11 +148,36 @@ namespace {
 struct search_state_t {
     double target;
     double band;
+    double uncertainty_db;  // of a reading in the band
+    // The highest reading a level may give to be kept: the power limit's
+    // guard, or lower under the FCC cap.
+    double cap_reading_dbm;
+    bool fcc_capped;
     int best;
     double best_difference;
     bool* adjust_power;  // the caller's flags, cleared and set when the search ends
     int* current_power;
 };
+
+// A level whose output may lie above the power limit, or above the FCC cap,
+// within the reading's uncertainty: never kept, always too high.
+bool beyond_cap(int level, double result, const search_state_t& s) {
+    if (reading_power_verdict(result, s.uncertainty_db) != POWER_WITHIN_LIMIT) {
+        std::printf(
+            "Power level %d reads %.2f dBm: with the detector's uncertainty (%.2f dB) it may be "
+            "above the safety threshold of 31.5 dBm, counted as too high\n",
+            level, result, s.uncertainty_db);
+        return true;
+    }
+    if (s.fcc_capped && !(result <= s.cap_reading_dbm)) {
+        std::printf(
+            "Power level %d reads %.2f dBm: with the detector's uncertainty (%.2f dB) it may be "
+            "above the FCC cap of %d mW, counted as too high\n",
+            level, result, s.uncertainty_db, FCC_CAP_MW);
+        return true;
+    }
+    return false;
+}
 
 // One step of the search: measure, report, keep the best so far, and judge.
 enum class probe_outcome { keep_going, within_tolerance, zero_reading, no_value };
@@ -166,6 +198,10 @@ probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int 
         // Its output is unknown above the table: never kept, always too high.
         std::printf("Power level %d reads above the conversion table's range, counted as too high\n",
                     level);
+        *measured = INFINITY;
+        return probe_outcome::keep_going;
+    }
+    if (beyond_cap(level, result, *s)) {
         *measured = INFINITY;
         return probe_outcome::keep_going;
     }
@@ -249,6 +285,40 @@ double search_target(double desired_dbm) {
     return target;
 }
 
+// The transmitter's regulatory mode, from its configuration file; no
+// limits when the file or the key is missing.
+RegulatoryDomain configured_regulatory_domain() {
+    cJSON* config = open_json(VTX_CONFIG_PATH, false);
+    if (config == nullptr) return REGULATORY_DOMAIN_NONE;
+    char mode[16];
+    json_fetch_string_with_default(config, "regulatory_mode", mode, sizeof mode, "off");
+    cJSON_Delete(config);
+    return std::strcmp(mode, "fcc") == 0 ? REGULATORY_DOMAIN_FCC : REGULATORY_DOMAIN_NONE;
+}
+
+// Under FCC rules in the capped range, a target whose reading plus the
+// uncertainty could exceed the cap is lowered, on the 0.25 dB grid, to one
+// that cannot, with one line; every kept level must stay under the cap too.
+void apply_fcc_cap(int frequency, search_state_t* s) {
+    if (!in_fcc_cap_band(frequency) || configured_regulatory_domain() != REGULATORY_DOMAIN_FCC)
+        return;
+    s->fcc_capped = true;
+    s->cap_reading_dbm = fcc_cap_reading_dbm(s->uncertainty_db);
+    const double capped = std::floor(s->cap_reading_dbm * 4.0) / 4.0;
+    if (s->target <= capped) return;
+    std::printf(
+        "Limiting the request at %d MHz to %.2f dBm under FCC rules: its reading plus the "
+        "detector's uncertainty (%.2f dB) stays at or below %d mW\n",
+        frequency, capped, s->uncertainty_db, FCC_CAP_MW);
+    s->target = capped;
+}
+
+// The conversion-table key of a search band.
+const char* search_band_key(double band) {
+    if (band == 2.4) return "2.4";
+    return band == 5.1 ? "5.1" : "5.8";
+}
+
 // The halving phase: true when the search ended at a level. Otherwise
 // [*low, *high] is what is left for the linear phase: at most two levels,
 // or none when the range is exhausted.
@@ -280,7 +350,16 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
         *adjust_power = false;
         return;
     }
-    const double target = search_target(desired_dbm);
+    // Nothing is set with a conversion table that could hide the limit.
+    const char* key = search_band_key(band);
+    if (!search_may_raise_power(frequency)) {
+        *adjust_power = false;
+        return;
+    }
+    search_state_t s{search_target(desired_dbm), band, reading_uncertainty_db(key), INFINITY,
+                     false, -1, INFINITY, adjust_power, current_power};
+    apply_fcc_cap(static_cast<int>(frequency), &s);
+    const double target = s.target;
     std::printf(
         "Searching for optimal power level (range: %d-%d) to achieve %.2f dBm at %.1f "
         "GHz...\n",
@@ -288,7 +367,6 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
     std::puts("Starting binary search for power level...");
     std::printf("Target dBm: %.1f\n", target);
 
-    search_state_t s{target, band, -1, INFINITY, adjust_power, current_power};
     int low = POWER_LEVEL_MIN;
     int high = POWER_LEVEL_MAX;
     if (search_by_halving(fd, record, &s, &low, &high))
@@ -306,4 +384,10 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
         return;
     }
     finish_search(s.best, s);
+}
+
+bool search_may_raise_power(double frequency) {
+    const double band = search_band(frequency);
+    // A frequency in no band is refused by the search itself.
+    return band == 0.0 || conversion_table_fit_to_raise_power(search_band_key(band));
 }

@@ -20,6 +20,15 @@ bool is_valid_power_level(int level);
 // channel 1); -1.0 on failure.
 double apply_power_and_read_dbm(int fd, int level, sensor_data_t* record, double band);
 // Searches the index for `desired_dbm` at `frequency` (MHz) and sets it,
-// storing it in *current_power; always clears *adjust_power.
+// storing it in *current_power; always clears *adjust_power. It never keeps
+// or settles on a level whose reading plus the band's uncertainty is above
+// the power limit; under FCC rules ("regulatory_mode" "fcc" in the
+// transmitter's configuration) at 5180-5320 MHz, nor above 200 mW, and a
+// request the cap cannot allow within the uncertainty is lowered. Nothing is
+// set when the band's conversion table fails its check
+// (search_may_raise_power).
 void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_power,
              double desired_dbm, double frequency);
+// Whether the search at `frequency` may set any power level: its band's
+// conversion table passes its check (false after the error line).
+bool search_may_raise_power(double frequency);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "conversion_table_check.h"
 #include "conversion_tables.h"
 #include "detector_device.h"
 #include "frequency_bands.h"
@@ -119,7 +120,8 @@ bool sample_peaks(int fd, sensor_data_t* record, int samples, double pause_s) {
 }
 
 // Both peaks to dBm: channel 0 through "2.4", channel 1 through the
-// frequency's band.
+// frequency's band. A table that fails its check is told once; what raises
+// the power refuses it before any reading.
 bool convert_peaks(sensor_data_t* record, int mcs, int frequency) {
     double mv = 0.0;
     double ch0_dbm = 0.0;
@@ -137,6 +139,8 @@ bool convert_peaks(sensor_data_t* record, int mcs, int frequency) {
         std::puts("Failed to read CSV data for channel 1");
         return false;
     }
+    note_conversion_table_fault("2.4");
+    note_conversion_table_fault(ch1_band);
     record->ch0_dbm = ch0_dbm;
     record->ch1_dbm = ch1_dbm;
     record->ch0_over_range = over_table_range("2.4", record->ch0_mv);

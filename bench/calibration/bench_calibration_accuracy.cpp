@@ -3,7 +3,13 @@
 // RF model") and each anchor frequency with MCS 0 and 3, it runs the
 // monitor's full sweep and fast sweep in virtual time, takes monitoring
 // readings, and compares the results with each other and with the truth the
-// board logged. It prints one table per band.
+// board logged (a full sweep against its own log; a fast sweep against its
+// own log at its anchors and the board's truth just after it elsewhere). It
+// prints one table per band, then what the 31.5 dBm stop and its guard did:
+// levels written below a stop whose truth is above 31.5 dBm (the goal is
+// none), the stop levels' truth (a stop is found by the sweep's own rule, so
+// a stop at level 60 counts), and the levels left without a value whose
+// truth is 31.0 dBm or less (what the guard costs).
 //
 //   bench_calibration_accuracy [UNITS] [--jobs N] [--first N]
 //
@@ -28,7 +34,9 @@
 #include <vector>
 
 #include "calibration_sweep.h"
+#include "reading_uncertainty.h"
 #include "rf_model.h"
+#include "safety_limits.h"
 #include "sensor_data.h"
 #include "sensor_processing.h"
 
@@ -68,8 +76,12 @@ std::map<int, double> take_truth(const std::string& log, int frequency) {
     return mean;
 }
 
-// The mW column of `mcs` in a calibration table, as dBm per level; the table is removed.
-std::map<int, double> take_table(int frequency, int mcs) {
+// The mW column of `mcs` in a calibration table, as dBm per level, and in
+// *stop its power stop, found by the sweep's own rule (0: none; a stop at
+// level 60 looks like no stop but for its output); the table is removed.
+std::map<int, double> take_table(int frequency, int mcs, int* stop) {
+    const char* key = frequency < 4000 ? "2.4" : frequency / 100 < 56 ? "5.1" : "5.8";
+    *stop = 0;
     const std::string path = std::string("/data/quillon/vtx/calibrated_") + token_of(frequency) + ".csv";
     std::map<int, double> dbm;
     std::ifstream in(path);
@@ -86,7 +98,11 @@ std::map<int, double> take_table(int frequency, int mcs) {
         for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
         if (static_cast<int>(cells.size()) <= column) continue;
         const double mw = std::strtod(cells[column].c_str(), nullptr);
-        if (mw > 0) dbm[std::atoi(cells[0].c_str())] = 10 * std::log10(mw);
+        if (mw <= 0) continue;
+        const int level = std::atoi(cells[0].c_str());
+        dbm[level] = 10 * std::log10(mw);
+        if (!*stop && stored_power_verdict(mw, reading_uncertainty_db(key)) != POWER_WITHIN_LIMIT)
+            *stop = level;
     }
     std::remove(path.c_str());
     return dbm;
@@ -137,18 +153,26 @@ int run_unit(int unit, const std::string& out_path, const std::string& truth_log
             run_tool("orvi-configure-vtx -F " + std::to_string(frequency) + " -m " + std::to_string(mcs));
             take_truth(truth_log, frequency);
             const int full_status = perform_calibration(bus, frequency, mcs);
-            const auto full = take_table(frequency, mcs);
+            int full_stop = 0, fast_stop = 0;
+            const auto full = take_table(frequency, mcs, &full_stop);
             const auto truth = with_unreached_levels(take_truth(truth_log, frequency), frequency, mcs);
             cool_down();
             const int fast_status = perform_fast_calibration(bus, frequency, mcs);
-            const auto fast = take_table(frequency, mcs);
-            take_truth(truth_log, frequency);
+            const auto fast = take_table(frequency, mcs, &fast_stop);
+            // The fast sweep's own truth: its anchors as measured, the other
+            // levels as the board would put them out now, just after it.
+            const auto fast_truth =
+                with_unreached_levels(take_truth(truth_log, frequency), frequency, mcs);
             std::fprintf(out, "status %d %d %d %d\n", frequency, mcs, full_status, fast_status);
+            std::fprintf(out, "stop %d %d %d %d\n", frequency, mcs, full_stop, fast_stop);
+            auto value = [](const std::map<int, double>& m, int level) {
+                const auto it = m.find(level);
+                return it == m.end() ? NAN : it->second;
+            };
             for (int level = 1; level <= 60; ++level) {
-                auto f = full.find(level), e = fast.find(level), t = truth.find(level);
-                std::fprintf(out, "sweep %d %d %d %.4f %.4f %.4f\n", frequency, mcs, level,
-                             f == full.end() ? NAN : f->second, e == fast.end() ? NAN : e->second,
-                             t == truth.end() ? NAN : t->second);
+                std::fprintf(out, "sweep %d %d %d %.4f %.4f %.4f %.4f\n", frequency, mcs, level,
+                             value(full, level), value(fast, level), value(truth, level),
+                             value(fast_truth, level));
             }
             // Monitoring readings as the monitor takes them, every tenth index.
             for (int level = 10; level <= 60; level += 10) {
@@ -184,38 +208,46 @@ struct Error {
     double mean() const { return count ? sum / count : NAN; }
 };
 
-// What the 31.5 dBm stop did to one sweep kind over all units.
+// What the 31.5 dBm stop and its guard did to one sweep kind over all units.
 struct Limit {
     int written_above = 0;   // levels below the stop written while their truth is above 31.5 dBm
+    int units_above = 0;     // units with such a level
     int stop_above = 0;      // stop levels whose truth is above 31.5 dBm
     int stop_below = 0;      // stop levels whose truth is 31.5 dBm or below
-    int lost_low = 0;        // levels above a stop whose truth is 31.0 dBm or below
+    int lost_low = 0;        // levels without a value ("-1" or above a stop), truth 31.0 dBm or less
     double worst_written = -INFINITY;  // highest truth of a level written below the stop
-    // `dbm` and `truth` per level 1..60 (NaN: not written / unknown).
-    void add(const double* dbm, const double* truth) {
-        int top = 0;
-        for (int level = 1; level <= 60; ++level)
-            if (!std::isnan(dbm[level])) top = level;
-        const int stop = top < 60 ? top : 0;
+    int worst_unit = 0, worst_level = 0;
+    double worst_stop = -INFINITY;     // highest truth of a stop level
+    // `dbm` and `truth` per level 1..60 (NaN: not written / unknown) of
+    // `unit`, whose power stop was at `stop` (0: none).
+    void add(int unit, int stop, const double* dbm, const double* truth) {
+        bool above = false;
         for (int level = 1; level <= 60; ++level) {
             const double t = truth[level];
             if (std::isnan(t)) continue;
-            if (stop && level > stop && t <= 31.0) ++lost_low;
-            if (std::isnan(dbm[level])) continue;
+            if (std::isnan(dbm[level])) {
+                lost_low += t <= 31.0;
+                continue;
+            }
             if (level == stop) {
                 (t > 31.5 ? stop_above : stop_below)++;
+                worst_stop = std::max(worst_stop, t);
             } else {
                 written_above += t > 31.5;
-                worst_written = std::max(worst_written, t);
+                above = above || t > 31.5;
+                if (t > worst_written) worst_written = t, worst_unit = unit, worst_level = level;
             }
         }
+        units_above += above;
     }
 };
 
 struct Combo {  // one band and MCS over all units
     Error fast_full, full_truth, fast_truth, monitor_truth;
     Limit full_limit, fast_limit;
-    std::map<int, std::array<double, 3 * 61>> sweeps;  // unit -> full, fast, truth per level
+    // unit -> full, fast, the full sweep's truth, the fast sweep's truth per level
+    std::map<int, std::array<double, 4 * 61>> sweeps;
+    std::map<int, std::pair<int, int>> stops;  // unit -> the power stops of full and fast
     Error by_range[6];                    // fast vs full over the ranges between anchors
     std::map<int, double> unit_largest;   // unit -> largest |fast - full|
     int stopped_units = 0, failed_sweeps = 0;
@@ -236,21 +268,24 @@ bool read_results(const std::string& path, int unit, std::map<std::pair<int, int
     for (std::string line; std::getline(in, line);) {
         char kind[16];
         int f = 0, m = 0, a = 0, b = 0;
-        double x = 0, y = 0, z = 0;
+        double x = 0, y = 0, z = 0, w = 0;
         if (std::sscanf(line.c_str(), "status %d %d %d %d", &f, &m, &a, &b) == 4) {
             (*combos)[{f, m}].failed_sweeps += (a != 0) + (b != 0);
-        } else if (std::sscanf(line.c_str(), "%15s %d %d %d %lf %lf %lf", kind, &f, &m, &a, &x, &y,
-                               &z) >= 6) {
+        } else if (std::sscanf(line.c_str(), "stop %d %d %d %d", &f, &m, &a, &b) == 4) {
+            (*combos)[{f, m}].stops[unit] = {a, b};
+        } else if (std::sscanf(line.c_str(), "%15s %d %d %d %lf %lf %lf %lf", kind, &f, &m, &a, &x,
+                               &y, &z, &w) >= 6) {
             Combo& c = (*combos)[{f, m}];
             if (std::strcmp(kind, "sweep") == 0) {
                 const int level = a;
                 if (std::isnan(x) && level == 60) ++c.stopped_units;
                 c.fast_full.add(y - x, unit, level);
                 c.full_truth.add(x - z, unit, level);
-                c.fast_truth.add(y - z, unit, level);
+                c.fast_truth.add(y - w, unit, level);
                 auto& sweep = c.sweeps.try_emplace(unit).first->second;
                 if (level == 1) sweep.fill(NAN);
                 sweep[level] = x, sweep[61 + level] = y, sweep[122 + level] = z;
+                sweep[183 + level] = w;
                 if (!std::isnan(x - y)) {
                     double& worst = c.unit_largest[unit];
                     worst = std::max(worst, std::fabs(y - x));
@@ -304,20 +339,26 @@ void print_drivers(const Combo& c, int band, int mcs) {
 }
 
 void print_limits(std::map<std::pair<int, int>, Combo>& combos) {
-    std::printf("\nthe 31.5 dBm stop against the truth, per sweep kind (full / fast), all units:\n"
-                "  band MCS | written below the stop, truth > 31.5 | highest truth written below "
-                "the stop | stop level truth > 31.5 / <= 31.5 | levels lost above a stop, truth <= 31.0\n");
+    std::printf("\nthe 31.5 dBm stop and its guard against the truth, per sweep kind (full / fast), "
+                "all units:\n"
+                "  band MCS | written below the stop, truth > 31.5 (units) | highest truth written "
+                "below the stop (unit:level) | stop level truth > 31.5 / <= 31.5 (highest) | levels "
+                "without a value, truth <= 31.0\n");
     for (auto& [key, c] : combos) {
         for (const auto& [unit, sweep] : c.sweeps) {
-            c.full_limit.add(&sweep[0], &sweep[122]);
-            c.fast_limit.add(&sweep[61], &sweep[122]);
+            const auto [full_stop, fast_stop] = c.stops[unit];
+            c.full_limit.add(unit, full_stop, &sweep[0], &sweep[122]);
+            c.fast_limit.add(unit, fast_stop, &sweep[61], &sweep[183]);
         }
         const Limit& f = c.full_limit;
         const Limit& e = c.fast_limit;
-        std::printf("  %s %3d | %4d / %-4d (goal 0) | %6.2f / %-6.2f | %3d %3d / %3d %3d | %4d / %d\n",
-                    token_of(key.first), key.second, f.written_above, e.written_above,
-                    f.worst_written, e.worst_written, f.stop_above, f.stop_below, e.stop_above,
-                    e.stop_below, f.lost_low, e.lost_low);
+        std::printf("  %s %3d | %4d (%d) / %-4d (%d) (goal 0) | %6.2f (%d:%d) / %-6.2f (%d:%d) | "
+                    "%3d %3d (%.2f) / %3d %3d (%.2f) | %4d / %d\n",
+                    token_of(key.first), key.second, f.written_above, f.units_above,
+                    e.written_above, e.units_above, f.worst_written, f.worst_unit, f.worst_level,
+                    e.worst_written, e.worst_unit, e.worst_level, f.stop_above,
+                    f.stop_below, f.worst_stop, e.stop_above, e.stop_below, e.worst_stop,
+                    f.lost_low, e.lost_low);
     }
 }
 

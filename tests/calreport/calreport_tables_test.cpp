@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,7 +122,7 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
                          "\n"
                          "calibrated_5_8.csv: 5.8 GHz band, modified 2024-03-01 12:00:00 +0000\n"
                          "  1 line left out (messages on standard error)  << defect\n"
-                         "  MCS 0: 58 levels measured, 10.00 to 30.50 dBm (10.00 to 1122.02 mW)\n"
+                         "  MCS 0: 58 levels in the table, 10.00 to 30.50 dBm (10.00 to 1122.02 mW)\n"
                          "    stop:     none\n"
                          "    missing:  15, 25 (no value)  << defect\n"
                          "    knee:     level 40 (29.50 dBm)\n"
@@ -143,11 +144,13 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     char* compact = cJSON_PrintUnformatted(root);
     EXPECT_EQ(std::string(compact),
               "{\"status\":\"defects\",\"tables\":[{\"file\":\"" + dir_ +
-                  "/calibrated_5_8.csv\",\"band\":\"5_8\",\"mcs\":[{\"mcs\":0,\"levels_measured\":58,"
-                  "\"min_dbm\":10,\"max_dbm\":30.5,\"knee_level\":40,\"stop_level\":null,\"stop_reason\":null,"
-                  "\"drops\":[{\"level\":50,\"db\":1.45}],\"requests\":[{\"mw\":25,\"index\":9,\"measured_mw\":25.12},"
-                  "{\"mw\":100,\"index\":21,\"measured_mw\":100},{\"mw\":200,\"index\":27,\"measured_mw\":199.53},"
-                  "{\"mw\":400,\"index\":33,\"measured_mw\":398.11},{\"mw\":800,\"index\":39,\"measured_mw\":794.33}]}]}]}");
+                  "/calibrated_5_8.csv\",\"band\":\"5_8\",\"conversion_table\":null,\"mcs\":[{\"mcs\":0,"
+                  "\"levels_in_table\":58,\"min_dbm\":10,\"max_dbm\":30.5,\"knee_level\":40,\"stop_level\":null,"
+                  "\"stop_reason\":null,\"held_back_levels\":[],\"above_stop_levels\":[],\"impossible_levels\":[],"
+                  "\"drops\":[{\"level\":50,\"db\":1.45}],\"requests\":[{\"mw\":25,\"index\":9,\"measured_mw\":25.12,"
+                  "\"most_mw\":null},{\"mw\":100,\"index\":21,\"measured_mw\":100,\"most_mw\":null},{\"mw\":200,"
+                  "\"index\":27,\"measured_mw\":199.53,\"most_mw\":null},{\"mw\":400,\"index\":33,\"measured_mw\":398.11,"
+                  "\"most_mw\":null},{\"mw\":800,\"index\":39,\"measured_mw\":794.33,\"most_mw\":null}]}]}]}");
     cJSON_free(compact);
     cJSON_Delete(root);
 
@@ -159,11 +162,12 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     ProcessResult query = calreport({"--dir", dir_, "--mw", "500", "--mcs", "0", "--frequency", "5200", "--fcc"});
     EXPECT_EQ(query.exit_code, 0);
     EXPECT_EQ(query.out,
-              "power index 27, measured 199.53 mW (23.00 dBm) for a request of 200 mW (capped from 500 mW under FCC "
-              "rules)\n");
+              "power index 27, measured 199.53 mW (23.00 dBm), at most 236.05 mW within the detector's uncertainty "
+              "for a request of 200 mW (capped from 500 mW under FCC rules)\n");
     query = calreport({"--dir", dir_, "--mw", "500", "--mcs", "0", "--frequency", "5200", "--json"});
     EXPECT_EQ(query.exit_code, 0);
-    EXPECT_EQ(query.out, "{\n\t\"index\":\t35,\n\t\"request_mw\":\t500,\n\t\"measured_mw\":\t501.19\n}\n");
+    EXPECT_EQ(query.out,
+              "{\n\t\"index\":\t35,\n\t\"request_mw\":\t500,\n\t\"measured_mw\":\t501.19,\n\t\"most_mw\":\tnull\n}\n");
     // 5 mW maps to level 1, 3.01 dB above the request: a defect.
     query = calreport({"--dir", dir_, "--mw", "5", "--mcs", "0", "--frequency", "5805"});
     EXPECT_EQ(query.exit_code, 1);
@@ -196,10 +200,10 @@ TEST_F(CalreportTables, TemperatureStopAndMergeCells) {
     EXPECT_EQ(r.err, "");
     const std::string mcs3 = r.out.substr(r.out.find("  MCS 3: "));
     EXPECT_EQ(mcs3.substr(0, mcs3.find("    knee:")),
-              "  MCS 3: 28 levels measured, 10.00 to 24.62 dBm (10.00 to 290.00 mW)\n"
+              "  MCS 3: 28 levels in the table, 10.00 to 24.62 dBm (10.00 to 290.00 mW)\n"
               "    stop:     level 30, temperature (76.3 °C above the 75.0 °C limit)\n"
               "    NA:       12  << defect\n");
-    EXPECT_NE(r.out.find("  MCS 0: 60 levels measured, 10.00 to 27.78 dBm (10.00 to 600.00 mW)\n"
+    EXPECT_NE(r.out.find("  MCS 0: 60 levels in the table, 10.00 to 27.78 dBm (10.00 to 600.00 mW)\n"
                          "    stop:     none\n"
                          "    missing:  none in 1-60\n"),
               std::string::npos)
@@ -409,17 +413,28 @@ TEST_F(CalreportTables, ReportThatCannotBeWrittenFails) {
 // A stop as the sweep decided it: exactly 31.5 dBm (stored as 1412.54 mW)
 // is not above the limit; a voltage beyond the band's conversion table is a
 // power stop whatever output the level shows.
+// A sweep writes a stop's mW through the same series as the limit's stored
+// form: 31.49 to 31.52 dBm are stored as 1404.55, 1407.77, 1411.00 and
+// 1414.24 mW, so 31.50 dBm is no stop of the limit itself (only of its
+// guard: 5.8 GHz readings are good to 0.72 dB, so anything above 30.78 dBm,
+// 1193.50 mW, stops), and 31.51 is.
 TEST_F(CalreportTables, StopsAreDecidedAsTheSweepDecidesThem) {
+    const std::string within = "power (output within the detector's uncertainty (0.72 dB) of 31.5 dBm)";
     const struct {
         const char* level_40;  // the mV and mW cells of level 40
         const char* level_41;
-        const char* stop;
+        std::string stop;
     } rows[] = {
-        {"800.00,1412.54", "805.00,1415.79", "level 41, power (output above 31.5 dBm)"},
-        {"800.00,1412.54", "-1,-1", "none"},
+        {"800.00,1193.50", "805.00,1196.24", "level 41, " + within},
+        {"800.00,1404.55", "-1,-1", "level 40, " + within},
+        {"800.00,1407.77", "-1,-1", "level 40, " + within},
+        {"800.00,1122.02", "805.00,1411.00", "level 41, power (output above 31.5 dBm)"},
+        {"800.00,1122.02", "805.00,1414.24", "level 41, power (output above 31.5 dBm)"},
         {"900.00,1000.00", "900.15,1000.00",
          "level 41, power (detector voltage above the conversion table's range)"},
         {"900.15,1000.00", "-1,-1", "level 40, power (detector voltage above the conversion table's range)"},
+        {"800.00,1000.00", "-1,-1",
+         "level 40, temperature (no fresh temperature reading; nothing measured above it)"},
     };
     write("5_8_mv_to_dbm.csv", "mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm\n"
                                "0,0,0,0,0,0,0,0,0\n900.001,30,30,30,30,30,30,30,30\n");
@@ -433,5 +448,112 @@ TEST_F(CalreportTables, StopsAreDecidedAsTheSweepDecidesThem) {
         const size_t stop = r.out.find("    stop:     ");
         ASSERT_NE(stop, std::string::npos) << r.out << r.err;
         EXPECT_EQ(r.out.substr(stop + 14, r.out.find('\n', stop) - stop - 14), row.stop) << row.level_41;
+        EXPECT_NE(r.out.find("missing:  none in 1-4"), std::string::npos) << r.out;
+    }
+}
+
+namespace {
+
+// A 5.8 GHz MCS 0 table whose level L holds `dbm(L)` (NaN: "-1").
+std::string table_of(const std::function<double(int)>& dbm) {
+    std::string text = "Power_Level,MCS0_mV,MCS0_mW\n";
+    char line[64];
+    for (int level = 1; level <= 63; ++level) {
+        const double value = level <= 60 ? dbm(level) : NAN;
+        if (std::isnan(value)) {
+            std::snprintf(line, sizeof line, "%d,-1,-1\n", level);
+        } else {
+            std::snprintf(line, sizeof line, "%d,%.2f,%.2f\n", level, 300.0 + 10 * level, std::pow(10, value / 10));
+        }
+        text += line;
+    }
+    return text;
+}
+
+double rising(int level) { return 10 + 0.35 * (level - 1); }
+
+// The shipped 5.8 GHz conversion table with every dBm lowered by `db`.
+std::string shipped_5_8_lowered(double db) {
+    std::istringstream in(read_file(source_path("data/5_8_mv_to_dbm.csv")));
+    std::string text, line;
+    std::getline(in, line);
+    text = line + "\n";
+    while (std::getline(in, line)) {
+        std::istringstream cells(line);
+        std::string cell;
+        std::getline(cells, cell, ',');
+        text += cell;
+        char value[32];
+        while (std::getline(cells, cell, ',')) {
+            std::snprintf(value, sizeof value, ",%.2f", std::strtod(cell.c_str(), nullptr) - db);
+            text += value;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+// What a deploy must not pass: values above a power stop that still answer
+// requests, an output no reading of this transmitter gives, a zigzag that
+// moves the picks, and a fast table's estimated levels taken for measured.
+TEST_F(CalreportTables, GateSeesWhatTheTransmitterWouldActOn) {
+    const std::string header = "mV,MCS0_dBm,MCS1_dBm,MCS2_dBm,MCS3_dBm,MCS4_dBm,MCS5_dBm,MCS6_dBm,MCS7_dBm\n";
+    const struct {
+        const char* name;
+        std::function<double(int)> dbm;
+        int exit_code;
+        std::vector<std::string> lines;  // in the report, in this order
+        std::string conversion;          // the band's conversion table beside it; empty: none
+    } cases[] = {
+        {"the shipped conversion table", rising, 0, {"status: ok\n"}, read_file(source_path("data/5_8_mv_to_dbm.csv"))},
+        {"a conversion table 4 dB low", rising, 1,
+         {"  conversion table 5_8_mv_to_dbm.csv: column MCS",
+          "; 8 of 8 columns more than 3.0 dB off  << defect\n", "status: defects (1 defect"},
+         shipped_5_8_lowered(4)},
+        {"a conversion table a sweep refuses", rising, 1,
+         {"  conversion table 5_8_mv_to_dbm.csv: line 1: only a header; at least two rows are needed; a sweep "
+          "refuses it  << defect\n"},
+         header},
+        {"values above a power stop",
+         [](int level) { return level < 30 ? 10 + 0.7 * (level - 1) : level == 30 ? 31.6 : 20 + 0.3 * (level - 30); },
+         1,
+         {"    stop:     level 30, power (output above 31.5 dBm)\n",
+          "    above:    31-60 (values above the stop, which a sweep clears)  << defect\n",
+          "       200 mW -> power index 40, measured 199.53 mW (23.00 dBm)\n"},
+         ""},
+        {"an output no reading of this transmitter gives",
+         [](int level) { return level == 45 ? 36.99 : rising(level); }, 1,
+         {"    stop:     level 45, power (output above 31.5 dBm)\n",
+          "    above:    46-60 (values above the stop, which a sweep clears)  << defect\n",
+          "    too high: 45 (above 34.5 dBm: no reading of this transmitter)  << defect\n"},
+         ""},
+        {"a 0.9 dB zigzag",
+         [](int level) { return level >= 20 && level % 2 ? rising(level) - 0.9 : rising(level); }, 1,
+         {"    drop:     level 21 reads 0.55 dB below the level before it  << defect\n",
+          "    drop:     level 59 reads 0.55 dB below the level before it  << defect\n",
+          "status: defects (20 defects the transmitter would act on)\n"},
+         ""},
+        {"a fast table",
+         [](int level) { return level >= 46 ? NAN : 10 + 0.45 * (level - 1); }, 0,
+         {"  MCS 0: 45 levels in the table, 10.00 to 29.80 dBm (10.00 to 954.99 mW)\n",
+          "    stop:     level 45, temperature (no fresh temperature reading; nothing measured above it)\n",
+          "    missing:  none in 1-45\n", "status: ok"},
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("calibrated_5_8.csv", table_of(c.dbm));
+        std::remove((dir_ + "/5_8_mv_to_dbm.csv").c_str());
+        if (!c.conversion.empty()) write("5_8_mv_to_dbm.csv", c.conversion);
+        const ProcessResult r = calreport({"--dir", dir_});
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
+        size_t from = 0;
+        for (const std::string& line : c.lines) {
+            const size_t at = r.out.find(line, from);
+            EXPECT_NE(at, std::string::npos) << "missing in order: " << line << "\n" << r.out;
+            if (at != std::string::npos) from = at + line.size();
+        }
     }
 }

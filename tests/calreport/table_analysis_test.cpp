@@ -38,7 +38,11 @@ std::vector<Level> rising(int n, double rise) {
 TEST(TableAnalysis, KneeAndStopRules) {
     std::vector<Level> flat_from_20 = rising(20, 0.5);
     for (int level = 21; level <= 30; ++level) flat_from_20.push_back({level, 29.5 + 0.05 * (level - 20), 800});
-    std::vector<Level> limit = rising(30, 0.5);    // level 24 is 31.5 dBm exactly, 25 above
+    // Level 22 is 30.5 dBm, 23 is 31.0: within the 5.8 GHz uncertainty
+    // (0.72 dB) of 31.5 dBm.
+    std::vector<Level> limit = rising(30, 0.5);
+    std::vector<Level> jump = rising(22, 0.5);
+    jump.push_back({23, 31.51, 800.0});  // 30.5 dBm, then above 31.5 at once
     std::vector<Level> cut = rising(10, 0.5);
     cut.push_back({11, 25.0, 901.0});  // beyond a 900 mV table
     for (int level = 12; level <= 63; ++level) cut.push_back({level, NAN, 0});
@@ -47,20 +51,20 @@ TEST(TableAnalysis, KneeAndStopRules) {
         column_report_t report;
         int knee, stop;
         stop_reason_t reason;
-        bool over_range;
     } rows[] = {
-        {"knee where five levels rise less than 0.5 dB", analyse(flat_from_20, 0), 20, 0, STOP_NONE, false},
-        {"no knee while it rises; 31.5 dBm is no stop, the level above is", analyse(limit, 0), 0, 25,
-         STOP_POWER, false},
-        {"beyond the conversion table", analyse(cut, 900.0), 0, 11, STOP_POWER, true},
-        {"without the conversion table", analyse(cut, 0), 0, 0, STOP_NONE, false},
-        {"temperature before power", analyse(limit, 0, 22), 0, 22, STOP_TEMPERATURE, false},
+        {"knee where five levels rise less than 0.5 dB", analyse(flat_from_20, 0), 20, 0, STOP_NONE},
+        {"no knee while it rises; the guard stops within the uncertainty", analyse(limit, 0), 0, 23,
+         STOP_UNCERTAINTY},
+        {"above the limit itself", analyse(jump, 0), 0, 23, STOP_POWER},
+        {"beyond the conversion table", analyse(cut, 900.0), 0, 11, STOP_OVER_RANGE},
+        {"without the conversion table nothing after level 11: no fresh temperature",
+         analyse(cut, 0), 0, 11, STOP_STALE_TEMPERATURE},
+        {"temperature before power", analyse(limit, 0, 22), 0, 22, STOP_TEMPERATURE},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.report.knee_level, row.knee) << row.name;
         EXPECT_EQ(row.report.stop_level, row.stop) << row.name;
         EXPECT_EQ(row.report.stop_reason, row.reason) << row.name;
-        EXPECT_EQ(row.report.stop_over_range, row.over_range) << row.name;
     }
 }
 

@@ -95,6 +95,27 @@ TEST(CalibrationTable, NewTableCarriesTemperatureMarkerAndGaps) {
                   lines(46, 63, ",-1,-1"));
 }
 
+// Withheld levels (above a power stop, estimates within the guard) get "-1"
+// in the sweep's columns whatever the stored table held; others keep it, and
+// a level the table lacks gets "-1" rather than "NA" when withheld.
+TEST(CalibrationTable, WithheldLevelsAreClearedInAnUpdateMerge) {
+    std::string stored = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n";
+    for (int level = 1; level <= 63; ++level) {
+        if (level != 50 && level != 52) stored += std::to_string(level) + ",1.00,2.00,700.00,400.00\n";
+    }
+    sweep_results_t results = {};
+    results.level[40] = measured(900.0, 1400.0);
+    for (int level : {38, 39, 41, 42, 50}) results.withheld[level] = true;
+    const MergeOutcome m = merge(stored, results, 3);
+    ASSERT_EQ(m.status, 0) << m.err;
+    std::string expected = "Power_Level,MCS0_mV,MCS0_mW,MCS3_mV,MCS3_mW\n" + lines(1, 37, ",1.00,2.00,700.00,400.00") +
+                           lines(38, 39, ",1.00,2.00,-1,-1") + "40,1.00,2.00,900.00,1400.00\n" +
+                           lines(41, 42, ",1.00,2.00,-1,-1") + lines(43, 49, ",1.00,2.00,700.00,400.00") +
+                           "51,1.00,2.00,700.00,400.00\n" + lines(53, 63, ",1.00,2.00,700.00,400.00") +
+                           "50,,,-1,-1\n52,,,NA,NA\n";
+    EXPECT_EQ(m.text, expected);
+}
+
 TEST(CalibrationTable, AppendMergeAddsColumnsToEveryStoredLine) {
     const std::string stored = "Power_Level,MCS0_mV,MCS0_mW\n" + lines(1, 60, ",500.00,10.00") +
                                lines(61, 63, ",-1,-1");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion_table_check.h"
 #include "table_files.h"
 
 namespace {
@@ -260,6 +261,49 @@ TEST(NumericHelpers, CaseInsensitiveSearch) {
     EXPECT_EQ(custom_strcasestr(nullptr, "a"), nullptr);
     EXPECT_EQ(custom_strcasestr(header, nullptr), nullptr);
     EXPECT_EQ(custom_strcasestr("abc", "abcd"), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// What makes a table unfit to raise the power by, named by its file line
+// (blank lines and lines read in pieces counted as the file has them).
+TEST(ConversionTableCheck, FaultsNameTheirLineAndColumn) {
+    const std::string row = ",10,10,10,10,10,10,10,10\n";
+    const struct {
+        const char* name;
+        std::string rows;  // after the header
+        std::string fault;
+    } cases[] = {
+        {"two rows", "400" + row + "500" + row, ""},
+        {"equal values do not fall", "400" + row + "500" + row + "600" + row, ""},
+        {"only a header", "", "line 1: only a header; at least two rows are needed"},
+        {"one row", "400" + row, "line 2: the only row; at least two rows are needed"},
+        {"a blank line is a row of zeros", "400" + row + "\n500" + row,
+         "line 3, column 1 (mV): 0.00 does not ascend from 400.00 on line 2"},
+        {"not a number", "400" + row + "500,10,nan,10,10,10,10,10,10\n",
+         "line 3, column 3 (MCS1): not a finite number"},
+        {"an infinite key", "400" + row + "inf" + row, "line 3, column 1 (mV): not a finite number"},
+        {"keys out of order", "500" + row + "400" + row,
+         "line 3, column 1 (mV): 400.00 does not ascend from 500.00 on line 2"},
+        {"a repeated key", "400" + row + "400" + row,
+         "line 3, column 1 (mV): 400.00 does not ascend from 400.00 on line 2"},
+        {"a falling column", "400" + row + "500,10,10,10,10,10,10,10,9.5\n",
+         "line 3, column 9 (MCS7): 9.50 dBm falls from 10.00 dBm on line 2"},
+        {"a missing field reads 0", "400" + row + "500,10,10\n",
+         "line 3, column 4 (MCS2): 0.00 dBm falls from 10.00 dBm on line 2"},
+        {"the pieces of a long line keep its number", "400" + row + "450,10,10,10,10,10,10,10,10" +
+                                                          std::string(1100, ',') + "\n",
+         "line 3, column 1 (mV): 0.00 does not ascend from 450.00 on line 3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_table(table_path("5_8"), kHeader + c.rows);
+        csv_cache_t table = {};
+        ASSERT_EQ(load_csv_cache(&table, table_path("5_8").c_str()), 0);
+        EXPECT_EQ(conversion_table_fault(table), c.fault);
+    }
 }
 
 }  // namespace

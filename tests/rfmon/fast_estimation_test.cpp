@@ -13,6 +13,8 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
+constexpr double kUncertaintyDb = 0.72;
+
 struct FakeConversion {
     double dbm = 20.0;
     int failing_level_mv_below = 0;  // estimates below this many mV fail to convert
@@ -51,7 +53,7 @@ TEST(FastEstimation, OffsetsOfTheWorkedExample) {
 
     FakeConversion conversion;
     CaptureStdout();
-    estimate_fast_levels(&results, "5_8", 0, 0, fake_convert, &conversion);
+    estimate_fast_levels(&results, "5_8", 0, 0, kUncertaintyDb, fake_convert, &conversion);
     EXPECT_EQ(GetCapturedStdout(),
               "Generating estimated fast calibration rows from measured anchors...\n");
     EXPECT_EQ(results.level[20].mw, 100.0);
@@ -89,7 +91,7 @@ TEST(FastEstimation, TemperatureStopLimitsTheAnchorsAndTheEstimate) {
 
     FakeConversion conversion;
     CaptureStdout();
-    estimate_fast_levels(&results, "2_4", 3, 45, fake_convert, &conversion);
+    estimate_fast_levels(&results, "2_4", 3, 45, kUncertaintyDb, fake_convert, &conversion);
     EXPECT_EQ(GetCapturedStdout(),
               "Generating estimated fast calibration rows from measured anchors...\n"
               "Safety stop occurred at power level 45; rows above that level will remain "
@@ -129,7 +131,7 @@ TEST(FastEstimation, EstimateHasAFloorAndConversionFailuresLeaveGaps) {
     FakeConversion conversion;
     conversion.failing_level_mv_below = 0;
     CaptureStdout();
-    estimate_fast_levels(&results, "5_1", 1, 0, fake_convert, &conversion);
+    estimate_fast_levels(&results, "5_1", 1, 0, kUncertaintyDb, fake_convert, &conversion);
     GetCapturedStdout();
     // Below the first anchor the offset (1 - 537.16 mV) pushes every estimate to the floor.
     for (int level : {1, 5, 9}) EXPECT_EQ(results.level[level].mv, 1.0) << level;
@@ -140,7 +142,7 @@ TEST(FastEstimation, EstimateHasAFloorAndConversionFailuresLeaveGaps) {
     FakeConversion failing;
     failing.failing_level_mv_below = 100000;  // every conversion fails
     CaptureStdout();
-    estimate_fast_levels(&second, "5_1", 1, 0, fake_convert, &failing);
+    estimate_fast_levels(&second, "5_1", 1, 0, kUncertaintyDb, fake_convert, &failing);
     std::string out = GetCapturedStdout();
     EXPECT_NE(out.find("Warning: Failed to convert estimated mV to dBm for power level 1, leaving "
                        "row uncalibrated\n"),
@@ -155,12 +157,42 @@ TEST(FastEstimation, EstimateHasAFloorAndConversionFailuresLeaveGaps) {
     sweep_results_t third = {};
     for (int level : {10, 35, 45, 50, 56, 60}) third.level[level] = {true, 500.0, 1.0};
     CaptureStdout();
-    estimate_fast_levels(&third, "5_1", 9, 0, fake_convert, &conversion);
+    estimate_fast_levels(&third, "5_1", 9, 0, kUncertaintyDb, fake_convert, &conversion);
     out = GetCapturedStdout();
     EXPECT_NE(out.find("Warning: No embedded default mV lookup for power level 2, leaving row "
                        "uncalibrated\n"),
               std::string::npos);
     EXPECT_FALSE(third.level[2].valid);
+}
+
+// An estimate whose dBm plus the uncertainty lies above 31.5 dBm is left
+// out and withheld, so that a merge clears what a stored table held there.
+TEST(FastEstimation, EstimatesWithinTheUncertaintyOfTheLimitAreWithheld) {
+    const struct {
+        double dbm;
+        bool written;
+    } cases[] = {{30.78, true}, {30.79, false}, {31.6, false}};
+    for (const auto& c : cases) {
+        sweep_results_t results = {};
+        for (int level : {10, 35, 45, 50, 56, 60}) results.level[level] = {true, 900.0, 1000.0};
+        FakeConversion conversion;
+        conversion.dbm = c.dbm;
+        CaptureStdout();
+        estimate_fast_levels(&results, "5_8", 0, 0, kUncertaintyDb, fake_convert, &conversion);
+        const std::string out = GetCapturedStdout();
+        for (int level : {1, 36, 59}) {
+            EXPECT_EQ(results.level[level].valid, c.written) << c.dbm << " " << level;
+            EXPECT_EQ(results.withheld[level], !c.written) << c.dbm << " " << level;
+        }
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "Warning: Estimated dBm (%.2f) plus the detector's uncertainty (0.72 dB) "
+                      "exceeds the safety threshold of 31.5 dBm at power level 59, leaving row "
+                      "uncalibrated\n",
+                      c.dbm);
+        EXPECT_EQ(out.find(line) != std::string::npos, !c.written) << out;
+        EXPECT_FALSE(results.withheld[10]);
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "conversion_tables.h"
 #include "default_power_calibration.h"
+#include "safety_limits.h"
 
 namespace {
 
@@ -146,6 +147,31 @@ TEST(ShippedTables, ReachFiveAndThirtyThreeDbmAtTheReferenceSlope) {
             EXPECT_NEAR(bottom_db_per_mv / reference_db_per_mv, 1.0, 0.25);
             EXPECT_NEAR(top_db_per_mv / reference_db_per_mv, 1.0, 0.25);
         }
+    }
+}
+
+// The limits' untrimmed uncertainty of each band is what the detector's
+// stated spread (10 mV at 20 dBm, 3 % of slope) gives through the band's
+// shallowest column between its rows at 31.5 and 33 dBm (data/README.md).
+TEST(ShippedTables, TheReadingsUncertaintyFollowsFromTheTopSlopes) {
+    for (const auto& band : kBands) {
+        double mv = 0, dbm = 0;
+        ASSERT_EQ(read_csv_data_cached(&mv, &dbm, 0, band.key, 0), 0);
+        const csv_cache_t* cache = get_csv_cache_for_freq(band.key);
+        double derived = 0;
+        for (int mcs = 0; mcs <= 7; ++mcs) {
+            int at_limit = 0, at_33 = 0;
+            for (int r = cache->row_count - 1; r > 0; --r) {
+                if (cache->data[r][mcs + 1] >= 31.5) at_limit = r;
+                if (cache->data[r][mcs + 1] >= 33.0) at_33 = r;
+            }
+            ASSERT_LT(at_limit, at_33) << band.key << " MCS " << mcs;
+            const double mv_per_db = (cache->data[at_33][0] - cache->data[at_limit][0]) /
+                                     (cache->data[at_33][mcs + 1] - cache->data[at_limit][mcs + 1]);
+            derived = std::fmax(derived, 10.0 / mv_per_db + 0.03 * (31.5 - 20.0));
+        }
+        EXPECT_GE(untrimmed_reading_uncertainty_db(band.key), derived - 0.01) << band.key;
+        EXPECT_LE(untrimmed_reading_uncertainty_db(band.key), derived + 0.02) << band.key;
     }
 }
 
