@@ -8,6 +8,7 @@
 #include "calibration_table.h"
 #include "conversion_table_check.h"
 #include "conversion_tables.h"
+#include "default_power_calibration.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
@@ -156,6 +157,8 @@ struct sweep_t {
     int levels_set;   // power commands that ran: the power may have been raised
     int stop_level;   // 0 until a stop
     bool power_stop;  // the stop was the power rule's or the table range's
+    bool step_near_limit;  // a fast sweep measures every level near the limit
+    double last_dbm;       // of the last level with a result
     int previous_level;
     int levels_without_temperature;
     int levels_without_reading;
@@ -218,6 +221,7 @@ level_outcome level_with_readings(sweep_t* s, int level, double average, int sto
     }
     const double mw = custom_exp10(dbm / 10);
     result = {true, average, mw};
+    s->last_dbm = dbm;
     if (report_over_range(s->band, average, level) ||
         report_power_stop(dbm, s->uncertainty_db, level)) {
         print_safety_stop();
@@ -266,6 +270,41 @@ level_outcome sweep_one_level(sweep_t* s, int i, int count, int level) {
     return level_outcome::next;
 }
 
+// A fast sweep's anchors lie up to ten levels apart: the one after the last
+// anchor below the guard could land well above the limit and be written as
+// the stop. Where the reference curves' rise from this anchor to the next,
+// with this margin for the unit's own curve, may reach the guard, the levels
+// between are measured one by one, so that the stop is the first level over
+// the guard, as in a full sweep.
+constexpr double STEP_MARGIN_DB = 1.5;
+
+bool next_anchor_may_reach_guard(const sweep_t& s, int from, int to) {
+    const double from_mw = default_cal_get_mw(s.band.token, s.mcs, from);
+    const double to_mw = default_cal_get_mw(s.band.token, s.mcs, to);
+    if (!(from_mw > 0) || !(to_mw > 0)) return true;
+    const double expected = s.last_dbm + mW_to_dBm(to_mw) - mW_to_dBm(from_mw);
+    return expected + s.uncertainty_db + STEP_MARGIN_DB > POWER_LIMIT_DBM;
+}
+
+// The levels between anchor `from` (just measured) and anchor `to`, when the
+// way there may reach the guard; a stop among them is the sweep's stop.
+level_outcome step_towards(sweep_t* s, int from, int to, int i, int count) {
+    const level_result_t& measured = s->results.level[from];
+    if (!measured.valid || measured.mv == TEMPERATURE_STOP_MV || to - from < 2 ||
+        !next_anchor_may_reach_guard(*s, from, to))
+        return level_outcome::next;
+    std::printf("Power level %d may come near the safety threshold; measuring levels %d to %d one "
+                "by one\n",
+                to, from + 1, to - 1);
+    for (int level = from + 1; level < to; ++level) {
+        end_run_if_interrupted();
+        const level_outcome outcome = sweep_one_level(s, i, count, level);
+        if (outcome == level_outcome::stop) s->stop_level = level;
+        if (outcome != level_outcome::next) return outcome;
+    }
+    return level_outcome::next;
+}
+
 // Levels 1..60, or the `level_count` given ones, until a stop; false when
 // the sweep failed. Above a power stop every level of the table is
 // withheld: what a stored table held there was not measured by this sweep,
@@ -275,10 +314,12 @@ bool measure_levels(sweep_t* s, const int* levels, int level_count) {
     for (int i = 1; i <= count; ++i) {
         end_run_if_interrupted();
         const int level = level_count == 0 ? i : levels[i - 1];
-        const level_outcome outcome = sweep_one_level(s, i, count, level);
+        level_outcome outcome = level_outcome::next;
+        if (s->step_near_limit && i > 1) outcome = step_towards(s, levels[i - 2], level, i, count);
+        if (outcome == level_outcome::next) outcome = sweep_one_level(s, i, count, level);
         if (outcome == level_outcome::failed) return false;
         if (outcome == level_outcome::stop) {
-            s->stop_level = level;
+            if (s->stop_level == 0) s->stop_level = level;  // else a level stepped to
             break;
         }
     }
@@ -380,6 +421,9 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
                 frequency, mcs);
     sweep_t s;
     if (!start_sweep(fd, frequency, mcs, fast, &s)) return -1;
+    // A table is written from what this sweep measures: near the limit a
+    // fast sweep measures every level (the field check compares anchors only).
+    s.step_near_limit = fast;
     char path[256];
     calibration_table_path(frequency, path);  // the band was found by start_sweep
 
