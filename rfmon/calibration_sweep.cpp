@@ -276,7 +276,7 @@ level_outcome sweep_one_level(sweep_t* s, int i, int count, int level) {
 // with this margin for the unit's own curve, may reach the guard, the levels
 // between are measured one by one, so that the stop is the first level over
 // the guard, as in a full sweep.
-constexpr double STEP_MARGIN_DB = 1.5;
+constexpr double STEP_MARGIN_DB = 1.0;
 
 bool next_anchor_may_reach_guard(const sweep_t& s, int from, int to) {
     const double from_mw = default_cal_get_mw(s.band.token, s.mcs, from);

@@ -79,22 +79,23 @@ protected:
     const std::string& dir_ = scratch_.path();
 };
 
-const std::vector<int> LEVELS_1_TO_56 = [] {
+const std::vector<int> LEVELS_1_TO_47 = [] {
     std::vector<int> levels;
-    for (int level = 1; level <= 56; ++level) levels.push_back(level);
+    for (int level = 1; level <= 47; ++level) levels.push_back(level);
     return levels;
 }();
 
 }  // namespace
 
-// The sensor vanishes during level 50 (its 40th transaction): levels 50 and
-// 56 have no fresh temperature, so the power never reaches 60.
+// The sensor vanishes during level 46, the first the sweep steps to below
+// anchor 50 (its 40th transaction): levels 46 and 47 have no fresh
+// temperature, so the power never reaches 50.
 TEST_F(CalibrationFaults, TemperatureTestingStopsWhenTheSensorFallsSilent) {
     const SweepRun r = run({"--fault", "any@0x48:enxio:from=40"},
                       {"-temp_test", "-fast-calibrate", "-f", "5805", "-m", "3"});
     EXPECT_EQ(r.process.exit_code, 0) << r.process.err;
-    EXPECT_EQ(levels_with_values(r.table), LEVELS_1_TO_56) << r.table;
-    EXPECT_EQ(count_of(r.process.out, "WARNING: No valid temperature at power levels 50 and 56 "
+    EXPECT_EQ(levels_with_values(r.table), LEVELS_1_TO_47) << r.table;
+    EXPECT_EQ(count_of(r.process.out, "WARNING: No valid temperature at power levels 46 and 47 "
                                       "with temperature testing enabled\n"
                                       "Stopping calibration for safety reasons\n"),
               1u)

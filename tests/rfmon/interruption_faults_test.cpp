@@ -164,7 +164,7 @@ TEST_F(FaultsOnBoard, TransmitterEndsAtPowerOneOrTheRunSaysSo) {
          "Invalid MCS value: 8. Must be 0-7\n" + no_readings + "1 and 2" + no_table +
          "Calibration failed for Frequency: 2412 MHz, MCS: 8\n", 1, ""},
         {"tool refuses -p 1", {}, {"-fast-calibrate", "-f", "5805", "-m", "0"}, "-p 1", "", "",
-         false, "", 1, power_calls({56, 60, 1}) + kStopTest,
+         false, "", 1, power_calls({59, 60, 1}) + kStopTest,
          "Calibration complete! Data saved to /data/quillon/vtx/calibrated_5_8.csv\n",
          "Failed to set power level to 1 after calibration: orvi-configure-vtx exited with "
          "status 1; the power may still be high\n"
