@@ -1,6 +1,7 @@
 #include "calibration_sweep.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -158,7 +159,6 @@ struct sweep_t {
     int stop_level;   // 0 until a stop
     bool power_stop;  // the stop was the power rule's or the table range's
     bool step_near_limit;  // a fast sweep measures every level near the limit
-    double last_dbm;       // of the last level with a result
     int previous_level;
     int levels_without_temperature;
     int levels_without_reading;
@@ -221,7 +221,6 @@ level_outcome level_with_readings(sweep_t* s, int level, double average, int sto
     }
     const double mw = custom_exp10(dbm / 10);
     result = {true, average, mw};
-    s->last_dbm = dbm;
     if (report_over_range(s->band, average, level) ||
         report_power_stop(dbm, s->uncertainty_db, level)) {
         print_safety_stop();
@@ -272,26 +271,39 @@ level_outcome sweep_one_level(sweep_t* s, int i, int count, int level) {
 
 // A fast sweep's anchors lie up to ten levels apart: the one after the last
 // anchor below the guard could land well above the limit and be written as
-// the stop. Where the reference curves' rise from this anchor to the next,
-// with this margin for the unit's own curve, may reach the guard, the levels
+// the stop. Where the rise to the next anchor may reach the guard, the levels
 // between are measured one by one, so that the stop is the first level over
-// the guard, as in a full sweep.
+// the guard, as in a full sweep. The rise is taken as the larger of the
+// reference curves' and of the last gap's rate carried on (an amplifier
+// compresses, so that rate does not fall short), with a margin for the
+// unit's own curve.
 constexpr double STEP_MARGIN_DB = 1.0;
 
-bool next_anchor_may_reach_guard(const sweep_t& s, int from, int to) {
+bool measured_dbm(const sweep_t& s, int level, double* dbm) {
+    const level_result_t& r = s.results.level[level];
+    if (level < 1 || !r.valid || r.mv == TEMPERATURE_STOP_MV || !(r.mw > 0)) return false;
+    *dbm = mW_to_dBm(r.mw);
+    return true;
+}
+
+bool next_anchor_may_reach_guard(const sweep_t& s, int before, int from, int to) {
     const double from_mw = default_cal_get_mw(s.band.token, s.mcs, from);
     const double to_mw = default_cal_get_mw(s.band.token, s.mcs, to);
     if (!(from_mw > 0) || !(to_mw > 0)) return true;
-    const double expected = s.last_dbm + mW_to_dBm(to_mw) - mW_to_dBm(from_mw);
-    return expected + s.uncertainty_db + STEP_MARGIN_DB > POWER_LIMIT_DBM;
+    double rise = mW_to_dBm(to_mw) - mW_to_dBm(from_mw);
+    double from_dbm = 0, before_dbm = 0;
+    if (!measured_dbm(s, from, &from_dbm)) return true;
+    if (measured_dbm(s, before, &before_dbm))
+        rise = std::fmax(rise, (from_dbm - before_dbm) / (from - before) * (to - from));
+    return from_dbm + rise + s.uncertainty_db + STEP_MARGIN_DB > POWER_LIMIT_DBM;
 }
 
 // The levels between anchor `from` (just measured) and anchor `to`, when the
 // way there may reach the guard; a stop among them is the sweep's stop.
-level_outcome step_towards(sweep_t* s, int from, int to, int i, int count) {
+level_outcome step_towards(sweep_t* s, int before, int from, int to, int i, int count) {
     const level_result_t& measured = s->results.level[from];
     if (!measured.valid || measured.mv == TEMPERATURE_STOP_MV || to - from < 2 ||
-        !next_anchor_may_reach_guard(*s, from, to))
+        !next_anchor_may_reach_guard(*s, before, from, to))
         return level_outcome::next;
     std::printf("Power level %d may come near the safety threshold; measuring levels %d to %d one "
                 "by one\n",
@@ -315,7 +327,8 @@ bool measure_levels(sweep_t* s, const int* levels, int level_count) {
         end_run_if_interrupted();
         const int level = level_count == 0 ? i : levels[i - 1];
         level_outcome outcome = level_outcome::next;
-        if (s->step_near_limit && i > 1) outcome = step_towards(s, levels[i - 2], level, i, count);
+        if (s->step_near_limit && i > 1)
+            outcome = step_towards(s, i > 2 ? levels[i - 3] : 0, levels[i - 2], level, i, count);
         if (outcome == level_outcome::next) outcome = sweep_one_level(s, i, count, level);
         if (outcome == level_outcome::failed) return false;
         if (outcome == level_outcome::stop) {

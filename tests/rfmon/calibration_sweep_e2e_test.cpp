@@ -339,8 +339,9 @@ TEST_F(CalibrationOnBoard, FailedReplacementLeavesTheOldTable) {
 }
 
 TEST_F(CalibrationOnBoard, FastSweepMeasuresAnchorsAndEstimatesTheRest) {
-    // The offset keeps the typical unit's top clear of the power guard.
-    BoardRun r = run({"--offset-mv", "5_8=-12.5"}, {"-fast-calibrate", "-f", "5805", "-m", "0"}, {},
+    // The loss keeps the typical unit's top clear of the power guard and of the
+    // levels a fast sweep steps to below it.
+    BoardRun r = run({"--output-loss", "1.5"}, {"-fast-calibrate", "-f", "5805", "-m", "0"}, {},
                      "0", {"5805_0"});
     ASSERT_EQ(r.process.exit_code, 0) << r.process.err;
     // Anchors measured (the truth's voltage, offset included), the other
