@@ -214,13 +214,28 @@ field_check_result_t check_combination(int fd, int frequency, int mcs, double to
     if (!configure_vtx("-m", mcs)) {
         end_run_if_interrupted();
         report_configure_failure("Failed to set MCS using orvi-configure-vtx");
-        return FIELD_CHECK_MISMATCH;
+        return FIELD_CHECK_STEP_FAILED;
     }
     field_check_result_t result = check_against_table(fd, frequency, mcs, tolerance_db);
     end_run_if_interrupted();
-    if (result != FIELD_CHECK_NO_TABLE && !set_minimum_power("field check"))
-        result = FIELD_CHECK_MISMATCH;
+    // A check that may leave the power high has not passed.
+    if (result != FIELD_CHECK_NO_TABLE && !set_minimum_power("field check") &&
+        result == FIELD_CHECK_MATCH)
+        result = FIELD_CHECK_STEP_FAILED;
     return result;
+}
+
+const char* field_check_summary(field_check_result_t result) {
+    switch (result) {
+    case FIELD_CHECK_MATCH:
+        return "the output matches the tables";
+    case FIELD_CHECK_MISMATCH:
+        return "the output does NOT match the tables";
+    case FIELD_CHECK_NO_TABLE:
+        return "a band has no table to check against";
+    default:
+        return "the output could not be checked against the tables";
+    }
 }
 
 }  // namespace
@@ -229,23 +244,19 @@ int run_field_check(int fd, const monitor_settings_t& settings) {
     const calibration_params_t& params = settings.calibration;
     // The check raises the power: a signal from here on ends at power 1.
     catch_interruptions();
-    bool no_table = false;
-    bool mismatch = false;
+    field_check_result_t verdict = FIELD_CHECK_MATCH;
     for (int fi = 0; fi < params.frequency_count; fi++) {
         for (int mi = 0; mi < params.mcs_count; mi++) {
             end_run_if_interrupted();
             const field_check_result_t result = check_combination(
                 fd, params.frequencies[fi], params.mcs_values[mi], settings.verify_tolerance_db);
-            no_table = no_table || result == FIELD_CHECK_NO_TABLE;
-            mismatch = mismatch || result == FIELD_CHECK_MISMATCH;
+            verdict = combined_field_check(verdict, result);
         }
     }
     end_run_if_interrupted();
     stop_latency_test();
     pipe_client_close_all();
     close(fd);
-    std::printf("Field check complete: %s\n", no_table   ? "a band has no table to check against"
-                                               : mismatch ? "the output does NOT match the tables"
-                                                          : "the output matches the tables");
-    return no_table ? FIELD_CHECK_NO_TABLE : mismatch ? FIELD_CHECK_MISMATCH : FIELD_CHECK_MATCH;
+    std::printf("Field check complete: %s\n", field_check_summary(verdict));
+    return field_check_exit_status(verdict);
 }

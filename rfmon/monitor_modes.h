@@ -35,8 +35,9 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings);
 
 // The field check (-verify) of each requested frequency x MCS against its
 // stored table, ending at power level 1; then as run_calibration ends. The
-// exit status: 2 when a band had no table, else 1 when any level did not
-// match or could not be measured, else 0.
+// exit status: 1 when a compared level did not match, else 2 when a
+// combination could not be checked (no table, a failed reading or step,
+// too few levels compared), else 0.
 int run_field_check(int fd, const monitor_settings_t& settings);
 
 // A combination gets the fast sweep only in fast mode, at an anchor
