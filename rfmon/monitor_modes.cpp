@@ -59,10 +59,13 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
     int frequency = 0;
     int power_idx = 0;
     get_vtx_config(&mcs, &frequency, &power_idx);
+    const bool telemetry_is_current = telemetry_current(&watch->telemetry);
     if (adjust_power) current_power = power_idx;
 
-    if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
-                            settings.pause_between_prints) < 0) {
+    // The line keeps the telemetry's MCS; only the conversion takes a column
+    // the tables hold.
+    if (process_sensor_data(record, fd, reading_mcs(&watch->telemetry, mcs), frequency,
+                            settings.average_sampling, settings.pause_between_prints) < 0) {
         std::fputs("Error processing sensor data\n", stderr);
         sleep_us(FAILED_READING_PAUSE_US);
         return false;
@@ -73,9 +76,11 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
         record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
         record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
     watch_both_channels(*record, frequency, watch);
-    // Before the first record the index is a starting value, not the transmitter's.
-    if (g_telemetry_received.load(std::memory_order_acquire))
+    // Without current telemetry the index may not be the transmitter's.
+    if (telemetry_is_current)
         watch_drift(&watch->drift, frequency, mcs, power_idx, *record, settings.verify_tolerance_db);
+    else
+        pause_drift(&watch->drift);
     if (adjust_power) {
         // The search's own readings must not disturb the monitoring record.
         sensor_data_t scratch = *record;
@@ -95,6 +100,16 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
         std::puts("Setting initial power to 1...");
         if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
             report_configure_failure("Failed to set initial power using orvi-configure-vtx");
+            close(fd);
+            return 1;
+        }
+        // A search on the starting values would tune for a frequency and MCS
+        // the transmitter may not use.
+        if (!wait_for_first_telemetry(FIRST_TELEMETRY_WAIT_US)) {
+            std::fputs("Error: no telemetry record from vtx_latency within 5 s; no power search "
+                       "on assumed settings, the power stays at 1\n",
+                       stderr);
+            pipe_client_close_all();
             close(fd);
             return 1;
         }

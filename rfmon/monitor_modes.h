@@ -5,18 +5,22 @@
 #include "drift_watch.h"
 #include "monitor_state.h"
 #include "sensor_data.h"
+#include "telemetry_watch.h"
 
 // Endless monitoring cycles after the initial power 1 that a pending search
-// starts from. Returns only when that power command cannot be run (the bus
-// device is then closed); the result is the exit status.
+// starts from, and the first telemetry record it searches on. Returns only
+// when that power command cannot be run or no record came (the bus device
+// is then closed); the result is the exit status.
 int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings);
 
 // What monitoring compares from one cycle to the next: whether each channel
 // read beyond its conversion table last cycle (only the changes are
-// reported), and the readings against the calibration table.
+// reported), the readings against the calibration table, and the
+// telemetry's age and MCS.
 typedef struct cycle_watch_t {
     bool over_range[2];
     drift_watch_t drift;
+    telemetry_watch_t telemetry;
 } cycle_watch_t;
 
 // One cycle with its pause: the telemetry snapshot, one reading and its

@@ -33,13 +33,18 @@ class FieldCheckOnBoard : public testing::Test {
   protected:
     // `script` in sh on a board with unit 9, noise and temperature held; R
     // runs orvi-rfmon -d 1 (X as the shell itself, for a background
-    // monitor whose pid is $!), $D is a scratch folder.
-    ProcessResult on_board(const std::string& script) {
+    // monitor whose pid is $!), $D is a scratch folder. `clock` is virtual
+    // time, or a scaled clock where monitoring must keep up with the
+    // publisher's real-time records.
+    ProcessResult on_board(const std::string& script,
+                           const std::vector<std::string>& clock = {"--virtual-time"}) {
         const std::string rfmon = program_shell_words("rfmon/orvi-rfmon") + " -d 1";
         RunOptions options;
         options.timeout_ms = 120000;
-        return run_on_board({"--virtual-time", "--publisher", "", "--unit", "9", "--noise-mv", "0", "--temp-rise", "0", "--log",
-                             dir_ + "/tools.log"},
+        std::vector<std::string> board = {"--publisher", "", "--unit", "9", "--noise-mv", "0", "--temp-rise", "0",
+                                          "--log", dir_ + "/tools.log"};
+        board.insert(board.end(), clock.begin(), clock.end());
+        return run_on_board(board,
                             {"/bin/sh", "-c",
                              "R() { " + rfmon + " \"$@\"; }\nX() { exec " + rfmon + " \"$@\"; }\nD=" +
                                  shell_quote(dir_) + "\n" + script},
@@ -109,7 +114,8 @@ TEST_F(FieldCheckOnBoard, DriftWarningAfterTheFifthReadingAndItsAllClear) {
         "env -u LD_PRELOAD sleep 0.05; done; }\n"
         "wait_for 'Power: 30$'; orvi-sim-ctl degrade output 3\n"
         "wait_for '^Warning: output differs'; orvi-sim-ctl degrade output 0\n"
-        "wait_for '^Output back within'; kill -TERM $monitor; wait $monitor\n");
+        "wait_for '^Output back within'; kill -TERM $monitor; wait $monitor\n",
+        {"--time-scale", "50"});
     ASSERT_EQ(r.exit_code, 143) << r.out << r.err;
     const std::vector<std::string> out = lines_of(read_file(dir_ + "/out"));
     // Channel 1's dBm of each monitoring line at index 30; the messages in between.
