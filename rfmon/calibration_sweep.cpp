@@ -134,11 +134,24 @@ bool report_over_range(const sweep_band_t& band, double average_mv, int level) {
 
 void print_safety_stop() { std::printf("Stopping calibration for safety reasons\n"); }
 
+// Whether this sweep has said that it goes on above the temperature limit
+// (temperature testing off); start_sweep clears it.
+bool heat_said = false;
+
 // The temperature rule, with its warning: -temp_test is on, the sensor
-// answered and the temperature is above the limit.
+// answered and the temperature is above the limit. With testing off the
+// sweep goes on, as asked, but says so once.
 bool temperature_exceeded(const sensor_data_t& record, int level) {
-    if (!g_temp_test_flag || !record.temp_valid || !temperature_above_limit(record.temperature_c))
+    if (!record.temp_valid || !temperature_above_limit(record.temperature_c)) return false;
+    if (!g_temp_test_flag) {
+        if (!heat_said) {
+            std::printf("Warning: Temperature (%.2f°C) is above %.1f°C at power level %d, but "
+                        "temperature testing is off; the sweep goes on\n",
+                        record.temperature_c, TEMPERATURE_LIMIT_C, level);
+            heat_said = true;
+        }
         return false;
+    }
     std::printf(
         "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power level %d\n",
         record.temperature_c, TEMPERATURE_LIMIT_C, level);
@@ -364,6 +377,7 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
     end_run_if_interrupted();
 
     *s = {};
+    heat_said = false;
     s->fd = fd;
     s->frequency = frequency;
     s->mcs = mcs;
