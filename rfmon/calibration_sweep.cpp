@@ -1,5 +1,9 @@
 #include "calibration_sweep.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -47,10 +51,25 @@ int convert_with_tables(double mv, double* dbm, void* context) {
     return read_csv_data_cached(&mv_out, dbm, c->mcs, c->band_key, mv);
 }
 
-// Reads the stored table; 1 when there is none, 0 when read, -1 on failure.
+// read_stored_table(): a file that is there but is no calibration table.
+constexpr int STORED_NOT_A_TABLE = -2;
+
+// Reads the stored table; 1 when there is none, 0 when read, -1 on failure,
+// STORED_NOT_A_TABLE (after one line naming it) for a file that is not a
+// regular file or whose first line is not a table header: the merge would
+// append columns to whatever it holds.
 int read_stored_table(const char* path, stored_table_t* table) {
-    std::FILE* file = std::fopen(path, "r");
+    // Not blocking: a FIFO put there must not hang the sweep.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        std::fprintf(stderr, "Error: %s is not a regular file; it is left as it is\n", path);
+        return STORED_NOT_A_TABLE;
+    }
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "r") : nullptr;
     if (!file) {
+        if (fd >= 0) ::close(fd);
         if (errno == ENOENT) return 1;
         // An existing table that cannot be read must not be replaced by a new one.
         std::perror("Failed to open existing calibration file");
@@ -68,7 +87,15 @@ int read_stored_table(const char* path, stored_table_t* table) {
         return -1;
     }
     std::fclose(file);
-    return parse_stored_table(text, path, table) == 0 ? 0 : -1;
+    if (parse_stored_table(text, path, table) != 0) return -1;
+    if (!is_calibration_table_header(table->header)) {
+        std::fprintf(stderr,
+                     "Error: %s is not a calibration table (its first line is not a Power_Level,"
+                     "MCS<n>_mV,MCS<n>_mW header); it is left as it is\n",
+                     path);
+        return STORED_NOT_A_TABLE;
+    }
+    return 0;
 }
 
 // The readings of one level: how many were stored (0..3), their average in
@@ -132,12 +159,24 @@ bool report_power_stop(double dbm, double uncertainty_db, int level) {
         dbm, level);
     return true;
 }
+// Whether this sweep has said that it goes on above the temperature limit
+// (temperature testing off); start_sweep clears it.
+bool heat_said = false;
 
 // The temperature rule, with its warning: -temp_test is on, the sensor
-// answered and the temperature is above the limit.
+// answered and the temperature is above the limit. With testing off the
+// sweep goes on, as asked, but says so once.
 bool temperature_exceeded(const sensor_data_t& record, int level) {
-    if (!g_temp_test_flag || !record.temp_valid || !temperature_above_limit(record.temperature_c))
+    if (!record.temp_valid || !temperature_above_limit(record.temperature_c)) return false;
+    if (!g_temp_test_flag) {
+        if (!heat_said) {
+            std::printf("Warning: Temperature (%.2f°C) is above %.1f°C at power level %d, but "
+                        "temperature testing is off; the sweep goes on\n",
+                        record.temperature_c, TEMPERATURE_LIMIT_C, level);
+            heat_said = true;
+        }
         return false;
+    }
     std::printf(
         "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power level %d\n",
         record.temperature_c, TEMPERATURE_LIMIT_C, level);
@@ -358,13 +397,14 @@ bool write_table(const stored_table_t* stored, const sweep_results_t& results, i
     return replace_file_contents(path, text, [] { return interruption_signal() != 0; }) == 0;
 }
 
-enum class sweep_outcome { written, failed, anchors_failed };
+enum class sweep_outcome { written, failed, anchors_failed, not_a_table };
 
 // Measures the levels, estimates (fast sweep) and writes the table.
 sweep_outcome measure_and_write(sweep_t* s, const int* levels, int level_count,
                                 const char* path) {
     stored_table_t stored;
     const int stored_state = read_stored_table(path, &stored);
+    if (stored_state == STORED_NOT_A_TABLE) return sweep_outcome::not_a_table;
     if (stored_state < 0) return sweep_outcome::failed;
     if (!measure_levels(s, levels, level_count)) return sweep_outcome::failed;
     if (s->fast) {
@@ -388,6 +428,11 @@ int finish_sweep(sweep_outcome outcome, int levels_set, const char* path) {
         return set_minimum_power("calibration") ? 0 : -1;
     case sweep_outcome::anchors_failed:
         set_minimum_power("fast calibration anchor failure");
+        return -1;
+    case sweep_outcome::not_a_table:
+        // Refused before any level; the sweep has tuned the transmitter all
+        // the same, so it ends at the minimum as a failed run should.
+        set_minimum_power("calibration failure");
         return -1;
     case sweep_outcome::failed:
         break;
@@ -416,6 +461,7 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
     end_run_if_interrupted();
 
     *s = {};
+    heat_said = false;
     s->fd = fd;
     s->frequency = frequency;
     s->mcs = mcs;

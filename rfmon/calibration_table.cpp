@@ -169,6 +169,33 @@ int parse_stored_table(const std::string& text, const char* path, stored_table_t
     return 0;
 }
 
+namespace {
+
+// "MCS<digits>_mV" or "MCS<digits>_mW".
+bool is_mcs_column_name(std::string_view name) {
+    if (name.size() < 7 || name.substr(0, 3) != "MCS") return false;
+    const std::string_view unit = name.substr(name.size() - 3);
+    if (unit != "_mV" && unit != "_mW") return false;
+    const std::string_view digits = name.substr(3, name.size() - 6);
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+bool is_calibration_table_header(std::string_view header) {
+    if (!header.empty() && header.back() == '\n') header.remove_suffix(1);
+    if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
+    const std::vector<std::string> fields = split_table_fields(header);
+    if (fields[0] != "Power_Level") return false;
+    int names = 0;
+    for (size_t i = 1; i < fields.size(); ++i) {
+        if (fields[i].empty()) continue;
+        if (!is_mcs_column_name(fields[i])) return false;
+        ++names;
+    }
+    return names > 0;
+}
+
 std::string new_table_text(const sweep_results_t& results, int mcs) {
     std::string text = format_name("Power_Level,MCS%d_mV,MCS%d_mW", mcs) + "\n";
     std::string mv_cell, mw_cell;

@@ -58,6 +58,11 @@ void level_cells(const level_result_t& result, const char* absent, std::string* 
 // line buffer (`path` names the file in that message).
 int parse_stored_table(const std::string& text, const char* path, stored_table_t* table);
 
+// A calibration table's first line: "Power_Level", then column names
+// "MCS<n>_mV" and "MCS<n>_mW" only, at least one (empty fields and the line
+// end aside). Anything else is some other file, never merged into.
+bool is_calibration_table_header(std::string_view header);
+
 // The table of a sweep without a stored table: header for `mcs`, levels 1..63.
 std::string new_table_text(const sweep_results_t& results, int mcs);
 

@@ -45,6 +45,37 @@ int fail_with_usage(const char* message, const char* program_name) {
 
 }  // namespace
 
+bool parse_plain_decimal(const char* text, double* value) {
+    if (text == nullptr) return false;
+    const char* p = text;
+    if (*p == '+' || *p == '-') ++p;
+    int digits = 0;
+    bool point = false;
+    for (; *p != '\0'; ++p) {
+        if (*p >= '0' && *p <= '9') {
+            ++digits;
+        } else if (*p == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0) return false;
+    // Only digits, a sign and a point are left for strtod, so it reads all
+    // of them; a value too large for a double comes back infinite.
+    const double parsed = std::strtod(text, nullptr);
+    if (!std::isfinite(parsed)) return false;
+    *value = parsed;
+    return true;
+}
+
+int early_failure_status(int argc, char** argv) {
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "-verify") == 0) return 2;
+    }
+    return 1;
+}
+
 bool shell_succeeded(int status) {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -106,11 +137,13 @@ void print_help(const char* program_name) {
     std::puts(
         "  -verify                : Measure levels 10, 35, 45, 50, 56 and 60 and compare them with "
         "the stored calibration tables; -f/-m as for calibration (default: the fast calibration's "
-        "combinations). Exit 0: all match, 1: a level does not match or a reading failed, 2: no "
-        "table");
+        "combinations); takes -d, -f, -m, -verify-db and -temp_test only. Exit 0: every "
+        "combination matches, at least 3 levels compared in each; 1: a compared level does not "
+        "match; 2: could not check (command line, no table, a failed reading or step, fewer "
+        "than 3 levels compared)");
     std::printf(
         "  -verify-db <dB>        : Tolerance of -verify and of the drift warning while "
-        "monitoring (default: %.2f)\n",
+        "monitoring, a plain decimal number above 0 and up to 10 (default: %.2f)\n",
         VERIFY_TOLERANCE_DB);
 }
 
@@ -166,6 +199,9 @@ struct option_pass_t {
     bool full_calibration;
     bool fast_calibration;
     bool field_check;
+    // Given options that only some modes use, refused by the others.
+    const char* monitoring_option;  // the first of -s, -p, -adjust-dbm, -adjust-mW
+    bool verify_tolerance_given;
     int frequencies[MAX_CALIBRATION_FREQUENCIES];
     int frequency_count;
     int mcs_values[MAX_CALIBRATION_MCS_VALUES];
@@ -248,12 +284,13 @@ int field_check_option(const char*, option_pass_t* pass) {
 }
 
 int verify_tolerance_option(const char* value, option_pass_t* pass) {
-    const double db = value && starts_with_digit(value) ? decimal_value(value) : 0.0;
-    if (!(db > 0.0 && db <= 10.0)) {
+    double db = 0.0;
+    if (!parse_plain_decimal(value, &db) || !(db > 0.0 && db <= 10.0)) {
         return fail_with_usage("Error: -verify-db requires a tolerance in dB above 0 and up to 10.\n",
                                pass->program);
     }
     VERIFY_TOLERANCE_DB = db;
+    pass->verify_tolerance_given = true;
     return KEEP_PARSING;
 }
 
@@ -291,11 +328,18 @@ int mcs_option(const char* value, option_pass_t* pass) {
                        pass->program);
 }
 
+void note_monitoring_option(const char* name, option_pass_t* pass) {
+    if (pass->monitoring_option == nullptr) pass->monitoring_option = name;
+}
+
 int sampling_option(const char* value, option_pass_t* pass) {
-    if (value == nullptr || !starts_with_digit(value)) {
-        return fail_with_usage("Error: -s option requires an integer value.\n", pass->program);
-    }
-    Average_Sampling = leading_int(value);
+    const char* missing = "Error: -s option requires an integer value.\n";
+    if (value == nullptr || !starts_with_digit(value)) return fail_with_usage(missing, pass->program);
+    // A reading of no samples prints 0.00 dBm as if it had measured it.
+    const int samples = leading_int(value);
+    if (samples < 1) return fail_with_usage(missing, pass->program);
+    Average_Sampling = samples;
+    note_monitoring_option("-s", pass);
     return KEEP_PARSING;
 }
 
@@ -308,6 +352,7 @@ int pause_option(const char* value, option_pass_t* pass) {
     const double pause = decimal_value(value);
     if (!std::isfinite(pause)) return fail_with_usage(missing, pass->program);
     PAUSE_BETWEEN_PRINTS = pause;
+    note_monitoring_option("-p", pass);
     return KEEP_PARSING;
 }
 
@@ -317,11 +362,21 @@ int request_adjustment(double dbm) {
     return KEEP_PARSING;
 }
 
+// The value as decimal floating point, a numeric prefix being enough;
+// false when there is no number at all ("abc" is no request for 0 dBm).
+bool adjustment_value(const char* value, double* number) {
+    if (value == nullptr) return false;
+    char* end = nullptr;
+    *number = std::strtod(value, &end);
+    return end != value;
+}
+
 int adjust_dbm_option(const char* value, option_pass_t* pass) {
-    if (value == nullptr) {
+    double dbm = 0.0;
+    if (!adjustment_value(value, &dbm)) {
         return fail_with_usage("Error: -adjust-dbm requires a numeric value.\n", pass->program);
     }
-    const double dbm = decimal_value(value);
+    note_monitoring_option("-adjust-dbm", pass);
     if (!within(dbm, 0.0, 30.0)) {
         std::fputs("Error: Desired dBm must be between 0 and 30.\n", stderr);
         return PARSE_FAILED;
@@ -330,10 +385,11 @@ int adjust_dbm_option(const char* value, option_pass_t* pass) {
 }
 
 int adjust_mw_option(const char* value, option_pass_t* pass) {
-    if (value == nullptr) {
+    double mw = 0.0;
+    if (!adjustment_value(value, &mw)) {
         return fail_with_usage("Error: -adjust-mW requires a numeric value.\n", pass->program);
     }
-    const double mw = decimal_value(value);
+    note_monitoring_option("-adjust-mW", pass);
     if (!within(mw, 5.0, 1000.0)) {
         std::fputs("Error: mW value must be between 5 and 1000.\n", stderr);
         return PARSE_FAILED;
@@ -395,6 +451,32 @@ int take_options(int argc, char** argv, option_pass_t* pass) {
     return KEEP_PARSING;
 }
 
+// An option of another mode is refused rather than dropped: a check that
+// runs without the search it was given would tell the caller nothing of it.
+// KEEP_PARSING when every option given is used by the mode.
+int refuse_unused_options(const option_pass_t& pass) {
+    if (pass.field_check && pass.monitoring_option != nullptr) {
+        std::fprintf(stderr, "Error: -verify does not take %s.\n", pass.monitoring_option);
+        return PARSE_FAILED;
+    }
+    if ((pass.full_calibration || pass.fast_calibration) && pass.verify_tolerance_given) {
+        std::fprintf(stderr, "Error: %s does not take -verify-db.\n",
+                     pass.full_calibration ? "-calibrate" : "-fast-calibrate");
+        return PARSE_FAILED;
+    }
+    if (!pass.field_check) return KEEP_PARSING;
+    // A frequency without a band has no table: nothing could be checked.
+    for (int i = 0; i < pass.frequency_count; i++) {
+        sweep_band_t band;
+        if (!sweep_band(pass.frequencies[i], &band)) {
+            std::fprintf(stderr, "Error: -verify cannot check %d MHz: no calibration band holds it.\n",
+                         pass.frequencies[i]);
+            return PARSE_FAILED;
+        }
+    }
+    return KEEP_PARSING;
+}
+
 // After the last argument: a full calibration needs both lists, a fast one
 // fills in what is missing; the lists then become the calibration request.
 int finish_calibration_request(option_pass_t* pass) {
@@ -448,7 +530,8 @@ int parse_arguments(int argc, char** argv) {
     g_calib_params = {};
     if (argc < 2) return MODE_MONITORING;
 
-    const int result = take_options(argc, argv, &pass);
+    int result = take_options(argc, argv, &pass);
+    if (result == KEEP_PARSING) result = refuse_unused_options(pass);
     if (result != KEEP_PARSING) return result;
     return finish_calibration_request(&pass);
 }

@@ -17,6 +17,17 @@ constexpr int BUS_TEXT_MAX = 11;  // digits of a bus number given with -d
 int parse_arguments(int argc, char** argv);
 void print_help(const char* program_name);
 
+// The exit status of a run that ends before it measured anything (a bad
+// command line, a bus or pipe that cannot be opened): 2 when the command
+// line asks for -verify, whose callers read 2 as "could not check"; else 1.
+int early_failure_status(int argc, char** argv);
+
+// A whole plain decimal number: an optional sign, digits with at most one
+// decimal point, nothing before or after, and finite. Options of our own
+// take their values only this way, so that "2abc" or "0x3" is refused
+// rather than read as 2 or 3.
+bool parse_plain_decimal(const char* text, double* value);
+
 // First bus 0..15 whose device exists and whose scan shows both devices, or -1.
 int detect_i2c_bus();
 // Presence check of a chosen bus (same scan without a time limit).

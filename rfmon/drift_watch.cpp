@@ -66,3 +66,5 @@ void watch_drift(drift_watch_t* watch, int frequency, int mcs, int power_idx,
         watch->warned = true;
     }
 }
+
+void pause_drift(drift_watch_t* watch) { watch->outside_in_a_row = 0; }

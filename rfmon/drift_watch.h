@@ -32,3 +32,8 @@ typedef struct drift_watch_t {
 // not compared.
 void watch_drift(drift_watch_t* watch, int frequency, int mcs, int power_idx,
                  const sensor_data_t& reading, double tolerance_db);
+
+// A reading taken without current telemetry: nothing is compared (its
+// index and MCS may not be the transmitter's), and a run of readings
+// outside the tolerance starts again.
+void pause_drift(drift_watch_t* watch);

@@ -60,10 +60,13 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
     int frequency = 0;
     int power_idx = 0;
     get_vtx_config(&mcs, &frequency, &power_idx);
+    const bool telemetry_is_current = telemetry_current(&watch->telemetry);
     if (adjust_power) current_power = power_idx;
 
-    if (process_sensor_data(record, fd, mcs, frequency, settings.average_sampling,
-                            settings.pause_between_prints) < 0) {
+    // The line keeps the telemetry's MCS; only the conversion takes a column
+    // the tables hold.
+    if (process_sensor_data(record, fd, reading_mcs(&watch->telemetry, mcs), frequency,
+                            settings.average_sampling, settings.pause_between_prints) < 0) {
         std::fputs("Error processing sensor data\n", stderr);
         sleep_us(FAILED_READING_PAUSE_US);
         return false;
@@ -74,9 +77,11 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
         record->ch0_dbm, record->ch0_mv, channel1_label(frequency), record->ch1_dbm,
         record->ch1_mv, record->temperature_c, frequency, mcs, power_idx);
     watch_both_channels(*record, frequency, watch);
-    // Before the first record the index is a starting value, not the transmitter's.
-    if (g_telemetry_received.load(std::memory_order_acquire))
+    // Without current telemetry the index may not be the transmitter's.
+    if (telemetry_is_current)
         watch_drift(&watch->drift, frequency, mcs, power_idx, *record, settings.verify_tolerance_db);
+    else
+        pause_drift(&watch->drift);
     if (adjust_power && !search_may_raise_power(static_cast<double>(frequency))) {
         adjust_power = false;
         watch->search_refused = true;
@@ -107,6 +112,17 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
         if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
             report_configure_failure("Failed to set initial power using orvi-configure-vtx");
             end_transmitter_run();
+            close(fd);
+            return 1;
+        }
+        // A search on the starting values would tune for a frequency and MCS
+        // the transmitter may not use.
+        if (!wait_for_first_telemetry(FIRST_TELEMETRY_WAIT_US)) {
+            std::fputs("Error: no telemetry record from vtx_latency within 5 s; no power search "
+                       "on assumed settings, the power stays at 1\n",
+                       stderr);
+            end_transmitter_run();
+            pipe_client_close_all();
             close(fd);
             return 1;
         }
@@ -248,13 +264,28 @@ field_check_result_t check_combination(int fd, int frequency, int mcs, double to
     if (!configure_vtx("-m", mcs)) {
         end_run_if_interrupted();
         report_configure_failure("Failed to set MCS using orvi-configure-vtx");
-        return FIELD_CHECK_MISMATCH;
+        return FIELD_CHECK_STEP_FAILED;
     }
     field_check_result_t result = check_against_table(fd, frequency, mcs, tolerance_db);
     end_run_if_interrupted();
-    if (result != FIELD_CHECK_NO_TABLE && !set_minimum_power("field check"))
-        result = FIELD_CHECK_MISMATCH;
+    // A check that may leave the power high has not passed.
+    if (result != FIELD_CHECK_NO_TABLE && !set_minimum_power("field check") &&
+        result == FIELD_CHECK_MATCH)
+        result = FIELD_CHECK_STEP_FAILED;
     return result;
+}
+
+const char* field_check_summary(field_check_result_t result) {
+    switch (result) {
+    case FIELD_CHECK_MATCH:
+        return "the output matches the tables";
+    case FIELD_CHECK_MISMATCH:
+        return "the output does NOT match the tables";
+    case FIELD_CHECK_NO_TABLE:
+        return "a band has no table to check against";
+    default:
+        return "the output could not be checked against the tables";
+    }
 }
 
 }  // namespace
@@ -269,15 +300,13 @@ int run_field_check(int fd, const monitor_settings_t& settings) {
     }
     // The check raises the power: a signal from here on ends at power 1.
     catch_interruptions();
-    bool no_table = false;
-    bool mismatch = false;
+    field_check_result_t verdict = FIELD_CHECK_MATCH;
     for (int fi = 0; fi < params.frequency_count; fi++) {
         for (int mi = 0; mi < params.mcs_count; mi++) {
             end_run_if_interrupted();
             const field_check_result_t result = check_combination(
                 fd, params.frequencies[fi], params.mcs_values[mi], settings.verify_tolerance_db);
-            no_table = no_table || result == FIELD_CHECK_NO_TABLE;
-            mismatch = mismatch || result == FIELD_CHECK_MISMATCH;
+            verdict = combined_field_check(verdict, result);
         }
     }
     end_run_if_interrupted();
@@ -285,8 +314,6 @@ int run_field_check(int fd, const monitor_settings_t& settings) {
     end_transmitter_run();
     pipe_client_close_all();
     close(fd);
-    std::printf("Field check complete: %s\n", no_table   ? "a band has no table to check against"
-                                               : mismatch ? "the output does NOT match the tables"
-                                                          : "the output matches the tables");
-    return no_table ? FIELD_CHECK_NO_TABLE : mismatch ? FIELD_CHECK_MISMATCH : FIELD_CHECK_MATCH;
+    std::printf("Field check complete: %s\n", field_check_summary(verdict));
+    return field_check_exit_status(verdict);
 }

@@ -5,20 +5,24 @@
 #include "drift_watch.h"
 #include "monitor_state.h"
 #include "sensor_data.h"
+#include "telemetry_watch.h"
 
 // Endless monitoring cycles after the initial power 1 that a pending search
-// starts from. Returns only when that power command cannot be run, or when
-// the search was refused (the bus device is then closed); the result is the
+// starts from, and the first telemetry record it searches on. Returns only
+// when that power command cannot be run, when no record came, or when the
+// search was refused (the bus device is then closed); the result is the
 // exit status.
 int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings);
 
 // What monitoring compares from one cycle to the next: whether each channel
 // read beyond its conversion table last cycle (only the changes are
-// reported), and the readings against the calibration table.
+// reported), the readings against the calibration table, and the
+// telemetry's age and MCS.
 typedef struct cycle_watch_t {
     bool over_range[2];
     drift_watch_t drift;
     bool search_refused;  // the search set nothing: its conversion table failed its check
+    telemetry_watch_t telemetry;
 } cycle_watch_t;
 
 // One cycle with its pause: the telemetry snapshot, one reading and its
@@ -37,8 +41,9 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings);
 
 // The field check (-verify) of each requested frequency x MCS against its
 // stored table, ending at power level 1; then as run_calibration ends. The
-// exit status: 2 when a band had no table, else 1 when any level did not
-// match or could not be measured, else 0.
+// exit status: 1 when a compared level did not match, else 2 when a
+// combination could not be checked (no table, a failed reading or step,
+// too few levels compared), else 0.
 int run_field_check(int fd, const monitor_settings_t& settings);
 
 // A combination gets the fast sweep only in fast mode, at an anchor

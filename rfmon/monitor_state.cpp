@@ -15,6 +15,7 @@ std::atomic<int> g_frequency{5800};
 std::atomic<bool> g_telemetry_received{false};
 std::atomic<int> g_mcs{0};
 std::atomic<int> g_power_idx{1};
+std::atomic<int64_t> g_telemetry_ns{0};
 
 calibration_params_t g_calib_params = {};
 

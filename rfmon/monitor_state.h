@@ -43,6 +43,10 @@ extern std::atomic<bool> g_telemetry_received;
 extern std::atomic<int> g_frequency;
 extern std::atomic<int> g_mcs;
 extern std::atomic<int> g_power_idx;
+// The monotonic time (ns) at which the newest record came; read only once
+// g_telemetry_received is set.
+static_assert(std::atomic<int64_t>::is_always_lock_free, "the telemetry time must be lock-free");
+extern std::atomic<int64_t> g_telemetry_ns;
 
 extern calibration_params_t g_calib_params;
 

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     // two streams keep their order in a shared file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int mode = parse_arguments(argc, argv);
-    if (mode == PARSE_FAILED) return 1;
+    if (mode == PARSE_FAILED) return early_failure_status(argc, argv);
     if (mode == PARSE_HELP_SHOWN) return 0;
 
     // One record for the whole run, so that a cycle without a temperature
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     const int fd = open(I2C_DEVICE, O_RDWR);
     if (fd < 0) {
         std::perror("Failed to open the i2c bus");
-        return 1;
+        return early_failure_status(argc, argv);
     }
     // The pipe library's threads leave every signal the run notes to the
     // main thread, whose waits they must cut short.
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     if (pipe_opened < 0) {
         std::fputs("Failed to initialize VTX pipe\n", stderr);
         close(fd);
-        return 1;
+        return early_failure_status(argc, argv);
     }
     const monitor_settings_t settings = monitor_settings();
     // Their last lines come after the way down: a failed write there still

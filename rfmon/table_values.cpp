@@ -1,5 +1,7 @@
 #include "table_values.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +39,12 @@ size_t mw_position(const std::string& header, int mcs) {
 
 table_column_read read_table_column(const char* path, int mcs, table_dbm_t* column) {
     *column = {};
+    // A FIFO or a device there would hang the reader or hand it anything.
+    struct stat info;
+    if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        std::fprintf(stderr, "Error: %s is not a regular file\n", path);
+        return table_column_read::unreadable;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (errno == ENOENT) return table_column_read::no_table;

@@ -13,7 +13,8 @@ enum class table_column_read { read, no_table, no_column, unreadable };
 
 // The MCS<mcs>_mW column of the table at `path` in dBm, by level. Cells that
 // hold no measurement ("-1", "NA", a temperature marker) are not present.
-// unreadable comes with one perror; the other results print nothing.
+// unreadable comes with one message (a perror, or a line saying that the
+// path is not a regular file); the other results print nothing.
 table_column_read read_table_column(const char* path, int mcs, table_dbm_t* column);
 
 // "/data/quillon/vtx/calibrated_<token>.csv" for the frequency's band; false

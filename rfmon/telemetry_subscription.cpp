@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <orvi/brannic_pipe.h>
+#include <orvi/diagnostics.h>
 #include "monitor_state.h"
 #include <orvi/pipe_records.h>
 
@@ -31,5 +32,6 @@ void _vtx_data_cb(int, char* data, int bytes, void*) {
     g_frequency.store(last.frequency, std::memory_order_relaxed);
     g_mcs.store(last.mcs, std::memory_order_relaxed);
     g_power_idx.store(last.power_idx, std::memory_order_relaxed);
+    g_telemetry_ns.store(time_monotonic_ns(), std::memory_order_relaxed);
     g_telemetry_received.store(true, std::memory_order_release);
 }

@@ -149,8 +149,8 @@ protected:
             argv.push_back(cmd);
         }
         std::vector<std::string> command = {"/bin/sh", "-c",
-                     "\"$0\" \"$@\"; s=$?; cp /data/quillon/vtx/calibrated_*.csv '" + dir_ +
-                         "/out/' 2>/dev/null; for fm in " + truth_pairs + "; do for p in $(seq 1 60);"
+                     "\"$0\" \"$@\"; s=$?; for f in /data/quillon/vtx/calibrated_*.csv; do [ -f \"$f\" ] &&"
+                         " cp \"$f\" '" + dir_ + "/out/'; done; for fm in " + truth_pairs + "; do for p in $(seq 1 60);"
                          " do orvi-sim-ctl truth ${fm%_*} ${fm#*_} $p; done; done > '" + dir_ +
                          "/truth'; exit $s",
                      };
@@ -526,15 +526,45 @@ TEST_F(CalibrationOnBoard, TemperatureLimitIsStrictAndOnlyWithTesting) {
     EXPECT_FALSE(contains(no_sensor.process.out, "Power 2 level 45: "));
 }
 
-TEST_F(CalibrationOnBoard, UnreadableStoredTableIsNotReplaced) {
-    BoardRun r = run({}, {"-fast-calibrate", "-f", "5805", "-m", "0"},
-                     {"mkdir /data/quillon/vtx/calibrated_5_8.csv"});
-    ASSERT_EQ(r.process.exit_code, 1);
-    EXPECT_EQ(r.process.err,
-              "Failed to read header from existing calibration file: Is a directory\n"
-              "Calibration failed for Frequency: 5805 MHz, MCS: 0\n");
-    // Nothing was measured: the power level stays where the driver left it.
-    EXPECT_EQ(r.tools_log, driver_log(5805, 0, ""));
+// Only a calibration table is merged into: anything else in its place is
+// named, left byte for byte, and the sweep fails before any level, at
+// power level 1.
+TEST_F(CalibrationOnBoard, StoredFileThatIsNoTableIsRefused) {
+    const std::string path = "/data/quillon/vtx/calibrated_5_8.csv";
+    const std::string not_regular = "Error: " + path + " is not a regular file; it is left as it is";
+    const std::string not_a_table = "Error: " + path +
+                                    " is not a calibration table (its first line is not a "
+                                    "Power_Level,MCS<n>_mV,MCS<n>_mW header); it is left as it is";
+    const std::string accounts = "root:x:0:0:root:/root:/bin/sh\ndaemon:x:1:1::/usr/sbin:/usr/sbin/nologin\n";
+    struct Case {
+        const char* name;
+        std::string text;   // the file the table path links to, when not empty
+        std::string setup;  // otherwise what is put there
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"a link to an account file", accounts, "", not_a_table},
+        {"a header without MCS columns", "Power_Level,Notes\n1,fine\n", "", not_a_table},
+        {"a header with another first field", "Level,MCS0_mV,MCS0_mW\n1,2.00,3.00\n", "", not_a_table},
+        {"a folder", "", "mkdir " + path, not_regular},
+        {"a FIFO", "", "mkfifo " + path, not_regular},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string target = dir_ + "/linked";
+        if (!c.text.empty()) write_file(target, c.text);
+        BoardRun r = run({}, {"-fast-calibrate", "-f", "5805", "-m", "3"},
+                         {c.text.empty() ? c.setup : "ln -s " + target + " " + path});
+        ASSERT_EQ(r.process.exit_code, 1);
+        EXPECT_EQ(r.process.err, c.error + "\nCalibration failed for Frequency: 5805 MHz, MCS: 3\n");
+        EXPECT_TRUE(contains(r.process.out,
+                             "Safety measure: Power level set to 1 (minimum) after calibration failure\n"));
+        EXPECT_EQ(r.tools_log, driver_log(5805, 3, "orvi-configure-vtx -p 1\n"));
+        if (!c.text.empty()) {
+            EXPECT_EQ(read_file(target), c.text);
+            EXPECT_EQ(r.tables["calibrated_5_8.csv"], c.text);
+        }
+    }
 }
 
 std::vector<std::vector<std::string>> table_cells(const std::string& text) {

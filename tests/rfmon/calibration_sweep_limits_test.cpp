@@ -287,7 +287,7 @@ TEST_F(LimitsOnBoard, LimitsHoldAgainstTheTruth) {
              EXPECT_FALSE(has(o.tools, "-p ")) << o.tools;
          }},
         {"a search with a refused table sets nothing and exits 1",
-         {"--publisher", "", "--virtual-time"},
+         {"--publisher", "", "--time-scale", "40"},
          kHeaderOnly,
          "R -adjust-dbm 20 > \"$D/out\" 2> \"$D/err\"",
          5805,

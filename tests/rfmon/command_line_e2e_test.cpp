@@ -106,8 +106,8 @@ TEST(CommandLine, FailuresAndHelpTable) {
          "Error: mW value must be between 5 and 1000.\n", Out::None, 1},
         {"mW too high", d7 + std::vector<std::string>{"-adjust-mW", "1000.5"},
          "Error: mW value must be between 5 and 1000.\n", Out::None, 1},
-        {"mW not a number reads 0", d7 + std::vector<std::string>{"-adjust-mW", "abc"},
-         "Error: mW value must be between 5 and 1000.\n", Out::None, 1},
+        {"mW not a number", d7 + std::vector<std::string>{"-adjust-mW", "abc"},
+         "Error: -adjust-mW requires a numeric value.\n", Out::Usage, 1},
         {"mW nan", d7 + std::vector<std::string>{"-adjust-mW", "nan"},
          "Error: mW value must be between 5 and 1000.\n", Out::None, 1},
         {"dbm without value", d7 + std::vector<std::string>{"-adjust-dbm"},
@@ -164,6 +164,60 @@ TEST(CommandLine, FailuresAndHelpTable) {
     }
 }
 
+// Values that are not numbers, options that the mode would drop, and the
+// exit status a -verify caller reads: 2 for anything that keeps it from
+// checking, the command line included.
+TEST(CommandLine, ValuesReadWholeAndWhatVerifyTakes) {
+    RfmonRig rig;
+    struct Case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string first_err_line;
+    };
+    const std::string tolerance = "Error: -verify-db requires a tolerance in dB above 0 and up to 10.";
+    const std::vector<Case> cases = {
+        {{"-d", "3", "-verify", "-f", "9999"}, 2,
+         "Error: -verify cannot check 9999 MHz: no calibration band holds it."},
+        {{"-d", "3", "-verify", "-f", "5805", "-f", "4900"}, 2,
+         "Error: -verify cannot check 4900 MHz: no calibration band holds it."},
+        {{"-d", "3", "-verify", "-bogus"}, 2, "Unknown option: -bogus"},
+        {{"-d", "3", "-verify", "-adjust-dbm", "20"}, 2, "Error: -verify does not take -adjust-dbm."},
+        {{"-d", "3", "-adjust-mW", "100", "-verify"}, 2, "Error: -verify does not take -adjust-mW."},
+        {{"-d", "3", "-verify", "-s", "50"}, 2, "Error: -verify does not take -s."},
+        {{"-d", "3", "-p", "0.5", "-verify"}, 2, "Error: -verify does not take -p."},
+        {{"-d", "3", "-verify", "-calibrate"}, 2,
+         "Error: -verify cannot be used with -calibrate or -fast-calibrate."},
+        {{"-d", "3", "-verify", "-verify-db", "2abc"}, 2, tolerance},
+        {{"-d", "7", "-verify"}, 2, "Error: Cannot verify - VTX not found on I2C bus 7"},
+        {{"-d", "x", "-verify"}, 2, "Error: -d option requires an integer value."},
+        {{"-d", "3", "-verify", "-help"}, 0, ""},
+        {{"-d", "7", "-verify-db", "0x3"}, 1, tolerance},
+        {{"-d", "7", "-verify-db", "1e1"}, 1, tolerance},
+        {{"-d", "7", "-verify-db", "inf"}, 1, tolerance},
+        {{"-d", "7", "-verify-db", " 2"}, 1, tolerance},
+        {{"-d", "7", "-verify-db", "."}, 1, tolerance},
+        {{"-d", "7", "-verify-db", "0"}, 1, tolerance},
+        {{"-d", "7", "-verify-db", "10.5"}, 1, tolerance},
+        {{"-d", "7", "-verify-db", std::string(400, '9')}, 1, tolerance},
+        {{"-d", "3", "-fast-calibrate", "-verify-db", "2"}, 1,
+         "Error: -fast-calibrate does not take -verify-db."},
+        {{"-d", "3", "-verify-db", "2", "-calibrate", "-f", "5805", "-m", "0"}, 1,
+         "Error: -calibrate does not take -verify-db."},
+        {{"-d", "7", "-adjust-dbm", "abc"}, 1, "Error: -adjust-dbm requires a numeric value."},
+        {{"-d", "7", "-adjust-dbm", ""}, 1, "Error: -adjust-dbm requires a numeric value."},
+        {{"-d", "7", "-adjust-mW", "mW"}, 1, "Error: -adjust-mW requires a numeric value."},
+        {{"-d", "7", "-s", "0"}, 1, "Error: -s option requires an integer value."},
+        {{"-d", "7", "-s", "0abc"}, 1, "Error: -s option requires an integer value."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const ProcessResult r = rig.run(c.args);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.first_err_line);
+        EXPECT_EQ(r.err.empty(), c.first_err_line.empty());
+    }
+}
+
 // The defaults in the usage text are the values current when it prints.
 TEST(CommandLine, UsageShowsCurrentSettings) {
     RfmonRig rig;
@@ -198,7 +252,9 @@ TEST(CommandLine, AcceptedValuesReachTheBusDevice) {
         {"-d", "9"},
         {"-d", "9", "-adjust-dbm", "30"},
         {"-d", "9", "-adjust-dbm", "0"},
-        {"-d", "9", "-adjust-dbm", "abc"},
+        {"-d", "9", "-adjust-dbm", "12.5dB"},
+        {"-d", "9", "-verify-db", "2.5"},
+        {"-d", "9", "-verify-db", "+.5"},
         {"-d", "9", "-adjust-mW", "1000"},
         {"-d", "9", "-adjust-mW", "5"},
         {"-d", "9", "-p", "0.5"},

@@ -131,7 +131,6 @@ TEST_F(ParseArguments, MonitoringSettings) {
     const std::vector<Adjust> adjustments = {
         {{"-d", "7", "-adjust-dbm", "30"}, 30.0},
         {{"-d", "7", "-adjust-dbm", "0"}, 0.0},
-        {{"-d", "7", "-adjust-dbm", "abc"}, 0.0},
         {{"-d", "7", "-adjust-dbm", "12.5dB"}, 12.5},
         {{"-d", "7", "-adjust-mW", "1000"}, 30.0},
         {{"-d", "7", "-adjust-mW", "100"}, 20.0},
@@ -175,4 +174,30 @@ TEST(BusText, OnlyOneToElevenDigits) {
         {"1;reboot", false},  {" 1", false}, {"1 ", false},         {"+1", false},
     };
     for (const Row& row : rows) EXPECT_EQ(is_valid_bus_text(row.text), row.valid) << row.text;
+}
+
+// What a value of our own options must look like.
+TEST(PlainDecimal, WholeStringFiniteNoOtherForms) {
+    struct Row {
+        const char* text;
+        bool valid;
+        double value;
+    };
+    const Row rows[] = {
+        {"2", true, 2.0},     {"2.5", true, 2.5},   {"0.25", true, 0.25}, {".5", true, 0.5},
+        {"5.", true, 5.0},    {"-1.5", true, -1.5}, {"+3", true, 3.0},    {"007", true, 7.0},
+        {"2abc", false, 0},   {"0x3", false, 0},    {"1e1", false, 0},    {"inf", false, 0},
+        {"nan", false, 0},    {"", false, 0},       {".", false, 0},      {"-", false, 0},
+        {" 2", false, 0},     {"2 ", false, 0},     {"1.2.3", false, 0},  {"1,5", false, 0},
+        {"--1", false, 0},
+    };
+    for (const Row& row : rows) {
+        double value = -99.0;
+        EXPECT_EQ(parse_plain_decimal(row.text, &value), row.valid) << row.text;
+        EXPECT_EQ(value, row.valid ? row.value : -99.0) << row.text;
+    }
+    double value = -99.0;
+    EXPECT_FALSE(parse_plain_decimal(std::string(400, '9').c_str(), &value));
+    EXPECT_FALSE(parse_plain_decimal(nullptr, &value));
+    EXPECT_EQ(value, -99.0);
 }

@@ -16,6 +16,12 @@ bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+size_t count_lines_with(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (const std::string& line : lines_of(text)) n += (line + "\n").find(part) != std::string::npos;
+    return n;
+}
+
 // The differences of the per-level lines, in level order.
 std::vector<double> differences(const std::string& out) {
     std::vector<double> found;
@@ -33,13 +39,18 @@ class FieldCheckOnBoard : public testing::Test {
   protected:
     // `script` in sh on a board with unit 9, noise and temperature held; R
     // runs orvi-rfmon -d 1 (X as the shell itself, for a background
-    // monitor whose pid is $!), $D is a scratch folder.
-    ProcessResult on_board(const std::string& script) {
+    // monitor whose pid is $!), $D is a scratch folder. `more` holds the
+    // clock (virtual time, or a scaled clock where monitoring must keep up
+    // with the publisher's real-time records) and other board options.
+    ProcessResult on_board(const std::string& script,
+                           const std::vector<std::string>& more = {"--virtual-time"}) {
         const std::string rfmon = program_shell_words("rfmon/orvi-rfmon") + " -d 1";
         RunOptions options;
         options.timeout_ms = 120000;
-        return run_on_board({"--virtual-time", "--publisher", "", "--unit", "9", "--noise-mv", "0", "--temp-rise", "0", "--log",
-                             dir_ + "/tools.log"},
+        std::vector<std::string> board = {"--publisher", "", "--unit", "9", "--noise-mv", "0", "--temp-rise", "0",
+                                          "--log", dir_ + "/tools.log"};
+        board.insert(board.end(), more.begin(), more.end());
+        return run_on_board(board,
                             {"/bin/sh", "-c",
                              "R() { " + rfmon + " \"$@\"; }\nX() { exec " + rfmon + " \"$@\"; }\nD=" +
                                  shell_quote(dir_) + "\n" + script},
@@ -97,6 +108,39 @@ TEST_F(FieldCheckOnBoard, PassesAsCalibratedFailsAfterALossNeedsATable) {
               "2_4_mv_to_dbm.csv\n5_1_mv_to_dbm.csv\n5_8_mv_to_dbm.csv\ncalibrated_5_8.csv\n");
 }
 
+// A unit at 80 °C: calibrated without temperature testing, which says once
+// that it goes on; checked with it after a 6 dB loss, it stops at level 10
+// and has checked nothing (exit 2), where without it the loss shows (exit 1).
+TEST_F(FieldCheckOnBoard, AHotUnitStoppedAtItsFirstLevelIsNotChecked) {
+    const ProcessResult r = on_board(
+        "R -fast-calibrate -f 5805 -m 0 > \"$D/calibrated\" 2>&1 || exit 9\n"
+        "orvi-sim-ctl degrade output 6\n"
+        "R -verify -f 5805 -m 0 -temp_test > \"$D/tested\"; echo \"status $?\" >> \"$D/tested\"\n"
+        "R -verify -f 5805 -m 0 > \"$D/untested\"; echo \"status $?\" >> \"$D/untested\"\n",
+        {"--virtual-time", "--temp-start", "80"});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    const std::string heat = "but temperature testing is off; the sweep goes on\n";
+    const std::string calibrated = read_file(dir_ + "/calibrated");
+    EXPECT_EQ(count_lines_with(calibrated, heat), 1u) << calibrated;
+    EXPECT_NE(calibrated.find("Warning: Temperature (80.00°C) is above 75.0°C at power level 10, " + heat),
+              std::string::npos);
+
+    const std::string tested = read_file(dir_ + "/tested");
+    EXPECT_NE(tested.find("Level 10: not compared, temperature stop at 80.00°C\n"), std::string::npos) << tested;
+    EXPECT_TRUE(ends_with(tested, "Field check 5805 MHz MCS 0: NOT CHECKED, 0 of 6 levels compared, at least 3 "
+                                  "needed\nSafety measure: Power level set to 1 (minimum) after field check\n"
+                                  "Field check complete: the output could not be checked against the tables\n"
+                                  "status 2\n"))
+        << tested;
+    EXPECT_EQ(tested.find("PASS"), std::string::npos);
+
+    const std::string untested = read_file(dir_ + "/untested");
+    EXPECT_EQ(count_lines_with(untested, heat), 1u) << untested;
+    EXPECT_EQ(differences(untested).size(), 6u) << untested;
+    EXPECT_TRUE(ends_with(untested, "Field check complete: the output does NOT match the tables\nstatus 1\n"))
+        << untested;
+}
+
 // Monitoring at index 30 of a calibrated unit: its output falls by 3 dB and
 // comes back. The warning follows the fifth reading of the fall, the all-clear
 // the first reading back.
@@ -109,7 +153,8 @@ TEST_F(FieldCheckOnBoard, DriftWarningAfterTheFifthReadingAndItsAllClear) {
         "env -u LD_PRELOAD sleep 0.05; done; }\n"
         "wait_for 'Power: 30$'; orvi-sim-ctl degrade output 3\n"
         "wait_for '^Warning: output differs'; orvi-sim-ctl degrade output 0\n"
-        "wait_for '^Output back within'; kill -TERM $monitor; wait $monitor\n");
+        "wait_for '^Output back within'; kill -TERM $monitor; wait $monitor\n",
+        {"--time-scale", "50"});
     ASSERT_EQ(r.exit_code, 143) << r.out << r.err;
     const std::vector<std::string> out = lines_of(read_file(dir_ + "/out"));
     // Channel 1's dBm of each monitoring line at index 30; the messages in between.

@@ -125,8 +125,14 @@ class WaysOut : public testing::Test {
         for (const char* f : {"/tools.log", "/pid", "/out", "/err", "/listing", "/table", "/state"})
             std::remove((d + f).c_str());
         Outcome o;
-        o.process = run_on_board({"--virtual-time", "--log", d + "/tools.log", "--data", d + "/in"},
-                                 command);
+        // A search waits for telemetry: a publisher, and a clock slow enough
+        // for its real-time records to come within the wait.
+        std::vector<std::string> board = {"--log", d + "/tools.log", "--data", d + "/in"};
+        if (k.args[0] == "-adjust-dbm")
+            board.insert(board.end(), {"--publisher", "", "--time-scale", "40"});
+        else
+            board.push_back("--virtual-time");
+        o.process = run_on_board(board, command);
         o.pid = read_file(d + "/pid");
         if (!o.pid.empty())
             o.pid.pop_back();

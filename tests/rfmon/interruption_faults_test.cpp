@@ -33,6 +33,15 @@ const std::string kStopTest = "orvi-send-command vtx_latency stop_test 1\n";
 const std::string kInterrupted =
     "Safety measure: Power level set to 1 (minimum) after interruption\n";
 
+// A search waits for the first telemetry record: a publisher, and a clock
+// slow enough for its real-time records to come within the wait.
+const std::vector<std::string> kSearchBoard = {"--publisher", "", "--time-scale", "40"};
+
+std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 std::string power_calls(const std::vector<int>& levels) {
     std::string text;
     for (int level : levels) text += "orvi-configure-vtx -p " + std::to_string(level) + "\n";
@@ -144,7 +153,7 @@ TEST_F(FaultsOnBoard, TransmitterEndsAtPowerOneOrTheRunSaysSo) {
         {"SIGINT during a fast sweep, twice", {}, fast, "", "-p 45|-p 1", "INT", true, "",
          130, power_calls({10, 35, 1}) + kStopTest,
          "Calibrating power level 45 (3 of 6)...\n" + kInterrupted, "", 1, ""},
-        {"SIGTERM during a search", {}, {"-adjust-dbm", "20"}, "", "-p 30", "TERM", false, "",
+        {"SIGTERM during a search", kSearchBoard, {"-adjust-dbm", "20"}, "", "-p 30", "TERM", false, "",
          143, power_calls({1, 30, 1}) + kStopTest,
          "Taking reading 1 of 3...\n" + kInterrupted, "", 1, ""},
         {"detector dies at level 30, temperature rising", dies_at_30, full_temp, "", "", "",
@@ -175,7 +184,8 @@ TEST_F(FaultsOnBoard, TransmitterEndsAtPowerOneOrTheRunSaysSo) {
          "Failed to set frequency using orvi-configure-vtx: orvi-configure-vtx exited with "
          "status 1\n", 20, ""},
         // Six failed buffer reads: index 30's three readings and their retries.
-        {"search whose readings fail", {"--fault", "buffer-read:nak:from=301,count=6"},
+        {"search whose readings fail",
+         with(kSearchBoard, {"--fault", "buffer-read:nak:from=301,count=6"}),
          {"-adjust-dbm", "20"}, "", "", "", false,
          // a monitoring line after the search: its signal handling is over
          "sed -n '/after power search failure/,$p' \"$OUT\" | grep -q '^2.4 GHz'",

@@ -69,9 +69,11 @@ std::string usage(const std::string& program, int sampling, const char* pause) {
            "Field Check:\n"
            "  -verify                : Measure levels 10, 35, 45, 50, 56 and 60 and compare them "
            "with the stored calibration tables; -f/-m as for calibration (default: the fast "
-           "calibration's combinations). Exit 0: all match, 1: a level does not match or a "
-           "reading failed, 2: no table\n"
+           "calibration's combinations); takes -d, -f, -m, -verify-db and -temp_test only. Exit "
+           "0: every combination matches, at least 3 levels compared in each; 1: a compared level "
+           "does not match; 2: could not check (command line, no table, a failed reading or step, "
+           "fewer than 3 levels compared)\n"
            "  -verify-db <dB>        : Tolerance of -verify and of the drift warning while "
-           "monitoring (default: 1.50)\n";
+           "monitoring, a plain decimal number above 0 and up to 10 (default: 1.50)\n";
 }
 
