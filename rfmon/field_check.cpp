@@ -129,7 +129,7 @@ field_check_result_t check_against_table(int fd, int frequency, int mcs, double 
         std::printf("Field check %d MHz MCS %d: could not check, the %s GHz conversion table "
                     "failed its check\n",
                     frequency, mcs, band.key);
-        return FIELD_CHECK_NO_TABLE;
+        return FIELD_CHECK_BROKEN_CONVERSION;
     }
     table_dbm_t table;
     const field_check_result_t reference = read_reference(frequency, mcs, path, &table);

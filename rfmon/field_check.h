@@ -26,6 +26,7 @@ enum field_check_result_t {
     FIELD_CHECK_STEP_FAILED,       // a transmitter command or a sweep step failed
     FIELD_CHECK_NO_READING,        // a level without a valid reading
     FIELD_CHECK_TOO_FEW_LEVELS,    // fewer than FIELD_CHECK_MIN_COMPARED_LEVELS compared
+    FIELD_CHECK_BROKEN_CONVERSION,  // the band's conversion table failed its check: nothing set
 };
 
 // One frequency and MCS: a line per anchor level and a verdict. The power

@@ -269,7 +269,8 @@ field_check_result_t check_combination(int fd, int frequency, int mcs, double to
     field_check_result_t result = check_against_table(fd, frequency, mcs, tolerance_db);
     end_run_if_interrupted();
     // A check that may leave the power high has not passed.
-    if (result != FIELD_CHECK_NO_TABLE && !set_minimum_power("field check") &&
+    const bool nothing_set = result == FIELD_CHECK_NO_TABLE || result == FIELD_CHECK_BROKEN_CONVERSION;
+    if (!nothing_set && !set_minimum_power("field check") &&
         result == FIELD_CHECK_MATCH)
         result = FIELD_CHECK_STEP_FAILED;
     return result;
@@ -293,10 +294,10 @@ const char* field_check_summary(field_check_result_t result) {
 int run_field_check(int fd, const monitor_settings_t& settings) {
     const calibration_params_t& params = settings.calibration;
     // Refused, the check could not check.
-    if (!begin_transmitter_run(FIELD_CHECK_NO_TABLE)) {
+    if (!begin_transmitter_run(FIELD_CHECK_EXIT_NOT_CHECKED)) {
         pipe_client_close_all();
         close(fd);
-        return FIELD_CHECK_NO_TABLE;
+        return FIELD_CHECK_EXIT_NOT_CHECKED;
     }
     // The check raises the power: a signal from here on ends at power 1.
     catch_interruptions();
