@@ -282,3 +282,20 @@ const char* custom_strcasestr(const char* haystack, const char* needle) {
     }
     return nullptr;
 }
+
+int conversion_table_mv_at_dbm(const char* band, int mcs, double dbm, double* mv) {
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    if (static_cast<unsigned>(mcs) > static_cast<unsigned>(CSV_MAX_MCS) || !cache ||
+        load_band_cache(cache, band) != 0)
+        return -1;
+    // The first pair of rows that encloses dbm, interpolated; a column that
+    // never reaches it has no voltage for it.
+    for (int r = 1; r < cache->row_count; ++r) {
+        const double low = cache->data[r - 1][mcs + 1], high = cache->data[r][mcs + 1];
+        if (!(low <= dbm && dbm <= high) || !(high > low)) continue;
+        const double k0 = cache->data[r - 1][0], k1 = cache->data[r][0];
+        *mv = k0 + (dbm - low) / (high - low) * (k1 - k0);
+        return 0;
+    }
+    return -1;
+}
