@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "conversion_tables.h"
 #include "safety_limits.h"
 
 namespace {
@@ -109,6 +110,17 @@ std::string detector_trim_path() {
     return std::string(CALIBRATION_DATA_DIR) + TRIM_FILE_NAME;
 }
 
+namespace {
+
+int band_of_key(const char* band_key) {
+    for (int b = 0; band_key && b < SWEEP_BAND_COUNT; ++b) {
+        if (std::strcmp(band_key, SWEEP_BANDS[b].key) == 0) return b;
+    }
+    return -1;
+}
+
+}  // namespace
+
 std::string detector_trims_text(const detector_trims_t& trims) {
     std::string text = std::string(TRIM_HEADER) + "\n";
     for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
@@ -149,23 +161,32 @@ bool parse_detector_trims(const std::string& text, detector_trims_t* trims, std:
     return true;
 }
 
-const detector_trims_t& installed_detector_trims() {
-    if (g_installed.read) return g_installed.trims;
-    g_installed = {true, {}};
-    const std::string path = detector_trim_path();
+trim_file_state_t read_detector_trims(const std::string& folder, detector_trims_t* trims,
+                                      std::string* why) {
+    *trims = {};
+    const std::string path = folder + TRIM_FILE_NAME;
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        if (errno != ENOENT)
-            std::fprintf(stderr, "Warning: cannot read %s (%s); the detector is taken as untrimmed\n",
-                         path.c_str(), std::strerror(errno));
-        return g_installed.trims;
+        if (errno == ENOENT) return TRIM_FILE_MISSING;
+        *why = path + ": " + std::strerror(errno);
+        return TRIM_FILE_UNUSABLE;
     }
     std::ostringstream text;
     text << file.rdbuf();
     std::string error;
-    if (!parse_detector_trims(text.str(), &g_installed.trims, &error))
-        std::fprintf(stderr, "Warning: %s: %s; the detector is taken as untrimmed\n", path.c_str(),
-                     error.c_str());
+    if (!parse_detector_trims(text.str(), trims, &error)) {
+        *why = path + ": " + error;
+        return TRIM_FILE_UNUSABLE;
+    }
+    return TRIM_FILE_READ;
+}
+
+const detector_trims_t& installed_detector_trims() {
+    if (g_installed.read) return g_installed.trims;
+    g_installed = {true, {}};
+    std::string why;
+    if (read_detector_trims(CALIBRATION_DATA_DIR, &g_installed.trims, &why) == TRIM_FILE_UNUSABLE)
+        std::fprintf(stderr, "Warning: %s; the detector is taken as untrimmed\n", why.c_str());
     return g_installed.trims;
 }
 
@@ -174,13 +195,10 @@ void forget_installed_detector_trims() {
 }
 
 const detector_trim_t* trim_for_band_key(const char* band_key) {
-    if (!band_key) return nullptr;
-    const detector_trims_t& trims = installed_detector_trims();
-    for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
-        if (std::strcmp(band_key, SWEEP_BANDS[b].key) == 0)
-            return trims.band[b].trimmed ? &trims.band[b] : nullptr;
-    }
-    return nullptr;
+    const int b = band_of_key(band_key);
+    if (b < 0) return nullptr;
+    const detector_trim_t& trim = installed_detector_trims().band[b];
+    return trim.trimmed ? &trim : nullptr;
 }
 
 double trimmed_mv(const char* band_key, double mv) {
@@ -190,4 +208,18 @@ double trimmed_mv(const char* band_key, double mv) {
 
 double trim_uncertainty_db(const detector_trim_t& trim) {
     return trim.residual_db + trim.meter_db;
+}
+
+double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key) {
+    const int b = band_of_key(band_key);
+    if (b >= 0 && trims.band[b].trimmed) return trim_uncertainty_db(trims.band[b]);
+    return untrimmed_reading_uncertainty_db(band_key);
+}
+
+int convert_detector_reading(double* mv_out, double* dbm_out, int mcs, const char* band_key,
+                             double mv) {
+    double looked_up = trimmed_mv(band_key, mv);
+    const int result = read_csv_data_cached(&looked_up, dbm_out, mcs, band_key, looked_up);
+    *mv_out = mv;
+    return result;
 }

@@ -41,6 +41,16 @@ std::string detector_trims_text(const detector_trims_t& trims);
 // malformed or implausible, and then `trims` holds none.
 bool parse_detector_trims(const std::string& text, detector_trims_t* trims, std::string* error);
 
+typedef enum trim_file_state_t {
+    TRIM_FILE_MISSING,   // untrimmed
+    TRIM_FILE_READ,
+    TRIM_FILE_UNUSABLE,  // there, but unreadable or malformed: untrimmed, `why` says why
+} trim_file_state_t;
+
+// The trim file of a table folder ("/data/quillon/vtx/" on the board).
+trim_file_state_t read_detector_trims(const std::string& folder, detector_trims_t* trims,
+                                      std::string* why);
+
 // The trims on the board, read once: none when the file is missing; none,
 // said once on standard error, when it is there but cannot be used.
 const detector_trims_t& installed_detector_trims();
@@ -60,3 +70,12 @@ double trimmed_mv(const char* band_key, double mv);
 // The uncertainty of a trimmed reading: the fit's residual plus the meter's
 // accuracy.
 double trim_uncertainty_db(const detector_trim_t& trim);
+
+// The uncertainty of a reading in the band of `band_key` under `trims`: the
+// trim's where the band is trimmed, the untrimmed detector's otherwise.
+double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key);
+
+// A detector reading to dBm as read_csv_data_cached() converts it, with the
+// band's trim applied to `mv` first; *mv_out is `mv` as read.
+int convert_detector_reading(double* mv_out, double* dbm_out, int mcs, const char* band_key,
+                             double mv);

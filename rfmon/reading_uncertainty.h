@@ -5,7 +5,6 @@
 #pragma once
 
 // dB, for the band with conversion-table key `band_key` ("2.4", "5.1",
-// "5.8"). Today every band's detector is untrimmed, so this is the limits'
-// untrimmed figure; a trim of the unit's detector against a power meter
-// replaces it here, band by band, and with it every use.
+// "5.8"): the trim's (its residual plus the meter's accuracy) where the
+// board's trim file trims the band, the limits' untrimmed figure otherwise.
 double reading_uncertainty_db(const char* band_key);
