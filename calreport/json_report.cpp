@@ -95,6 +95,7 @@ cJSON* detector_json(const band_detector_t& detector) {
     cJSON_AddBoolToObject(object, "trimmed", trim.trimmed);
     cJSON_AddItemToObject(object, "trimmed_at",
                           trim.trimmed ? cJSON_CreateNumber(static_cast<double>(trim.trimmed_at)) : cJSON_CreateNull());
+    cJSON_AddItemToObject(object, "mcs", trim.trimmed ? cJSON_CreateNumber(trim.mcs) : cJSON_CreateNull());
     cJSON_AddItemToObject(object, "uncertainty_db", number(detector.uncertainty_db));
     return object;
 }

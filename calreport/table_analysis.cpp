@@ -131,15 +131,24 @@ band_detector_t band_detector(const calibration_table_t& table, const detector_t
     return detector;
 }
 
+double column_uncertainty_db(const band_detector_t& detector, const calibration_table_t& table,
+                             int mcs) {
+    if (!detector.trim.trimmed || detector.trim.mcs == mcs) return detector.uncertainty_db;
+    const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
+    return untrimmed_reading_uncertainty_db(band ? band->key : nullptr);
+}
+
 bool is_power_stop(stop_reason_t reason) {
     return reason == STOP_POWER || reason == STOP_UNCERTAINTY || reason == STOP_OVER_RANGE;
 }
 
 column_report_t analyse_column(const table_column_t& column, const calibration_table_t& table,
                                const PowerMap& map, int frequency, RegulatoryDomain domain,
-                               const band_detector_t& detector) {
+                               const band_detector_t& band_wide) {
     column_report_t report = {};
     report.mcs = column.mcs;
+    band_detector_t detector = band_wide;
+    detector.uncertainty_db = column_uncertainty_db(band_wide, table, column.mcs);
     report.uncertainty_db = detector.uncertainty_db;
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
         const level_cell_t& cell = column.level[level];

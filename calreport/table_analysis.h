@@ -68,6 +68,11 @@ typedef struct band_detector_t {
 band_detector_t band_detector(const calibration_table_t& table, const detector_trims_t& trims,
                               double top_mv);
 
+// The uncertainty of the readings of one MCS column: the trim's only at the
+// trim's own MCS.
+double column_uncertainty_db(const band_detector_t& detector, const calibration_table_t& table,
+                             int mcs);
+
 typedef struct column_report_t {
     int mcs;
     std::vector<curve_point_t> curve;  // levels with a value, ascending

@@ -150,9 +150,11 @@ std::string detector_text(const table_report_t& table) {
         return fmt::format("  detector: untrimmed, readings within {:.2f} dB\n",
                            table.detector.uncertainty_db);
     }
-    return fmt::format("  detector: trimmed {} at {} MHz, MCS {} ({} levels), readings within {:.2f} dB\n",
-                       modification_time(static_cast<time_t>(trim.trimmed_at)), trim.frequency, trim.mcs,
-                       trim.levels, table.detector.uncertainty_db);
+    return fmt::format(
+        "  detector: trimmed {} at {} MHz, MCS {} ({} levels), readings at MCS {} within {:.2f} dB, "
+        "the other MCS within {:.2f} dB\n",
+        modification_time(static_cast<time_t>(trim.trimmed_at)), trim.frequency, trim.mcs, trim.levels, trim.mcs,
+        table.detector.uncertainty_db, untrimmed_reading_uncertainty_db(table.band_key));
 }
 
 }  // namespace

@@ -475,7 +475,7 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
         return false;
     }
-    s->uncertainty_db = reading_uncertainty_db(s->band.key);
+    s->uncertainty_db = reading_uncertainty_db(s->band.key, s->mcs);
     return true;
 }
 

@@ -118,9 +118,14 @@ void consider_row(nearest_search_t* s, double key, double value) {
         const double m = (s->previous_key + key) / 2.0;
         const double to_mid = std::fabs(x - m);
         if (to_mid < std::fabs(x - key) && to_mid < std::fabs(x - s->previous_key)) {
-            // Between two neighbours: their mean, on the table's 0.5 dB grid.
+            // Between two neighbours: their mean on a 0.5 dB grid. On a table
+            // finer than the grid that mean could land outside both
+            // neighbours (16.50 between 16.24 and 16.26), so it is held
+            // between them.
             s->best_distance = to_mid;
-            s->best_value = std::round(s->previous_value + value) / 2.0;
+            const double low = std::fmin(s->previous_value, value);
+            const double high = std::fmax(s->previous_value, value);
+            s->best_value = std::fmin(std::fmax(std::round(s->previous_value + value) / 2.0, low), high);
             midpoint = true;
         }
     }

@@ -207,12 +207,13 @@ double trimmed_mv(const char* band_key, double mv) {
 }
 
 double trim_uncertainty_db(const detector_trim_t& trim) {
-    return trim.residual_db + trim.meter_db;
+    return trim.residual_db + trim.meter_db + TRIM_REPEATABILITY_DB;
 }
 
-double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key) {
+double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key, int mcs) {
     const int b = band_of_key(band_key);
-    if (b >= 0 && trims.band[b].trimmed) return trim_uncertainty_db(trims.band[b]);
+    if (b >= 0 && trims.band[b].trimmed && trims.band[b].mcs == mcs)
+        return trim_uncertainty_db(trims.band[b]);
     return untrimmed_reading_uncertainty_db(band_key);
 }
 

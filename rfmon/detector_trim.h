@@ -67,13 +67,18 @@ const detector_trim_t* trim_for_band_key(const char* band_key);
 // trimmed, unchanged otherwise.
 double trimmed_mv(const char* band_key, double mv);
 
-// The uncertainty of a trimmed reading: the fit's residual plus the meter's
-// accuracy.
+// A later reading of a level differs from the trim's own by the detector's
+// noise and by the temperature between the two.
+constexpr double TRIM_REPEATABILITY_DB = 0.1;
+
+// The uncertainty of a trimmed reading: the fit's residual, the meter's
+// accuracy and the readings' repeatability.
 double trim_uncertainty_db(const detector_trim_t& trim);
 
 // The uncertainty of a reading in the band of `band_key` under `trims`: the
 // trim's where the band is trimmed, the untrimmed detector's otherwise.
-double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key);
+// Only at the trim's own MCS: see reading_uncertainty_db().
+double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key, int mcs);
 
 // A detector reading to dBm as read_csv_data_cached() converts it, with the
 // band's trim applied to `mv` first; *mv_out is `mv` as read.

@@ -2,6 +2,6 @@
 
 #include "detector_trim.h"
 
-double reading_uncertainty_db(const char* band_key) {
-    return band_reading_uncertainty_db(installed_detector_trims(), band_key);
+double reading_uncertainty_db(const char* band_key, int mcs) {
+    return band_reading_uncertainty_db(installed_detector_trims(), band_key, mcs);
 }

@@ -7,4 +7,7 @@
 // dB, for the band with conversion-table key `band_key` ("2.4", "5.1",
 // "5.8"): the trim's (its residual plus the meter's accuracy) where the
 // board's trim file trims the band, the limits' untrimmed figure otherwise.
-double reading_uncertainty_db(const char* band_key);
+// A trim's uncertainty holds for the MCS it was taken at; the other MCS read
+// through its correction too, but their columns of the conversion table were
+// not checked against the meter, so their guard stays the untrimmed one.
+double reading_uncertainty_db(const char* band_key, int mcs);

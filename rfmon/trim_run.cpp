@@ -111,9 +111,10 @@ void print_fit(const band_trim_t& t, const trim_fit_t& fit, double meter_db) {
                     t.points[i].meter_dbm + fit.residual_db[i], fit.residual_db[i]);
     }
     std::printf("Correction for %s (%d MHz, MCS %d): mV x %.4f %+.2f mV; largest residual %.2f dB, "
-                "uncertainty %.2f dB with the meter's %.2f dB\n",
+                "uncertainty %.2f dB with the meter's %.2f dB and 0.10 dB for repeatability\n",
                 t.band->token, t.frequency, t.mcs, fit.gain, fit.offset_mv,
-                fit.largest_residual_db, fit.largest_residual_db + meter_db, meter_db);
+                fit.largest_residual_db, fit.largest_residual_db + meter_db + TRIM_REPEATABILITY_DB,
+                meter_db);
 }
 
 // Measures one band and fits its trim; false with the reason in t->failure.
@@ -161,8 +162,10 @@ bool choose_trim_levels(const char* band_token, int mcs, int* levels, int* count
         TRIM_TOP_MARGIN_DB;
     *count = 0;
     if (!band || !std::isfinite(low) || !(high > low)) return false;
-    for (int k = 0; k < TRIM_LEVEL_COUNT; ++k) {
-        const double target = low + (high - low) * k / (TRIM_LEVEL_COUNT - 1);
+    // Two levels for the slope, three in the last 3 dB under the guard,
+    // where the guard decides and the residual must be known.
+    const double targets[TRIM_LEVEL_COUNT] = {low, (low + high) / 2, high - 3.0, high - 1.5, high};
+    for (double target : targets) {
         int chosen = 0;
         for (int level = TRIM_LOW_LEVEL; level <= POWER_LEVEL_MAX; ++level) {
             if (reference_dbm(band_token, mcs, level) <= target) chosen = level;
@@ -219,14 +222,21 @@ bool trim_one(int fd, const trim_request_t& request, int frequency, detector_tri
 
 int band_index(int frequency) {
     sweep_band_t band{};
-    if (!sweep_band(frequency, &band)) return -1;
-    for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
-        if (SWEEP_BANDS[b].token == band.token) return b;
-    }
-    return -1;
+    return sweep_band(frequency, &band) ? sweep_band_index(band) : -1;
 }
 
 }  // namespace
+
+trim_request_t trim_request(const monitor_settings_t& settings) {
+    trim_request_t request = {};
+    const calibration_params_t& params = settings.calibration;
+    for (int i = 0; i < params.frequency_count && i < SWEEP_BAND_COUNT; ++i)
+        request.frequencies[request.frequency_count++] = params.frequencies[i];
+    request.mcs = params.mcs_count > 0 ? params.mcs_values[0] : 0;
+    request.meter_command = settings.meter_command;
+    request.meter_db = settings.meter_db;
+    return request;
+}
 
 int run_trim(int fd, const trim_request_t& request) {
     if (!begin_transmitter_run(1)) {

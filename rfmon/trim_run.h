@@ -3,6 +3,7 @@
 #pragma once
 
 #include "frequency_bands.h"
+#include "monitor_state.h"
 
 // What -trim was asked for.
 typedef struct trim_request_t {
@@ -13,13 +14,13 @@ typedef struct trim_request_t {
     double meter_db;            // the meter's stated accuracy
 } trim_request_t;
 
-// The default meter accuracy (-meter-db).
-constexpr double DEFAULT_METER_DB = 0.2;
-
 // The levels a trim measures in a band at `mcs`: from low power to just under
 // the guarded limit, by the built-in reference curves; how many in *count.
 constexpr int TRIM_LEVEL_COUNT = 5;
 bool choose_trim_levels(const char* band_token, int mcs, int* levels, int* count);
+
+// The trim the command line asked for: its frequencies, the first MCS.
+trim_request_t trim_request(const monitor_settings_t& settings);
 
 // Trims each requested band, then writes every band's trim in one new file
 // (the other bands' lines kept), or nothing when any band failed. Power 1

@@ -146,7 +146,7 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     EXPECT_EQ(std::string(compact),
               "{\"status\":\"defects\",\"tables\":[{\"file\":\"" + dir_ +
                   "/calibrated_5_8.csv\",\"band\":\"5_8\",\"conversion_table\":null,\"detector\":{\"trimmed\":"
-                  "false,\"trimmed_at\":null,\"uncertainty_db\":0.72},\"mcs\":[{\"mcs\":0,"
+                  "false,\"trimmed_at\":null,\"mcs\":null,\"uncertainty_db\":0.72},\"mcs\":[{\"mcs\":0,"
                   "\"levels_in_table\":58,\"min_dbm\":10,\"max_dbm\":30.5,\"knee_level\":40,\"stop_level\":null,"
                   "\"stop_reason\":null,\"held_back_levels\":[],\"above_stop_levels\":[],\"impossible_levels\":[],"
                   "\"drops\":[{\"level\":50,\"db\":1.45}],\"requests\":[{\"mw\":25,\"index\":9,\"measured_mw\":25.12,"

@@ -62,7 +62,7 @@ TEST(DetectorTrimFile, ReadsOnlyWholePlausibleFiles) {
     EXPECT_FALSE(trims.band[1].trimmed);
     EXPECT_DOUBLE_EQ(trims.band[2].offset_mv, 12.0);
     EXPECT_EQ(trims.band[0].trimmed_at, 1796758800);  // date -u -d 2026-12-08T19:40:00Z +%s
-    EXPECT_NEAR(trim_uncertainty_db(trims.band[0]), 0.253, 1e-12);
+    EXPECT_NEAR(trim_uncertainty_db(trims.band[0]), 0.353, 1e-12);  // 0.053 + 0.2 + 0.1
 }
 
 // A log detector of 25 mV/dB through 20 dBm at 500 mV stands in for the
