@@ -87,6 +87,21 @@ std::string print_and_free(cJSON* root) {
 
 }  // namespace
 
+namespace {
+
+cJSON* detector_json(const band_detector_t& detector) {
+    cJSON* object = cJSON_CreateObject();
+    const detector_trim_t& trim = detector.trim;
+    cJSON_AddBoolToObject(object, "trimmed", trim.trimmed);
+    cJSON_AddItemToObject(object, "trimmed_at",
+                          trim.trimmed ? cJSON_CreateNumber(static_cast<double>(trim.trimmed_at)) : cJSON_CreateNull());
+    cJSON_AddItemToObject(object, "mcs", trim.trimmed ? cJSON_CreateNumber(trim.mcs) : cJSON_CreateNull());
+    cJSON_AddItemToObject(object, "uncertainty_db", number(detector.uncertainty_db));
+    return object;
+}
+
+}  // namespace
+
 std::string json_report(const calibration_report_t& report) {
     cJSON* root = cJSON_CreateObject();
     cJSON_AddStringToObject(root, "status", status_name(report.status));
@@ -96,6 +111,7 @@ std::string json_report(const calibration_report_t& report) {
         cJSON_AddStringToObject(item, "file", table.path.c_str());
         cJSON_AddStringToObject(item, "band", table.band.c_str());
         cJSON_AddItemToObject(item, "conversion_table", conversion_json(table.conversion));
+        cJSON_AddItemToObject(item, "detector", detector_json(table.detector));
         cJSON* columns = cJSON_AddArrayToObject(item, "mcs");
         for (const column_report_t& column : table.columns) cJSON_AddItemToArray(columns, column_json(column));
         cJSON_AddItemToArray(tables, item);

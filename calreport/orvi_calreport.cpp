@@ -81,7 +81,9 @@ int run_query(const calreport_options_t& options, RegulatoryDomain domain) {
             break;
     }
     const PowerMap map = transmitter_power_map(table);
-    const power_pick_t pick = pick_power_index(table, map, options.mcs, options.mw, options.frequency, domain);
+    const power_pick_t pick = pick_power_index(table, map, options.mcs, options.mw, options.frequency, domain,
+                                               column_uncertainty_db(query_band_detector(options.dir, table),
+                                                                     table, options.mcs));
     print(options.json ? json_query(pick) : text_query(pick));
     return pick_off_target(pick) ? 1 : 0;
 }

@@ -8,7 +8,7 @@
 
 #include "frequency_bands.h"
 #include "power_units.h"
-#include "reading_uncertainty.h"
+#include "safety_limits.h"
 #include "safety_limits.h"
 
 namespace {
@@ -74,7 +74,8 @@ PowerMap transmitter_power_map(const calibration_table_t& table) {
 }
 
 power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& map, int mcs,
-                              int request_mw, int frequency, RegulatoryDomain domain) {
+                              int request_mw, int frequency, RegulatoryDomain domain,
+                              double uncertainty_db) {
     power_pick_t pick = {request_mw, request_mw, 1, false, 0, false, 0};
     pick.fcc = domain == REGULATORY_DOMAIN_FCC && in_fcc_cap_band(frequency);
     pick.index = without_library_output(
@@ -86,8 +87,6 @@ power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& 
         column->level[pick.index].kind == CELL_MEASURED) {
         pick.measured = true;
         pick.measured_mw = column->level[pick.index].value;
-        const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
-        const double uncertainty_db = reading_uncertainty_db(band ? band->key : nullptr);
         pick.most_mw = pick.measured_mw * std::pow(10.0, uncertainty_db / 10.0);
     }
     return pick;

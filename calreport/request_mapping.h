@@ -30,7 +30,8 @@ PowerMap transmitter_power_map(const calibration_table_t& table);
 // of the column that served it (the MCS itself, or the neighbour the map
 // falls back to).
 power_pick_t pick_power_index(const calibration_table_t& table, const PowerMap& map, int mcs,
-                              int request_mw, int frequency, RegulatoryDomain domain);
+                              int request_mw, int frequency, RegulatoryDomain domain,
+                              double uncertainty_db);
 
 // True when the pick has no measured output or misses the (capped) request
 // by more than REQUEST_TOLERANCE_DB.

@@ -5,18 +5,21 @@
 #include "conversion_range.h"
 #include "frequency_bands.h"
 #include "power_units.h"
-#include "reading_uncertainty.h"
+#include "safety_limits.h"
 
 namespace {
 
 // The first level with a value that a sweep's power rule stops at, as the
 // sweep decided it: its stored voltage beyond the conversion table, its
 // stored output above the limit or within the uncertainty of it.
-stop_reason_t power_stop_at(const table_column_t& column, int level, double detector_top_mv,
-                            double uncertainty_db) {
-    if (detector_top_mv > 0 && detector_over_range(column.level_mv[level], detector_top_mv))
+stop_reason_t power_stop_at(const table_column_t& column, int level,
+                            const band_detector_t& detector) {
+    const detector_trim_t& trim = detector.trim;
+    const double mv = column.level_mv[level];
+    if (detector.top_mv > 0 &&
+        detector_over_range(trim.trimmed ? trim.gain * mv + trim.offset_mv : mv, detector.top_mv))
         return STOP_OVER_RANGE;
-    switch (stored_power_verdict(column.level[level].value, uncertainty_db)) {
+    switch (stored_power_verdict(column.level[level].value, detector.uncertainty_db)) {
     case POWER_ABOVE_LIMIT:
         return STOP_POWER;
     case POWER_WITHIN_UNCERTAINTY:
@@ -38,7 +41,7 @@ int stale_temperature_stop(const table_column_t& column, const std::vector<curve
 }
 
 void find_stop(const table_column_t& column, const std::vector<curve_point_t>& curve,
-               double detector_top_mv, column_report_t* report) {
+               const band_detector_t& detector, column_report_t* report) {
     int temperature_level = 0;
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS && !temperature_level; ++level) {
         if (column.level[level].kind == CELL_TEMPERATURE_STOP) temperature_level = level;
@@ -49,7 +52,7 @@ void find_stop(const table_column_t& column, const std::vector<curve_point_t>& c
     int power_level = 0;
     stop_reason_t power_reason = STOP_NONE;
     for (const curve_point_t& point : curve) {
-        power_reason = power_stop_at(column, point.level, detector_top_mv, report->uncertainty_db);
+        power_reason = power_stop_at(column, point.level, detector);
         if (power_reason != STOP_NONE) {
             power_level = point.level;
             break;
@@ -111,12 +114,29 @@ void classify_levels(const table_column_t& column, column_report_t* report) {
     }
 }
 
-double band_uncertainty_db(const calibration_table_t& table) {
+}  // namespace
+
+band_detector_t band_detector(const calibration_table_t& table, const detector_trims_t& trims,
+                              double top_mv) {
+    band_detector_t detector = {top_mv, {}, 0.0};
     const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
-    return reading_uncertainty_db(band ? band->key : nullptr);
+    const char* key = band ? band->key : nullptr;
+    for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
+        const detector_trim_t& trim = trims.band[b];
+        if (band && &SWEEP_BANDS[b] == band && trim.trimmed && table.modified >= trim.trimmed_at)
+            detector.trim = trim;
+    }
+    detector.uncertainty_db = detector.trim.trimmed ? trim_uncertainty_db(detector.trim)
+                                                    : untrimmed_reading_uncertainty_db(key);
+    return detector;
 }
 
-}  // namespace
+double column_uncertainty_db(const band_detector_t& detector, const calibration_table_t& table,
+                             int mcs) {
+    if (!detector.trim.trimmed || detector.trim.mcs == mcs) return detector.uncertainty_db;
+    const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
+    return untrimmed_reading_uncertainty_db(band ? band->key : nullptr);
+}
 
 bool is_power_stop(stop_reason_t reason) {
     return reason == STOP_POWER || reason == STOP_UNCERTAINTY || reason == STOP_OVER_RANGE;
@@ -124,10 +144,12 @@ bool is_power_stop(stop_reason_t reason) {
 
 column_report_t analyse_column(const table_column_t& column, const calibration_table_t& table,
                                const PowerMap& map, int frequency, RegulatoryDomain domain,
-                               double detector_top_mv) {
+                               const band_detector_t& band_wide) {
     column_report_t report = {};
     report.mcs = column.mcs;
-    report.uncertainty_db = band_uncertainty_db(table);
+    band_detector_t detector = band_wide;
+    detector.uncertainty_db = column_uncertainty_db(band_wide, table, column.mcs);
+    report.uncertainty_db = detector.uncertainty_db;
     for (int level = 1; level <= CALIBRATION_TABLE_LEVELS; ++level) {
         const level_cell_t& cell = column.level[level];
         if (cell.kind != CELL_MEASURED) continue;
@@ -136,7 +158,7 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
         if (report.levels_in_table == 0 || cell.value > report.max_mw) report.max_mw = cell.value;
         ++report.levels_in_table;
     }
-    find_stop(column, report.curve, detector_top_mv, &report);
+    find_stop(column, report.curve, detector, &report);
     classify_levels(column, &report);
     report.knee_level = find_knee(report.curve);
     for (size_t i = 1; i < report.curve.size(); ++i) {
@@ -147,11 +169,13 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
     const bool show_fcc = table.band == "5_1" && domain != REGULATORY_DOMAIN_FCC;
     for (int request : REPORT_REQUESTS_MW) {
         request_report_t r = {};
-        r.pick = pick_power_index(table, map, column.mcs, request, frequency, domain);
+        r.pick = pick_power_index(table, map, column.mcs, request, frequency, domain,
+                                  detector.uncertainty_db);
         r.off_target = pick_off_target(r.pick);
         if (show_fcc) {
             r.has_fcc = true;
-            r.fcc_pick = pick_power_index(table, map, column.mcs, request, frequency, REGULATORY_DOMAIN_FCC);
+            r.fcc_pick = pick_power_index(table, map, column.mcs, request, frequency, REGULATORY_DOMAIN_FCC,
+                                          detector.uncertainty_db);
         }
         report.requests.push_back(r);
         if (r.off_target) ++report.defects;
@@ -163,7 +187,7 @@ column_report_t analyse_column(const table_column_t& column, const calibration_t
 }
 
 table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain,
-                             const conversion_table_t& conversion) {
+                             const conversion_table_t& conversion, const detector_trims_t& trims) {
     table_report_t report = {};
     report.path = table.path;
     report.band = table.band;
@@ -173,15 +197,27 @@ table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain 
     report.frequency = band ? band->anchor_frequency : 0;
     report.domain = domain;
     report.conversion = conversion;
+    report.detector = band_detector(table, trims, conversion.top_mv);
     report.bad_lines = table.bad_lines;
     report.defects = table.bad_lines + (conversion_table_defective(conversion) ? 1 : 0);
     const PowerMap map = transmitter_power_map(table);
     for (const table_column_t& column : table.columns) {
         report.columns.push_back(
-            analyse_column(column, table, map, report.frequency, domain, conversion.top_mv));
+            analyse_column(column, table, map, report.frequency, domain, report.detector));
         report.defects += report.columns.back().defects;
     }
     return report;
+}
+
+std::string folder_path(const std::string& dir) {
+    return dir.empty() || dir.back() == '/' ? dir : dir + "/";
+}
+
+band_detector_t query_band_detector(const std::string& dir, const calibration_table_t& table) {
+    detector_trims_t trims;
+    std::string why;
+    read_detector_trims(folder_path(dir), &trims, &why);
+    return band_detector(table, trims, 0.0);
 }
 
 std::string table_path(const std::string& dir, const char* band) {
@@ -193,6 +229,8 @@ std::string table_path(const std::string& dir, const char* band) {
 calibration_report_t build_report(const std::string& dir, RegulatoryDomain domain) {
     calibration_report_t report = {};
     report.dir = dir;
+    detector_trims_t trims;
+    report.trim_state = read_detector_trims(folder_path(dir), &trims, &report.trim_problem);
     bool defects = false;
     for (const sweep_band_t& sweep : SWEEP_BANDS) {
         const char* band = sweep.token;
@@ -200,7 +238,7 @@ calibration_report_t build_report(const std::string& dir, RegulatoryDomain domai
         switch (read_calibration_table(table_path(dir, band), band, &table)) {
             case TABLE_READ:
                 report.tables.push_back(
-                    analyse_table(table, domain, read_conversion_table(dir, band)));
+                    analyse_table(table, domain, read_conversion_table(dir, band), trims));
                 defects = defects || report.tables.back().defects > 0;
                 break;
             case TABLE_UNREADABLE:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "conversion_range.h"
+#include "detector_trim.h"
 #include "request_mapping.h"
 #include "safety_limits.h"
 #include "table_reading.h"
@@ -52,6 +53,26 @@ typedef struct request_report_t {
 } request_report_t;
 
 
+// The band's detector as it was for a table's cells: the top row of its
+// conversion table (the highest voltage a sweep converts; 0 when that table
+// could not be read), the trim that applied when the table was written
+// (none: untrimmed) and the uncertainty of the readings it holds.
+typedef struct band_detector_t {
+    double top_mv;
+    detector_trim_t trim;
+    double uncertainty_db;
+} band_detector_t;
+
+// A trim applies to a table written at or after the trim; an older table was
+// measured untrimmed.
+band_detector_t band_detector(const calibration_table_t& table, const detector_trims_t& trims,
+                              double top_mv);
+
+// The uncertainty of the readings of one MCS column: the trim's only at the
+// trim's own MCS.
+double column_uncertainty_db(const band_detector_t& detector, const calibration_table_t& table,
+                             int mcs);
+
 typedef struct column_report_t {
     int mcs;
     std::vector<curve_point_t> curve;  // levels with a value, ascending
@@ -83,6 +104,7 @@ typedef struct table_report_t {
     RegulatoryDomain domain;
     std::vector<column_report_t> columns;
     conversion_table_t conversion;  // the band's, from the same folder
+    band_detector_t detector;
     int bad_lines;
     int defects;  // the columns' defects, the bad lines and a faulty or far conversion table
 } table_report_t;
@@ -93,23 +115,30 @@ typedef struct calibration_report_t {
     std::string dir;
     std::vector<table_report_t> tables;
     int unreadable_tables;
+    trim_file_state_t trim_state;  // the folder's detector trim file
+    std::string trim_problem;      // why it is unusable
     report_status_t status;
 } calibration_report_t;
 
-// `detector_top_mv` is the top row of the band's conversion table, the
-// highest voltage a sweep converts; 0 when that table could not be read.
 column_report_t analyse_column(const table_column_t& column, const calibration_table_t& table,
                                const PowerMap& map, int frequency, RegulatoryDomain domain,
-                               double detector_top_mv);
+                               const band_detector_t& detector);
 
 // `conversion` is what the band's conversion table in the folder holds.
 table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain domain,
-                             const conversion_table_t& conversion);
+                             const conversion_table_t& conversion, const detector_trims_t& trims);
 
 // Reads whichever band tables exist in `dir` and analyses them, each with
 // the range of its band's conversion table in the same folder; messages for
 // unreadable files and lines go to standard error as they are found.
 calibration_report_t build_report(const std::string& dir, RegulatoryDomain domain);
+
+// `dir` ending in one slash, as the trim file's folder is named.
+std::string folder_path(const std::string& dir);
+
+// The band detector of `table` under the trim file in `dir`, for a query
+// that reads one table (its conversion table's top row left out).
+band_detector_t query_band_detector(const std::string& dir, const calibration_table_t& table);
 
 // "/data/quillon/vtx/" + "calibrated_" + band + ".csv", with one slash between.
 std::string table_path(const std::string& dir, const char* band);

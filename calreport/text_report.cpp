@@ -142,6 +142,21 @@ std::string conversion_text(const conversion_table_t& conversion) {
         REFERENCE_DEVIATION_DB, DEFECT);
 }
 
+// How far the table's readings can be trusted: the band's detector trim
+// that applied when it was written, or none.
+std::string detector_text(const table_report_t& table) {
+    const detector_trim_t& trim = table.detector.trim;
+    if (!trim.trimmed) {
+        return fmt::format("  detector: untrimmed, readings within {:.2f} dB\n",
+                           table.detector.uncertainty_db);
+    }
+    return fmt::format(
+        "  detector: trimmed {} at {} MHz, MCS {} ({} levels), readings at MCS {} within {:.2f} dB, "
+        "the other MCS within {:.2f} dB\n",
+        modification_time(static_cast<time_t>(trim.trimmed_at)), trim.frequency, trim.mcs, trim.levels, trim.mcs,
+        table.detector.uncertainty_db, untrimmed_reading_uncertainty_db(table.band_key));
+}
+
 }  // namespace
 
 std::string modification_time(time_t modified) {
@@ -160,10 +175,13 @@ std::string file_name(const std::string& path) {
 
 std::string text_report(const calibration_report_t& report) {
     std::string out = fmt::format("Calibration tables in {}\n", report.dir);
+    if (report.trim_state == TRIM_FILE_UNUSABLE)
+        out += fmt::format("detector trim: {}; every band taken as untrimmed\n", report.trim_problem);
     int defects = 0;
     for (const table_report_t& table : report.tables) {
         out += fmt::format("\n{}: {} GHz band, modified {}\n", file_name(table.path), table.band_key,
                            modification_time(table.modified));
+        out += detector_text(table);
         out += conversion_text(table.conversion);
         if (table.bad_lines) {
             out += fmt::format("  {} line{} left out (messages on standard error){}\n", table.bad_lines,

@@ -14,6 +14,7 @@
 #include "conversion_table_check.h"
 #include "conversion_tables.h"
 #include "default_power_calibration.h"
+#include "detector_trim.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "interruption.h"
@@ -48,7 +49,7 @@ struct mv_to_dbm_context_t {
 int convert_with_tables(double mv, double* dbm, void* context) {
     const mv_to_dbm_context_t* c = static_cast<const mv_to_dbm_context_t*>(context);
     double mv_out = mv;
-    return read_csv_data_cached(&mv_out, dbm, c->mcs, c->band_key, mv);
+    return convert_detector_reading(&mv_out, dbm, c->mcs, c->band_key, mv);
 }
 
 // read_stored_table(): a file that is there but is no calibration table.
@@ -127,7 +128,7 @@ int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int le
 // otherwise unknown, so the level is a power stop whatever dBm it converts to.
 bool report_over_range(const sweep_band_t& band, double average_mv, int level) {
     double top_mv = 0.0;
-    if (conversion_table_top_mv(band.key, &top_mv) != 0 || !detector_over_range(average_mv, top_mv))
+    if (conversion_table_top_mv(band.key, &top_mv) != 0 || !detector_over_range(trimmed_mv(band.key, average_mv), top_mv))
         return false;
     std::printf(
         "WARNING: Detector voltage %.2f mV is above the conversion table's range (%.2f mV) at "
@@ -198,6 +199,8 @@ struct sweep_t {
     int stop_level;   // 0 until a stop
     bool power_stop;  // the stop was the power rule's or the table range's
     bool step_near_limit;  // a fast sweep measures every level near the limit
+    level_visit_fn visit;  // told of each level with a result, at that level
+    void* visit_context;
     int previous_level;
     int levels_without_temperature;
     int levels_without_reading;
@@ -247,7 +250,7 @@ level_outcome level_with_readings(sweep_t* s, int level, double average, int sto
     s->levels_without_reading = 0;
     double mv_out = average;
     double dbm = 0.0;
-    if (read_csv_data_cached(&mv_out, &dbm, s->mcs, s->band.key, average) != 0) {
+    if (convert_detector_reading(&mv_out, &dbm, s->mcs, s->band.key, average) != 0) {
         std::printf("Warning: Failed to convert mV to dBm for power level %d\n", level);
         dbm = 0.0;
     }
@@ -305,6 +308,8 @@ level_outcome sweep_one_level(sweep_t* s, int i, int count, int level) {
     if (outcome != level_outcome::next) return outcome;
     if (temperature_gone_stale(s, level)) return level_outcome::stop;
     s->previous_level = level;
+    if (s->visit && !s->visit(level, s->results.level[level], s->visit_context))
+        return level_outcome::failed;
     return level_outcome::next;
 }
 
@@ -470,7 +475,7 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
         return false;
     }
-    s->uncertainty_db = reading_uncertainty_db(s->band.key);
+    s->uncertainty_db = reading_uncertainty_db(s->band.key, s->mcs);
     return true;
 }
 
@@ -509,13 +514,21 @@ int perform_fast_calibration(int fd, int frequency, int mcs) {
                                         FAST_CALIBRATION_LEVEL_COUNT, true);
 }
 
-int measure_fast_anchors(int fd, int frequency, int mcs, anchor_measurement_t* measurement) {
+int measure_sweep_levels(int fd, int frequency, int mcs, const int* levels, int level_count,
+                         level_visit_fn visit, void* context, anchor_measurement_t* measurement) {
     sweep_t s;
     *measurement = {};
     if (!start_sweep(fd, frequency, mcs, true, &s)) return -1;
-    const bool measured = measure_levels(&s, FAST_CALIBRATION_LEVELS, FAST_CALIBRATION_LEVEL_COUNT);
+    s.visit = visit;
+    s.visit_context = context;
+    const bool measured = measure_levels(&s, levels, level_count);
     measurement->results = s.results;
     measurement->stop_level = s.stop_level;
     measurement->levels_set = s.levels_set;
     return measured ? 0 : -1;
+}
+
+int measure_fast_anchors(int fd, int frequency, int mcs, anchor_measurement_t* measurement) {
+    return measure_sweep_levels(fd, frequency, mcs, FAST_CALIBRATION_LEVELS,
+                                FAST_CALIBRATION_LEVEL_COUNT, nullptr, nullptr, measurement);
 }

@@ -19,6 +19,17 @@ typedef struct anchor_measurement_t {
     int levels_set;           // power commands that ran: the power may have been raised
 } anchor_measurement_t;
 
+// Told of each level that got a result, while the power is still at that
+// level; false fails the measuring there.
+typedef bool (*level_visit_fn)(int level, const level_result_t& result, void* context);
+
+// A sweep's start and the given levels, measured as a fast sweep measures
+// its anchors (both safety stops, a level without a reading stops), each
+// visited; writing nothing and leaving the power where the last level set
+// it. 0 when measured (a stop included), -1 after the failing step's message.
+int measure_sweep_levels(int fd, int frequency, int mcs, const int* levels, int level_count,
+                         level_visit_fn visit, void* context, anchor_measurement_t* measurement);
+
 // A fast sweep's start and anchor levels, with its readings and both safety
 // stops, writing nothing and leaving the power where the last level set it.
 // 0 when measured (a stop included), -1 after the failing step's message.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cmath>
@@ -145,6 +146,21 @@ void print_help(const char* program_name) {
         "  -verify-db <dB>        : Tolerance of -verify and of the drift warning while "
         "monitoring, a plain decimal number above 0 and up to 10 (default: %.2f)\n",
         VERIFY_TOLERANCE_DB);
+    std::puts("\nDetector Trim:");
+    std::puts(
+        "  -trim                  : Trim the detector of each band against a reference power "
+        "meter at five levels up to just under the power limit and write "
+        "/data/quillon/vtx/detector_trim.csv; one -f per band (default: 2412, 5180, 5805 MHz), one "
+        "-m (default 0); takes -d, -f, -m, -meter, -meter-db and -temp_test only. Exit 0: written; "
+        "1: nothing written");
+    std::puts(
+        "  -meter <command>       : The meter: run through the shell at each level with "
+        "ORVI_TRIM_FREQUENCY, ORVI_TRIM_MCS and ORVI_TRIM_LEVEL set, it prints one number in dBm "
+        "(without -meter the readings are typed at the terminal)");
+    std::printf(
+        "  -meter-db <dB>         : The meter's stated accuracy, a plain decimal number above 0 "
+        "and up to 3 (default: %.2f)\n",
+        TRIM_METER_DB);
 }
 
 namespace {
@@ -199,6 +215,8 @@ struct option_pass_t {
     bool full_calibration;
     bool fast_calibration;
     bool field_check;
+    bool trim;
+    const char* meter_option;  // -meter or -meter-db, which only -trim takes
     // Given options that only some modes use, refused by the others.
     const char* monitoring_option;  // the first of -s, -p, -adjust-dbm, -adjust-mW
     bool verify_tolerance_given;
@@ -239,6 +257,11 @@ int help_option(const char*, option_pass_t* pass) {
     return PARSE_HELP_SHOWN;
 }
 
+int refuse_with_trim(const char* option) {
+    std::fprintf(stderr, "Error: -trim cannot be used with %s.\n", option);
+    return PARSE_FAILED;
+}
+
 // -calibrate and -fast-calibrate: each excludes the other and needs the
 // devices on the bus.
 int calibration_option(bool fast, option_pass_t* pass) {
@@ -250,6 +273,7 @@ int calibration_option(bool fast, option_pass_t* pass) {
         std::fputs("Error: -verify cannot be used with -calibrate or -fast-calibrate.\n", stderr);
         return PARSE_FAILED;
     }
+    if (pass->trim) return refuse_with_trim(fast ? "-fast-calibrate" : "-calibrate");
     if (!pass->vtx_present) {
         std::fprintf(stderr,
                      fast ? "Error: Cannot fast calibrate - VTX not found on I2C bus %s\n"
@@ -275,11 +299,47 @@ int field_check_option(const char*, option_pass_t* pass) {
         std::fputs("Error: -verify cannot be used with -calibrate or -fast-calibrate.\n", stderr);
         return PARSE_FAILED;
     }
+    if (pass->trim) return refuse_with_trim("-verify");
     if (!pass->vtx_present) {
         std::fprintf(stderr, "Error: Cannot verify - VTX not found on I2C bus %s\n", bus_text);
         return PARSE_FAILED;
     }
     pass->field_check = true;
+    return KEEP_PARSING;
+}
+
+// -trim: the detector trimmed against a power meter, a run of its own.
+int trim_option(const char*, option_pass_t* pass) {
+    if (pass->full_calibration || pass->fast_calibration || pass->field_check) {
+        return refuse_with_trim(pass->field_check        ? "-verify"
+                                : pass->full_calibration ? "-calibrate"
+                                                         : "-fast-calibrate");
+    }
+    if (!pass->vtx_present) {
+        std::fprintf(stderr, "Error: Cannot trim - VTX not found on I2C bus %s\n", bus_text);
+        return PARSE_FAILED;
+    }
+    pass->trim = true;
+    return KEEP_PARSING;
+}
+
+int meter_option(const char* value, option_pass_t* pass) {
+    if (value == nullptr || *value == '\0') {
+        return fail_with_usage("Error: -meter requires the meter's command.\n", pass->program);
+    }
+    TRIM_METER_COMMAND = value;
+    if (pass->meter_option == nullptr) pass->meter_option = "-meter";
+    return KEEP_PARSING;
+}
+
+int meter_accuracy_option(const char* value, option_pass_t* pass) {
+    double db = 0.0;
+    if (!parse_plain_decimal(value, &db) || !(db > 0.0 && db <= 3.0)) {
+        return fail_with_usage("Error: -meter-db requires the meter's accuracy in dB above 0 and up to 3.\n",
+                               pass->program);
+    }
+    TRIM_METER_DB = db;
+    if (pass->meter_option == nullptr) pass->meter_option = "-meter-db";
     return KEEP_PARSING;
 }
 
@@ -426,6 +486,9 @@ const option_t OPTIONS[] = {
     {"-d", true, bus_option},
     {"-verify", false, field_check_option},
     {"-verify-db", true, verify_tolerance_option},
+    {"-trim", false, trim_option},
+    {"-meter", true, meter_option},
+    {"-meter-db", true, meter_accuracy_option},
 };
 
 const option_t* find_option(const char* arg) {
@@ -451,10 +514,50 @@ int take_options(int argc, char** argv, option_pass_t* pass) {
     return KEEP_PARSING;
 }
 
+// -trim takes one frequency per band and one MCS, and a meter: a command, or
+// the operator at a terminal.
+int refuse_unused_trim_options(const option_pass_t& pass) {
+    const char* other = pass.monitoring_option ? pass.monitoring_option
+                        : pass.verify_tolerance_given ? "-verify-db"
+                                                      : nullptr;
+    if (other) {
+        std::fprintf(stderr, "Error: -trim does not take %s.\n", other);
+        return PARSE_FAILED;
+    }
+    bool band_taken[SWEEP_BAND_COUNT] = {};
+    for (int i = 0; i < pass.frequency_count; i++) {
+        sweep_band_t band;
+        const int b = sweep_band(pass.frequencies[i], &band) ? sweep_band_index(band) : -1;
+        if (b < 0 || band_taken[b]) {
+            std::fprintf(stderr, "Error: -trim takes one frequency of each band (2.4, 5.1, 5.8 GHz); %d MHz %s.\n",
+                         pass.frequencies[i], b < 0 ? "is in none" : "is a second one");
+            return PARSE_FAILED;
+        }
+        band_taken[b] = true;
+    }
+    if (pass.mcs_count > 1 || (pass.mcs_count == 1 && pass.mcs_values[0] > 7)) {
+        std::fputs("Error: -trim takes one MCS from 0 to 7 (-m); the trim serves every MCS of the band.\n",
+                   stderr);
+        return PARSE_FAILED;
+    }
+    if (TRIM_METER_COMMAND == nullptr && !isatty(STDIN_FILENO)) {
+        return fail_with_usage(
+            "Error: -trim without -meter reads the meter from the terminal, and standard input is "
+            "not one.\n",
+            pass.program);
+    }
+    return KEEP_PARSING;
+}
+
 // An option of another mode is refused rather than dropped: a check that
 // runs without the search it was given would tell the caller nothing of it.
 // KEEP_PARSING when every option given is used by the mode.
 int refuse_unused_options(const option_pass_t& pass) {
+    if (pass.trim) return refuse_unused_trim_options(pass);
+    if (pass.meter_option != nullptr) {
+        std::fprintf(stderr, "Error: %s goes with -trim.\n", pass.meter_option);
+        return PARSE_FAILED;
+    }
     if (pass.field_check && pass.monitoring_option != nullptr) {
         std::fprintf(stderr, "Error: -verify does not take %s.\n", pass.monitoring_option);
         return PARSE_FAILED;
@@ -489,6 +592,14 @@ int finish_calibration_request(option_pass_t* pass) {
             return fail_with_usage(
                 "Error: Calibration requires at least one MCS value (-m option).\n", pass->program);
         }
+    } else if (pass->trim) {
+        // Without -f every band at its anchor frequency; without -m MCS 0.
+        if (pass->frequency_count == 0) {
+            for (const sweep_band_t& band : SWEEP_BANDS) {
+                pass->frequencies[pass->frequency_count++] = band.anchor_frequency;
+            }
+        }
+        if (pass->mcs_count == 0) pass->mcs_values[pass->mcs_count++] = 0;
     } else if (pass->fast_calibration || pass->field_check) {
         // Without -f or -m: every combination that a fast sweep covers.
         if (pass->frequency_count == 0) {
@@ -509,6 +620,7 @@ int finish_calibration_request(option_pass_t* pass) {
     g_calib_params.frequency_count = pass->frequency_count;
     g_calib_params.mcs_count = pass->mcs_count;
     if (pass->field_check) return MODE_FIELD_CHECK;
+    if (pass->trim) return MODE_TRIM;
     return pass->full_calibration ? MODE_FULL_CALIBRATION : MODE_FAST_CALIBRATION;
 }
 

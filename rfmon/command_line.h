@@ -9,6 +9,7 @@ constexpr int MODE_MONITORING = 1;
 constexpr int MODE_FULL_CALIBRATION = 2;
 constexpr int MODE_FAST_CALIBRATION = 3;
 constexpr int MODE_FIELD_CHECK = 4;
+constexpr int MODE_TRIM = 5;
 
 constexpr int MAX_I2C_BUS = 15;  // buses 0..15 are scanned
 constexpr int BUS_TEXT_MAX = 11;  // digits of a bus number given with -d

@@ -118,9 +118,14 @@ void consider_row(nearest_search_t* s, double key, double value) {
         const double m = (s->previous_key + key) / 2.0;
         const double to_mid = std::fabs(x - m);
         if (to_mid < std::fabs(x - key) && to_mid < std::fabs(x - s->previous_key)) {
-            // Between two neighbours: their mean, on the table's 0.5 dB grid.
+            // Between two neighbours: their mean on a 0.5 dB grid. On a table
+            // finer than the grid that mean could land outside both
+            // neighbours (16.50 between 16.24 and 16.26), so it is held
+            // between them.
             s->best_distance = to_mid;
-            s->best_value = std::round(s->previous_value + value) / 2.0;
+            const double low = std::fmin(s->previous_value, value);
+            const double high = std::fmax(s->previous_value, value);
+            s->best_value = std::fmin(std::fmax(std::round(s->previous_value + value) / 2.0, low), high);
             midpoint = true;
         }
     }
@@ -281,4 +286,21 @@ const char* custom_strcasestr(const char* haystack, const char* needle) {
             return p;
     }
     return nullptr;
+}
+
+int conversion_table_mv_at_dbm(const char* band, int mcs, double dbm, double* mv) {
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    if (static_cast<unsigned>(mcs) > static_cast<unsigned>(CSV_MAX_MCS) || !cache ||
+        load_band_cache(cache, band) != 0)
+        return -1;
+    // The first pair of rows that encloses dbm, interpolated; a column that
+    // never reaches it has no voltage for it.
+    for (int r = 1; r < cache->row_count; ++r) {
+        const double low = cache->data[r - 1][mcs + 1], high = cache->data[r][mcs + 1];
+        if (!(low <= dbm && dbm <= high) || !(high > low)) continue;
+        const double k0 = cache->data[r - 1][0], k1 = cache->data[r][0];
+        *mv = k0 + (dbm - low) / (high - low) * (k1 - k0);
+        return 0;
+    }
+    return -1;
 }

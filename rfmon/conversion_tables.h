@@ -37,6 +37,10 @@ const csv_cache_t* loaded_conversion_table(const char* band);
 // highest voltage the table can convert. -1 when the table cannot be
 // loaded (after the load's message) or holds no rows.
 int conversion_table_top_mv(const char* band, double* top_mv);
+// The inverse of the cached lookup, interpolated between rows: the voltage
+// at which the band's table gives `dbm` in the MCS column. -1 when the
+// table cannot be loaded or never gives that dBm.
+int conversion_table_mv_at_dbm(const char* band, int mcs, double dbm, double* mv);
 // The same lookup without the cache, reading the file at every call. The
 // monitor itself uses only the cached one; this one stays part of the
 // tables' interface for callers that must see a table as it is now.

@@ -6,6 +6,7 @@
 #include "calibration_sweep.h"
 #include "conversion_table_check.h"
 #include "conversion_tables.h"
+#include "detector_trim.h"
 #include "fast_estimation.h"
 #include "frequency_bands.h"
 #include "table_values.h"
@@ -34,7 +35,7 @@ level_verdict compare_level(const anchor_measurement_t& m, const table_dbm_t& ta
     }
     double mv_out = result.mv;
     double measured = 0.0;
-    if (read_csv_data_cached(&mv_out, &measured, mcs, band_key, result.mv) != 0) {
+    if (convert_detector_reading(&mv_out, &measured, mcs, band_key, result.mv) != 0) {
         std::printf("Level %d: no valid reading\n", level);
         return level_verdict::no_reading;
     }

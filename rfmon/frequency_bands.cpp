@@ -55,6 +55,13 @@ bool sweep_band(int frequency, sweep_band_t* band) {
     return true;
 }
 
+int sweep_band_index(const sweep_band_t& band) {
+    for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
+        if (std::strcmp(SWEEP_BANDS[b].token, band.token) == 0) return b;
+    }
+    return -1;
+}
+
 const sweep_band_t* sweep_band_of_token(const char* token) {
     for (const sweep_band_t& band : SWEEP_BANDS) {
         if (std::strcmp(band.token, token) == 0) return &band;

@@ -34,6 +34,9 @@ extern const sweep_band_t SWEEP_BANDS[SWEEP_BAND_COUNT];
 // band number.
 bool sweep_band(int frequency, sweep_band_t* band);
 
+// The index of a band in SWEEP_BANDS.
+int sweep_band_index(const sweep_band_t& band);
+
 // The band of a table token ("2_4", "5_1", "5_8"); nullptr for any other.
 const sweep_band_t* sweep_band_of_token(const char* token);
 

@@ -6,6 +6,8 @@ int Average_Sampling = 300;
 double PAUSE_BETWEEN_PRINTS = 0.0001;
 double desired_dBm = 25.0;
 double VERIFY_TOLERANCE_DB = 1.5;
+const char* TRIM_METER_COMMAND = nullptr;
+double TRIM_METER_DB = 0.2;
 bool adjust_power = false;
 int current_power = 1;
 char I2C_DEVICE[32] = {};
@@ -25,6 +27,8 @@ monitor_settings_t monitor_settings() {
     settings.pause_between_prints = PAUSE_BETWEEN_PRINTS;
     settings.desired_dbm = desired_dBm;
     settings.verify_tolerance_db = VERIFY_TOLERANCE_DB;
+    settings.meter_command = TRIM_METER_COMMAND;
+    settings.meter_db = TRIM_METER_DB;
     settings.calibration = g_calib_params;
     return settings;
 }

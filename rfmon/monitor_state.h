@@ -26,6 +26,8 @@ extern int Average_Sampling;
 extern double PAUSE_BETWEEN_PRINTS;
 extern double desired_dBm;
 extern double VERIFY_TOLERANCE_DB;  // field check and drift warning (-verify-db)
+extern const char* TRIM_METER_COMMAND;  // -meter: nullptr, the operator types the readings
+extern double TRIM_METER_DB;            // -meter-db: the meter's stated accuracy
 // A power search is requested and not yet carried out: set by the command
 // line, cleared by the search.
 extern bool adjust_power;
@@ -57,6 +59,8 @@ typedef struct monitor_settings_t {
     double desired_dbm;           // the power search's target (-adjust-dbm, -adjust-mW)
     double verify_tolerance_db;   // field check and drift warning (-verify-db)
     calibration_params_t calibration;  // frequencies and MCS values (-f, -m)
+    const char* meter_command;    // the trim's power meter (-meter), nullptr: the operator
+    double meter_db;              // its stated accuracy (-meter-db)
 } monitor_settings_t;
 
 // The settings as parse_arguments left them.

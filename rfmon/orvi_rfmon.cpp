@@ -13,6 +13,7 @@
 #include "monitor_state.h"
 #include "sensor_data.h"
 #include "telemetry_subscription.h"
+#include "trim_run.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     // Their last lines come after the way down: a failed write there still
     // makes the exit status say so.
     if (mode == MODE_FIELD_CHECK) return status_with_output_checked(run_field_check(fd, settings));
+    if (mode == MODE_TRIM) return status_with_output_checked(run_trim(fd, trim_request(settings)));
     if (mode == MODE_FULL_CALIBRATION || mode == MODE_FAST_CALIBRATION) {
         return status_with_output_checked(run_calibration(fd, mode, settings));
     }

@@ -356,7 +356,9 @@ void set_dBm(int fd, sensor_data_t* record, bool* adjust_power, int* current_pow
         *adjust_power = false;
         return;
     }
-    search_state_t s{search_target(desired_dbm), band, reading_uncertainty_db(key), INFINITY,
+    int mcs = 0, snapshot_frequency = 0;
+    read_vtx_config(&mcs, &snapshot_frequency);
+    search_state_t s{search_target(desired_dbm), band, reading_uncertainty_db(key, mcs), INFINITY,
                      false, -1, INFINITY, adjust_power, current_power};
     apply_fcc_cap(static_cast<int>(frequency), &s);
     const double target = s.target;

@@ -1,7 +1,7 @@
 #include "reading_uncertainty.h"
 
-#include "safety_limits.h"
+#include "detector_trim.h"
 
-double reading_uncertainty_db(const char* band_key) {
-    return untrimmed_reading_uncertainty_db(band_key);
+double reading_uncertainty_db(const char* band_key, int mcs) {
+    return band_reading_uncertainty_db(installed_detector_trims(), band_key, mcs);
 }

@@ -5,6 +5,7 @@
 #include "conversion_table_check.h"
 #include "conversion_tables.h"
 #include "detector_device.h"
+#include "detector_trim.h"
 #include "frequency_bands.h"
 #include "safety_limits.h"
 #include "sleeping.h"
@@ -52,7 +53,7 @@ void read_temperature(int fd, sensor_data_t* record) {
 // A table without rows has no range to leave.
 bool over_table_range(const char* band, double mv) {
     double top_mv = 0.0;
-    return conversion_table_top_mv(band, &top_mv) == 0 && detector_over_range(mv, top_mv);
+    return conversion_table_top_mv(band, &top_mv) == 0 && detector_over_range(trimmed_mv(band, mv), top_mv);
 }
 
 void start_reading(sensor_data_t* record) {
@@ -125,7 +126,7 @@ bool sample_peaks(int fd, sensor_data_t* record, int samples, double pause_s) {
 bool convert_peaks(sensor_data_t* record, int mcs, int frequency) {
     double mv = 0.0;
     double ch0_dbm = 0.0;
-    if (read_csv_data_cached(&mv, &ch0_dbm, mcs, "2.4", record->ch0_mv) != 0) {
+    if (convert_detector_reading(&mv, &ch0_dbm, mcs, "2.4", record->ch0_mv) != 0) {
         std::puts("Failed to read CSV data for channel 0");
         return false;
     }
@@ -135,7 +136,7 @@ bool convert_peaks(sensor_data_t* record, int mcs, int frequency) {
         ch1_band = "5.8";
     }
     double ch1_dbm = 0.0;
-    if (read_csv_data_cached(&mv, &ch1_dbm, mcs, ch1_band, record->ch1_mv) != 0) {
+    if (convert_detector_reading(&mv, &ch1_dbm, mcs, ch1_band, record->ch1_mv) != 0) {
         std::puts("Failed to read CSV data for channel 1");
         return false;
     }

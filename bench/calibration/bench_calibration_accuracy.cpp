@@ -11,8 +11,11 @@
 // a stop at level 60 counts), and the levels left without a value whose
 // truth is 31.0 dBm or less (what the guard costs).
 //
-//   bench_calibration_accuracy [UNITS] [--jobs N] [--first N]
+//   bench_calibration_accuracy [UNITS] [--jobs N] [--first N] [--trim]
 //
+// With --trim each unit's detector is first trimmed against the board's
+// power meter (orvi-rfmon -trim -meter "orvi-sim-ctl meter"), as a bench
+// would, and everything after it reads through that trim.
 // UNITS (default 50) units from number FIRST (default 1); at most N boards
 // (1 or 2, default 2) run at once. Each unit runs on its own board.
 #include <fcntl.h>
@@ -101,7 +104,7 @@ std::map<int, double> take_table(int frequency, int mcs, int* stop) {
         if (mw <= 0) continue;
         const int level = std::atoi(cells[0].c_str());
         dbm[level] = 10 * std::log10(mw);
-        if (!*stop && stored_power_verdict(mw, reading_uncertainty_db(key)) != POWER_WITHIN_LIMIT)
+        if (!*stop && stored_power_verdict(mw, reading_uncertainty_db(key, mcs)) != POWER_WITHIN_LIMIT)
             *stop = level;
     }
     std::remove(path.c_str());
@@ -137,10 +140,21 @@ void cool_down() {
     sleep(COOL_DOWN_S);
 }
 
-int run_unit(int unit, const std::string& out_path, const std::string& truth_log) {
+// The unit's detector trimmed against the board's meter, as a bench would,
+// by the real orvi-rfmon.
+bool trim_unit() {
+    cool_down();
+    const std::string command = std::string(ORVI_BINARY_DIR) +
+                                "/rfmon/orvi-rfmon -d 1 -trim -meter 'orvi-sim-ctl meter' "
+                                ">/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+int run_unit(int unit, const std::string& out_path, const std::string& truth_log, bool trim) {
     FILE* out = std::fopen(out_path.c_str(), "w");
     if (out == nullptr) return 1;
     std::fprintf(out, "unit %d\n", unit);
+    if (trim && !trim_unit()) return 1;
     const int bus = open("/dev/i2c-1", O_RDWR);
     if (bus < 0) return 1;
     // The sweeps narrate every step; only the results matter here.
@@ -401,7 +415,7 @@ void print_tables(std::map<std::pair<int, int>, Combo>& combos, int units) {
     }
 }
 
-int coordinate(int units, int first, int jobs, const char* self) {
+int coordinate(int units, int first, int jobs, const char* self, bool trim) {
     char pattern[] = "/tmp/calibration-accuracy-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
     const std::string dir = pattern;
@@ -423,7 +437,7 @@ int coordinate(int units, int first, int jobs, const char* self) {
                 execl(board.c_str(), board.c_str(), "--build", ORVI_BINARY_DIR, "--virtual-time",
                       "--unit", u.c_str(), "--seed", u.c_str(), "--truth-log", truth.c_str(),
                       "--log", tools.c_str(), "--", self, "--unit-run", u.c_str(), out.c_str(),
-                      truth.c_str(), static_cast<char*>(nullptr));
+                      truth.c_str(), trim ? "trim" : "untrimmed", static_cast<char*>(nullptr));
                 _exit(127);
             }
             if (pid < 0) return 1;
@@ -445,8 +459,9 @@ int coordinate(int units, int first, int jobs, const char* self) {
     rmdir(dir.c_str());
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("calibration accuracy: units %d..%d, %d at a time, noise 1 mV, %.0f s real time%s\n",
-                first, first + units - 1, jobs, seconds,
+    std::printf("calibration accuracy: units %d..%d, %d at a time, noise 1 mV, %s, %.0f s real time%s\n",
+                first, first + units - 1, jobs,
+                trim ? "each detector trimmed against the board's meter first" : "untrimmed", seconds,
                 failed ? " (some units failed, see above)" : "");
     print_tables(combos, units - failed);
     print_limits(combos);
@@ -456,17 +471,20 @@ int coordinate(int units, int first, int jobs, const char* self) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--unit-run") == 0)
-        return run_unit(std::atoi(argv[2]), argv[3], argv[4]);
+    if (argc == 6 && std::strcmp(argv[1], "--unit-run") == 0)
+        return run_unit(std::atoi(argv[2]), argv[3], argv[4], std::strcmp(argv[5], "trim") == 0);
     int units = 50, first = 1, jobs = 2;
+    bool trim = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--jobs" || arg == "--first") && i + 1 < argc) {
+        if (arg == "--trim") {
+            trim = true;
+        } else if ((arg == "--jobs" || arg == "--first") && i + 1 < argc) {
             (arg == "--jobs" ? jobs : first) = std::atoi(argv[++i]);
         } else if (!arg.empty() && arg[0] != '-') {
             units = std::atoi(arg.c_str());
         } else {
-            std::fprintf(stderr, "usage: %s [UNITS] [--jobs 1|2] [--first N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [UNITS] [--jobs 1|2] [--first N] [--trim]\n", argv[0]);
             return 2;
         }
     }
@@ -478,5 +496,5 @@ int main(int argc, char** argv) {
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return 1;
     self[n] = '\0';
-    return coordinate(units, first, jobs, self);
+    return coordinate(units, first, jobs, self, trim);
 }

@@ -121,6 +121,7 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
                          "\n"
                          "\n"
                          "calibrated_5_8.csv: 5.8 GHz band, modified 2024-03-01 12:00:00 +0000\n"
+                         "  detector: untrimmed, readings within 0.72 dB\n"
                          "  1 line left out (messages on standard error)  << defect\n"
                          "  MCS 0: 58 levels in the table, 10.00 to 30.50 dBm (10.00 to 1122.02 mW)\n"
                          "    stop:     none\n"
@@ -144,7 +145,8 @@ TEST_F(CalreportTables, DropMissingLevelAndBadLineReportedExactly) {
     char* compact = cJSON_PrintUnformatted(root);
     EXPECT_EQ(std::string(compact),
               "{\"status\":\"defects\",\"tables\":[{\"file\":\"" + dir_ +
-                  "/calibrated_5_8.csv\",\"band\":\"5_8\",\"conversion_table\":null,\"mcs\":[{\"mcs\":0,"
+                  "/calibrated_5_8.csv\",\"band\":\"5_8\",\"conversion_table\":null,\"detector\":{\"trimmed\":"
+                  "false,\"trimmed_at\":null,\"mcs\":null,\"uncertainty_db\":0.72},\"mcs\":[{\"mcs\":0,"
                   "\"levels_in_table\":58,\"min_dbm\":10,\"max_dbm\":30.5,\"knee_level\":40,\"stop_level\":null,"
                   "\"stop_reason\":null,\"held_back_levels\":[],\"above_stop_levels\":[],\"impossible_levels\":[],"
                   "\"drops\":[{\"level\":50,\"db\":1.45}],\"requests\":[{\"mw\":25,\"index\":9,\"measured_mw\":25.12,"

@@ -25,7 +25,8 @@ column_report_t analyse(const std::vector<Level>& levels, double detector_top_mv
         column.level_mv[l.level] = l.mv;
     }
     if (temperature_level) column.level[temperature_level] = {CELL_TEMPERATURE_STOP, 76.3};
-    return analyse_column(column, table, PowerMap{}, 5805, REGULATORY_DOMAIN_NONE, detector_top_mv);
+    return analyse_column(column, table, PowerMap{}, 5805, REGULATORY_DOMAIN_NONE,
+                          band_detector(table, detector_trims_t{}, detector_top_mv));
 }
 
 // Levels 1..n rising `rise` dB a level from 20 dBm, 500 mV + 10 mV a level.

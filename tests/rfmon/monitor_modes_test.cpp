@@ -31,7 +31,7 @@ TEST_F(MonitoringCycle, SearchStateFollowsTheTelemetryThenTheSearch) {
     g_power_idx.store(17);
     adjust_power = true;
     current_power = 1;
-    const monitor_settings_t settings = {1, 0.0, 20.0, 1.5, {}};
+    const monitor_settings_t settings = {1, 0.0, 20.0, 1.5, {}, nullptr, 0.2};
     sensor_data_t record;
     cycle_watch_t watch = {};
     take_configure_calls();

@@ -74,6 +74,17 @@ std::string usage(const std::string& program, int sampling, const char* pause) {
            "does not match; 2: could not check (command line, no table, a failed reading or step, "
            "fewer than 3 levels compared)\n"
            "  -verify-db <dB>        : Tolerance of -verify and of the drift warning while "
-           "monitoring, a plain decimal number above 0 and up to 10 (default: 1.50)\n";
+           "monitoring, a plain decimal number above 0 and up to 10 (default: 1.50)\n"
+           "\n"
+           "Detector Trim:\n"
+           "  -trim                  : Trim the detector of each band against a reference power meter at "
+           "five levels up to just under the power limit and write /data/quillon/vtx/detector_trim.csv; "
+           "one -f per band (default: 2412, 5180, 5805 MHz), one -m (default 0); takes -d, -f, -m, "
+           "-meter, -meter-db and -temp_test only. Exit 0: written; 1: nothing written\n"
+           "  -meter <command>       : The meter: run through the shell at each level with "
+           "ORVI_TRIM_FREQUENCY, ORVI_TRIM_MCS and ORVI_TRIM_LEVEL set, it prints one number in dBm "
+           "(without -meter the readings are typed at the terminal)\n"
+           "  -meter-db <dB>         : The meter's stated accuracy, a plain decimal number above 0 and "
+           "up to 3 (default: 0.20)\n";
 }
 
