@@ -48,7 +48,7 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SOURCE = os.path.join(ROOT, "rfmon", "default_power_calibration.cpp")
+SOURCE = os.path.join(ROOT, "caltable", "default_power_calibration.cpp")
 OUT_DIR = os.path.join(ROOT, "data")
 BANDS = ("2_4", "5_1", "5_8")
 COLUMN_OF_MCS = {0: 0, 1: 1, 2: 1, 3: 3, 4: 3, 5: 3, 6: 3, 7: 3}

@@ -26,7 +26,7 @@ def integer(value, lo):
 
 
 def builtin_tables():
-    source = open(os.path.join(ROOT, "rfmon", "default_power_calibration.cpp")).read()
+    source = open(os.path.join(ROOT, "caltable", "default_power_calibration.cpp")).read()
     return re.findall(r'R"csv\((.*?)\)csv"', source, re.S)
 
 

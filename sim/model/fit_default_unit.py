@@ -20,7 +20,7 @@ import re
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SOURCE = os.path.join(ROOT, "rfmon", "default_power_calibration.cpp")
+SOURCE = os.path.join(ROOT, "caltable", "default_power_calibration.cpp")
 BANDS = ("2_4", "5_1", "5_8")
 CLASSES = (0, 1, 3)
 LEVELS = range(1, 61)
