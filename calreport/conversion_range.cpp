@@ -4,12 +4,11 @@
 #include <memory>
 
 #include "conversion_tables.h"
+#include "table_files.h"
 
 conversion_table_t read_conversion_table(const std::string& dir, const char* band) {
     conversion_table_t result = {};
-    result.path = dir;
-    if (!result.path.empty() && result.path.back() != '/') result.path += '/';
-    result.path += std::string(band) + "_mv_to_dbm.csv";
+    result.path = conversion_table_file_in(dir, band);
     // The loader reports a file it cannot open; a folder without this
     // table is no fault of the calibration tables.
     std::FILE* probe = std::fopen(result.path.c_str(), "r");
@@ -21,7 +20,7 @@ conversion_table_t read_conversion_table(const std::string& dir, const char* ban
         result.fault = "line 1: no header";
         return result;
     }
-    if (table->row_count > 0) result.top_mv = table->data[table->row_count - 1][0];
+    table_top_mv(*table, &result.top_mv);
     result.fault = conversion_table_fault(*table);
     if (result.fault.empty()) result.deviation = reference_deviation(*table, band);
     return result;

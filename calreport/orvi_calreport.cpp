@@ -12,6 +12,7 @@
 #include "frequency_bands.h"
 #include "json_report.h"
 #include "svg_chart.h"
+#include "table_files.h"
 #include "table_analysis.h"
 #include "text_report.h"
 
@@ -69,7 +70,7 @@ int run_query(const calreport_options_t& options, RegulatoryDomain domain) {
         return EXIT_USAGE;
     }
     const char* band = sweep.token;
-    const std::string path = table_path(options.dir, band);
+    const std::string path = calibration_table_file(options.dir, band);
     calibration_table_t table = {};
     switch (read_calibration_table(path, band, &table)) {
         case TABLE_MISSING:

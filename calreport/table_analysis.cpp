@@ -6,6 +6,7 @@
 #include "frequency_bands.h"
 #include "power_units.h"
 #include "safety_limits.h"
+#include "table_files.h"
 
 namespace {
 
@@ -220,12 +221,6 @@ band_detector_t query_band_detector(const std::string& dir, const calibration_ta
     return band_detector(table, trims, 0.0);
 }
 
-std::string table_path(const std::string& dir, const char* band) {
-    std::string path = dir;
-    if (!path.empty() && path.back() != '/') path += '/';
-    return path + "calibrated_" + band + ".csv";
-}
-
 calibration_report_t build_report(const std::string& dir, RegulatoryDomain domain) {
     calibration_report_t report = {};
     report.dir = dir;
@@ -235,7 +230,7 @@ calibration_report_t build_report(const std::string& dir, RegulatoryDomain domai
     for (const sweep_band_t& sweep : SWEEP_BANDS) {
         const char* band = sweep.token;
         calibration_table_t table = {};
-        switch (read_calibration_table(table_path(dir, band), band, &table)) {
+        switch (read_calibration_table(calibration_table_file(dir, band), band, &table)) {
             case TABLE_READ:
                 report.tables.push_back(
                     analyse_table(table, domain, read_conversion_table(dir, band), trims));

@@ -140,8 +140,5 @@ std::string folder_path(const std::string& dir);
 // that reads one table (its conversion table's top row left out).
 band_detector_t query_band_detector(const std::string& dir, const calibration_table_t& table);
 
-// "/data/quillon/vtx/" + "calibrated_" + band + ".csv", with one slash between.
-std::string table_path(const std::string& dir, const char* band);
-
 const char* status_name(report_status_t status);
 const char* stop_reason_name(stop_reason_t reason);  // nullptr for none

@@ -44,23 +44,6 @@ bool parse_number(std::string_view text, double* value) {
            (copy[0] == '-' || (copy[0] >= '0' && copy[0] <= '9'));
 }
 
-// "TEMP_ERROR_%d_%d" as the sweep writes it.
-bool parse_temperature_marker(std::string_view text, double* celsius) {
-    constexpr std::string_view prefix = "TEMP_ERROR_";
-    if (text.substr(0, prefix.size()) != prefix) return false;
-    std::string_view rest = text.substr(prefix.size());
-    bool negative = !rest.empty() && rest[0] == '-';
-    if (negative) rest.remove_prefix(1);
-    size_t underscore = rest.find('_');
-    if (underscore == std::string_view::npos) return false;
-    std::string_view whole = rest.substr(0, underscore), tenth = rest.substr(underscore + 1);
-    if (!all_digits(whole) || !all_digits(tenth)) return false;
-    std::string tenth_text(tenth);
-    double value = std::atoi(std::string(whole).c_str()) + std::atoi(tenth_text.c_str()) / 10.0;
-    *celsius = negative ? -value : value;
-    return true;
-}
-
 // False for a cell that is none of the forms a sweep or a merge writes.
 bool classify_cell(std::string_view text, bool is_mw, level_cell_t* cell) {
     *cell = {CELL_ABSENT, 0};
@@ -130,20 +113,16 @@ table_read_t unreadable(const std::string& path, const std::string& what, int fd
 // A NUL byte or a line longer than the line buffer makes the table one
 // that the sweep would not merge into either; one message for the first.
 bool lines_fit(const std::string& text, const std::string& path) {
-    const size_t longest = CALIBRATION_LINE_BUFFER - 2;
-    size_t start = 0;
-    for (int line = 1; start < text.size(); ++line) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (std::memchr(text.data() + start, '\0', end - start)) {
-            report(path, line, "holds a NUL byte; table skipped");
-            return false;
-        }
-        if (end - start > longest) {
-            report(path, line, "longer than " + std::to_string(longest) + " characters; table skipped");
-            return false;
-        }
-        start = end + 1;
+    const table_line_faults_t faults = find_table_line_faults(text);
+    const long nul = faults.first_nul_line, too_long = faults.first_long_line;
+    if (nul != 0 && (too_long == 0 || nul <= too_long)) {
+        report(path, static_cast<int>(nul), "holds a NUL byte; table skipped");
+        return false;
+    }
+    if (too_long != 0) {
+        report(path, static_cast<int>(too_long),
+               "longer than " + std::to_string(TABLE_LINE_LONGEST) + " characters; table skipped");
+        return false;
     }
     return true;
 }

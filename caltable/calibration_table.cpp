@@ -104,6 +104,31 @@ std::string temperature_marker(double temperature_c) {
     return text;
 }
 
+namespace {
+
+bool marker_digits(std::string_view text) {
+    if (text.empty() || text.size() > 6) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+bool parse_temperature_marker(std::string_view text, double* celsius) {
+    constexpr std::string_view prefix = "TEMP_ERROR_";
+    if (text.substr(0, prefix.size()) != prefix) return false;
+    std::string_view rest = text.substr(prefix.size());
+    const bool negative = !rest.empty() && rest[0] == '-';
+    if (negative) rest.remove_prefix(1);
+    const size_t underscore = rest.find('_');
+    if (underscore == std::string_view::npos) return false;
+    const std::string_view whole = rest.substr(0, underscore), tenth = rest.substr(underscore + 1);
+    if (!marker_digits(whole) || !marker_digits(tenth)) return false;
+    const double value =
+        std::atoi(std::string(whole).c_str()) + std::atoi(std::string(tenth).c_str()) / 10.0;
+    *celsius = negative ? -value : value;
+    return true;
+}
+
 void level_cells(const level_result_t& result, const char* absent, std::string* mv_cell,
                  std::string* mw_cell) {
     if (!result.valid) {
@@ -127,16 +152,21 @@ int parse_stored_table(const std::string& text, const char* path, stored_table_t
         return -1;
     }
     // Lines that do not fit the line buffer would be read in pieces, each
-    // piece becoming a line of its own: refuse them instead.
-    const size_t longest = CALIBRATION_LINE_BUFFER - 2;
-    // A NUL byte would end the text early for the line-based parts of the
-    // merge while the rest still saw it: a corrupt table, left as it is.
-    const size_t nul = text.find('\0');
-    if (nul != std::string::npos) {
-        const long line = 1 + std::count(text.begin(), text.begin() + nul, '\n');
+    // piece becoming a line of its own: refuse them instead. A NUL byte
+    // would end the text early for the line-based parts of the merge while
+    // the rest still saw it: a corrupt table, left as it is.
+    const table_line_faults_t faults = find_table_line_faults(text);
+    if (faults.first_nul_line != 0) {
         std::fprintf(stderr,
                      "Error: line %ld of %s holds a NUL byte; the file is left unchanged\n",
-                     line, path);
+                     faults.first_nul_line, path);
+        return -1;
+    }
+    if (faults.first_long_line != 0) {
+        std::fprintf(stderr,
+                     "Error: line %ld of %s is longer than %zu characters; the file is left "
+                     "unchanged\n",
+                     faults.first_long_line, path, TABLE_LINE_LONGEST);
         return -1;
     }
     size_t start = 0;
@@ -145,15 +175,6 @@ int parse_stored_table(const std::string& text, const char* path, stored_table_t
         size_t end = text.find('\n', start);
         size_t content_end = end == std::string::npos ? text.size() : end;
         ++line_number;
-        if (content_end - start > longest) {
-            std::fprintf(stderr,
-                         "Error: line %d of %s is longer than %zu characters; the file is left "
-                         "unchanged\n",
-                         line_number, path, longest);
-            table->header.clear();
-            table->rows.clear();
-            return -1;
-        }
         if (line_number == 1) {
             size_t header_end = end == std::string::npos ? text.size() : end + 1;
             table->header = text.substr(start, header_end - start);
@@ -359,20 +380,13 @@ void add_missing_levels(const sweep_results_t& results, const merge_plan_t& plan
 // Every line must read back through the line buffer, or the next sweep
 // could not merge into this table.
 bool lines_fit_buffer(const std::string& text, const char* path) {
-    const size_t longest = CALIBRATION_LINE_BUFFER - 2;
-    size_t line_start = 0;
-    for (int line = 1; line_start < text.size(); ++line) {
-        const size_t end = text.find('\n', line_start);
-        if (end - line_start > longest) {
-            std::fprintf(stderr,
-                         "Error: merging into %s would write line %d longer than %zu characters; "
-                         "the file is left unchanged\n",
-                         path, line, longest);
-            return false;
-        }
-        line_start = end + 1;
-    }
-    return true;
+    const long line = find_table_line_faults(text).first_long_line;
+    if (line == 0) return true;
+    std::fprintf(stderr,
+                 "Error: merging into %s would write line %ld longer than %zu characters; "
+                 "the file is left unchanged\n",
+                 path, line, TABLE_LINE_LONGEST);
+    return false;
 }
 
 }  // namespace

@@ -11,9 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "table_lines.h"
+
 constexpr int CALIBRATION_TABLE_LEVELS = 63;     // lines of a new table, levels 1..63
 constexpr double TEMPERATURE_STOP_MV = -9999.0;  // `mv` of the level where a temperature stop happened
-constexpr int CALIBRATION_LINE_BUFFER = 1024;    // line buffer of the stored table and header limit
 
 // One level of one sweep. For a temperature stop `mv` is TEMPERATURE_STOP_MV
 // and `mw` holds the temperature in °C.
@@ -47,6 +48,9 @@ std::vector<std::string> split_table_fields(std::string_view line);
 
 // "TEMP_ERROR_<integer °C>_<first decimal, truncated>".
 std::string temperature_marker(double temperature_c);
+// A cell holding a temperature marker, as temperature_marker() writes it (up
+// to six digits each side of the "_", an optional "-"): its °C.
+bool parse_temperature_marker(std::string_view text, double* celsius);
 
 // The two cells of a level: "%.2f" numbers, the temperature marker twice,
 // or `absent` twice ("-1" in a new table, "NA" on lines a merge adds).

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "safety_limits.h"
+#include "table_files.h"
 
 csv_cache_manager_t g_csv_cache_manager;
 
@@ -34,7 +35,8 @@ void table_path(char (&path)[PATH_BYTES], const char* band) {
         if (*c == '.')
             *c = '_';
     }
-    std::snprintf(path, sizeof path, "%s%s_mv_to_dbm.csv", CALIBRATION_DATA_DIR, token);
+    std::snprintf(path, sizeof path, "%s",
+                  conversion_table_file_in(CALIBRATION_DATA_DIR, token).c_str());
 }
 
 // A table file read line by line as fgets would with a LINE_BYTES buffer (a
@@ -213,10 +215,16 @@ const csv_cache_t* loaded_conversion_table(const char* band) {
 
 int conversion_table_top_mv(const char* band, double* top_mv) {
     csv_cache_t* cache = get_csv_cache_for_freq(band);
-    if (!cache || load_band_cache(cache, band) != 0 || cache->row_count == 0)
+    if (!cache || load_band_cache(cache, band) != 0 || !table_top_mv(*cache, top_mv))
         return -1;
-    *top_mv = cache->data[cache->row_count - 1][0];
     return 0;
+}
+
+bool table_top_mv(const csv_cache_t& table, double* top_mv) {
+    if (table.row_count == 0)
+        return false;
+    *top_mv = table.data[table.row_count - 1][0];
+    return true;
 }
 
 int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv) {

@@ -37,6 +37,8 @@ const csv_cache_t* loaded_conversion_table(const char* band);
 // highest voltage the table can convert. -1 when the table cannot be
 // loaded (after the load's message) or holds no rows.
 int conversion_table_top_mv(const char* band, double* top_mv);
+// The key of a loaded table's last row; false for a table without rows.
+bool table_top_mv(const csv_cache_t& table, double* top_mv);
 // The inverse of the cached lookup, interpolated between rows: the voltage
 // at which the band's table gives `dbm` in the MCS column. -1 when the
 // table cannot be loaded or never gives that dBm.

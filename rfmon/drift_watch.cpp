@@ -37,7 +37,8 @@ void watch_drift(drift_watch_t* watch, int frequency, int mcs, int power_idx,
                  const sensor_data_t& reading, double tolerance_db) {
     char path[256];
     sweep_band_t band;
-    if (!calibration_table_path(frequency, path) || !sweep_band(frequency, &band)) return;
+    if (!sweep_band(frequency, &band)) return;
+    calibration_table_path(band, path);
     const double measured_dbm = band.channel == 0 ? reading.ch0_dbm : reading.ch1_dbm;
     refresh_table(watch, path, mcs);
     if (!watch->usable || power_idx < 1 || power_idx > CALIBRATION_TABLE_LEVELS ||

@@ -450,7 +450,8 @@ int finish_sweep(sweep_outcome outcome, int levels_set, const char* path) {
 // anything is set, the frequency set and waited for, the band.
 bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
     sweep_band_t band;
-    if (sweep_band(frequency, &band) && !conversion_table_fit_to_raise_power(band.key))
+    const bool in_band = sweep_band(frequency, &band);
+    if (in_band && !conversion_table_fit_to_raise_power(band.key))
         return false;
     // The calibration driver has set this frequency and waited already; a
     // sweep sets it and waits for it again all the same, so that it never
@@ -471,10 +472,11 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
     s->frequency = frequency;
     s->mcs = mcs;
     s->fast = fast;
-    if (!sweep_band(frequency, &s->band)) {
+    if (!in_band) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
         return false;
     }
+    s->band = band;
     s->uncertainty_db = reading_uncertainty_db(s->band.key, s->mcs);
     return true;
 }
@@ -489,7 +491,7 @@ int perform_calibration_internal(int fd, int frequency, int mcs, const int* leve
     // fast sweep measures every level (the field check compares anchors only).
     s.step_near_limit = fast;
     char path[256];
-    calibration_table_path(frequency, path);  // the band was found by start_sweep
+    calibration_table_path(s.band, path);
 
     sweep_outcome outcome = sweep_outcome::failed;
     try {

@@ -120,10 +120,11 @@ int verdict_rank(field_check_result_t result) {
 field_check_result_t check_against_table(int fd, int frequency, int mcs, double tolerance_db) {
     char path[256];
     sweep_band_t band;
-    if (!calibration_table_path(frequency, path) || !sweep_band(frequency, &band)) {
+    if (!sweep_band(frequency, &band)) {
         std::fprintf(stderr, "Error: Invalid frequency %d MHz\n", frequency);
         return FIELD_CHECK_NO_TABLE;
     }
+    calibration_table_path(band, path);
     // The check raises the power as a sweep does; with a conversion table
     // that fails its check it cannot tell anything.
     if (!conversion_table_fit_to_raise_power(band.key)) {

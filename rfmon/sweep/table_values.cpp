@@ -13,6 +13,7 @@
 
 #include "frequency_bands.h"
 #include "safety_limits.h"
+#include "table_files.h"
 
 namespace {
 
@@ -73,9 +74,7 @@ table_column_read read_table_column(const char* path, int mcs, table_dbm_t* colu
     return table_column_read::read;
 }
 
-bool calibration_table_path(int frequency, char (&path)[256]) {
-    sweep_band_t band;
-    if (!sweep_band(frequency, &band)) return false;
-    std::snprintf(path, sizeof path, "%scalibrated_%s.csv", CALIBRATION_DATA_DIR, band.token);
-    return true;
+void calibration_table_path(const sweep_band_t& band, char (&path)[256]) {
+    std::snprintf(path, sizeof path, "%s",
+                  calibration_table_file(CALIBRATION_DATA_DIR, band.token).c_str());
 }

@@ -17,6 +17,7 @@ enum class table_column_read { read, no_table, no_column, unreadable };
 // path is not a regular file); the other results print nothing.
 table_column_read read_table_column(const char* path, int mcs, table_dbm_t* column);
 
-// "/data/quillon/vtx/calibrated_<token>.csv" for the frequency's band; false
-// for a frequency in no band.
-bool calibration_table_path(int frequency, char (&path)[256]);
+#include "frequency_bands.h"
+
+// "/data/quillon/vtx/calibrated_<token>.csv", the band's table on the board.
+void calibration_table_path(const sweep_band_t& band, char (&path)[256]);
