@@ -12,15 +12,14 @@
 
 #include "calibration_sweep.h"
 #include "fast_estimation.h"
+#include "field_check.h"
 #include "frequency_bands.h"
 #include "monitor_state.h"
+#include "power_meter.h"
 #include "safety_limits.h"
 #include "tool_runner.h"
 
 namespace {
-
-// The bus number as text: the -d value, or the detected bus in decimal.
-char bus_text[BUS_TEXT_MAX + 1] = {};
 
 bool starts_with_digit(const char* text) { return text[0] >= '0' && text[0] <= '9'; }
 
@@ -37,12 +36,6 @@ double decimal_value(const char* text) { return std::strtod(text, nullptr); }
 
 // Range tests written so that NaN ("nan" parses) is out of every range.
 bool within(double value, double low, double high) { return value >= low && value <= high; }
-
-int fail_with_usage(const char* message, const char* program_name) {
-    std::fputs(message, stderr);
-    print_help(program_name);
-    return PARSE_FAILED;
-}
 
 }  // namespace
 
@@ -90,7 +83,9 @@ bool is_valid_bus_text(const char* text) {
     return true;
 }
 
-void print_help(const char* program_name) {
+namespace {
+
+void print_monitoring_help(const char* program_name) {
     std::printf("Usage: %s -d <i2c_device_number> [options]\n", program_name);
     std::puts("  -d <i2c_device_number> : Specify the I2C device number (e.g., 1 for /dev/i2c-1)");
     std::printf(
@@ -105,6 +100,9 @@ void print_help(const char* program_name) {
     std::puts(
         "  -adjust-mW <value>     : Enable automatic power adjustment using milliwatts (value must "
         "be between 5 and 1000).");
+}
+
+void print_calibration_help(const char* program_name) {
     std::puts("\nCalibration Mode:");
     std::puts(
         "  -calibrate             : Run full calibration (requires at least one -f and one -m "
@@ -132,6 +130,10 @@ void print_help(const char* program_name) {
     std::printf("  Example: %s -d 1 -fast-calibrate\n", program_name);
     std::puts(
         "           Fast cal for (2412,0), (2412,3), (5180,0), (5180,3), (5805,0), (5805,3)");
+}
+
+// The defaults shown are the values given so far.
+void print_check_and_trim_help(const monitor_settings_t& settings) {
     std::puts("\nOther Options:");
     std::puts("  -help or help          : Display this help message and exit.");
     std::puts("\nField Check:");
@@ -145,7 +147,7 @@ void print_help(const char* program_name) {
     std::printf(
         "  -verify-db <dB>        : Tolerance of -verify and of the drift warning while "
         "monitoring, a plain decimal number above 0 and up to 10 (default: %.2f)\n",
-        VERIFY_TOLERANCE_DB);
+        settings.verify_tolerance_db);
     std::puts("\nDetector Trim:");
     std::puts(
         "  -trim                  : Trim the detector of each band against a reference power "
@@ -160,7 +162,15 @@ void print_help(const char* program_name) {
     std::printf(
         "  -meter-db <dB>         : The meter's stated accuracy, a plain decimal number above 0 "
         "and up to 3 (default: %.2f)\n",
-        TRIM_METER_DB);
+        settings.meter_db);
+}
+
+}  // namespace
+
+void print_help(const char* program_name, const monitor_settings_t& settings) {
+    print_monitoring_help(program_name);
+    print_calibration_help(program_name);
+    print_check_and_trim_help(settings);
 }
 
 namespace {
@@ -211,6 +221,8 @@ constexpr int KEEP_PARSING = 100;
 // What the options ask for, collected until the last argument is seen.
 struct option_pass_t {
     const char* program;
+    monitor_settings_t* settings;  // what parse_arguments returns beside the monitor's globals
+    char bus_text[BUS_TEXT_MAX + 1];  // the -d value, or the detected bus in decimal
     bool vtx_present;
     bool full_calibration;
     bool fast_calibration;
@@ -226,34 +238,40 @@ struct option_pass_t {
     int mcs_count;
 };
 
+int fail_with_usage(const char* message, const option_pass_t& pass) {
+    std::fputs(message, stderr);
+    print_help(pass.program, *pass.settings);
+    return PARSE_FAILED;
+}
+
 // The first pass: the bus, which every later step needs. The last -d wins.
 // Without -d the first bus holding both devices. 0, or PARSE_FAILED after
 // the message and the usage text.
-int choose_bus(int argc, char** argv, const char* program) {
+int choose_bus(int argc, char** argv, option_pass_t* pass) {
     bool bus_given = false;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "-d") != 0) continue;
         if (i + 1 >= argc || !is_valid_bus_text(argv[i + 1])) {
-            return fail_with_usage("Error: -d option requires an integer value.\n", program);
+            return fail_with_usage("Error: -d option requires an integer value.\n", *pass);
         }
-        std::snprintf(bus_text, sizeof bus_text, "%s", argv[i + 1]);
-        std::snprintf(I2C_DEVICE, sizeof I2C_DEVICE, "/dev/i2c-%s", bus_text);
+        std::snprintf(pass->bus_text, sizeof pass->bus_text, "%s", argv[i + 1]);
+        std::snprintf(I2C_DEVICE, sizeof I2C_DEVICE, "/dev/i2c-%s", pass->bus_text);
         bus_given = true;
         i++;
     }
     if (bus_given) return 0;
     const int bus = detect_i2c_bus();
     if (bus < 0) {
-        print_help(program);
+        print_help(pass->program, *pass->settings);
         return PARSE_FAILED;
     }
-    std::snprintf(bus_text, sizeof bus_text, "%d", bus);
+    std::snprintf(pass->bus_text, sizeof pass->bus_text, "%d", bus);
     std::snprintf(I2C_DEVICE, sizeof I2C_DEVICE, "/dev/i2c-%d", bus);
     return 0;
 }
 
 int help_option(const char*, option_pass_t* pass) {
-    print_help(pass->program);
+    print_help(pass->program, *pass->settings);
     return PARSE_HELP_SHOWN;
 }
 
@@ -278,7 +296,7 @@ int calibration_option(bool fast, option_pass_t* pass) {
         std::fprintf(stderr,
                      fast ? "Error: Cannot fast calibrate - VTX not found on I2C bus %s\n"
                           : "Error: Cannot calibrate - VTX not found on I2C bus %s\n",
-                     bus_text);
+                     pass->bus_text);
         return PARSE_FAILED;
     }
     (fast ? pass->fast_calibration : pass->full_calibration) = true;
@@ -301,7 +319,7 @@ int field_check_option(const char*, option_pass_t* pass) {
     }
     if (pass->trim) return refuse_with_trim("-verify");
     if (!pass->vtx_present) {
-        std::fprintf(stderr, "Error: Cannot verify - VTX not found on I2C bus %s\n", bus_text);
+        std::fprintf(stderr, "Error: Cannot verify - VTX not found on I2C bus %s\n", pass->bus_text);
         return PARSE_FAILED;
     }
     pass->field_check = true;
@@ -316,7 +334,7 @@ int trim_option(const char*, option_pass_t* pass) {
                                                          : "-fast-calibrate");
     }
     if (!pass->vtx_present) {
-        std::fprintf(stderr, "Error: Cannot trim - VTX not found on I2C bus %s\n", bus_text);
+        std::fprintf(stderr, "Error: Cannot trim - VTX not found on I2C bus %s\n", pass->bus_text);
         return PARSE_FAILED;
     }
     pass->trim = true;
@@ -325,9 +343,9 @@ int trim_option(const char*, option_pass_t* pass) {
 
 int meter_option(const char* value, option_pass_t* pass) {
     if (value == nullptr || *value == '\0') {
-        return fail_with_usage("Error: -meter requires the meter's command.\n", pass->program);
+        return fail_with_usage("Error: -meter requires the meter's command.\n", *pass);
     }
-    TRIM_METER_COMMAND = value;
+    pass->settings->meter_command = value;
     if (pass->meter_option == nullptr) pass->meter_option = "-meter";
     return KEEP_PARSING;
 }
@@ -335,10 +353,9 @@ int meter_option(const char* value, option_pass_t* pass) {
 int meter_accuracy_option(const char* value, option_pass_t* pass) {
     double db = 0.0;
     if (!parse_plain_decimal(value, &db) || !(db > 0.0 && db <= 3.0)) {
-        return fail_with_usage("Error: -meter-db requires the meter's accuracy in dB above 0 and up to 3.\n",
-                               pass->program);
+        return fail_with_usage("Error: -meter-db requires the meter's accuracy in dB above 0 and up to 3.\n", *pass);
     }
-    TRIM_METER_DB = db;
+    pass->settings->meter_db = db;
     if (pass->meter_option == nullptr) pass->meter_option = "-meter-db";
     return KEEP_PARSING;
 }
@@ -346,10 +363,9 @@ int meter_accuracy_option(const char* value, option_pass_t* pass) {
 int verify_tolerance_option(const char* value, option_pass_t* pass) {
     double db = 0.0;
     if (!parse_plain_decimal(value, &db) || !(db > 0.0 && db <= 10.0)) {
-        return fail_with_usage("Error: -verify-db requires a tolerance in dB above 0 and up to 10.\n",
-                               pass->program);
+        return fail_with_usage("Error: -verify-db requires a tolerance in dB above 0 and up to 10.\n", *pass);
     }
-    VERIFY_TOLERANCE_DB = db;
+    pass->settings->verify_tolerance_db = db;
     pass->verify_tolerance_given = true;
     return KEEP_PARSING;
 }
@@ -365,11 +381,11 @@ int temperature_test_option(const char*, option_pass_t*) {
 // -f and -m: one more value of a calibration list. `what` names the list in
 // the message about its maximum.
 int list_option(const char* value, const char* missing, const char* what, int max, int* list,
-                int* count, const char* program) {
-    if (value == nullptr || !starts_with_digit(value)) return fail_with_usage(missing, program);
+                int* count, const option_pass_t& pass) {
+    if (value == nullptr || !starts_with_digit(value)) return fail_with_usage(missing, pass);
     if (*count >= max) {
         std::fprintf(stderr, "Error: Maximum number of %s (%d) exceeded.\n", what, max);
-        print_help(program);
+        print_help(pass.program, *pass.settings);
         return PARSE_FAILED;
     }
     list[(*count)++] = leading_int(value);
@@ -379,13 +395,12 @@ int list_option(const char* value, const char* missing, const char* what, int ma
 int frequency_option(const char* value, option_pass_t* pass) {
     return list_option(value, "Error: -f option requires a numeric frequency value.\n",
                        "frequencies", MAX_CALIBRATION_FREQUENCIES, pass->frequencies,
-                       &pass->frequency_count, pass->program);
+                       &pass->frequency_count, *pass);
 }
 
 int mcs_option(const char* value, option_pass_t* pass) {
     return list_option(value, "Error: -m option requires a numeric MCS value.\n", "MCS values",
-                       MAX_CALIBRATION_MCS_VALUES, pass->mcs_values, &pass->mcs_count,
-                       pass->program);
+                       MAX_CALIBRATION_MCS_VALUES, pass->mcs_values, &pass->mcs_count, *pass);
 }
 
 void note_monitoring_option(const char* name, option_pass_t* pass) {
@@ -394,10 +409,10 @@ void note_monitoring_option(const char* name, option_pass_t* pass) {
 
 int sampling_option(const char* value, option_pass_t* pass) {
     const char* missing = "Error: -s option requires an integer value.\n";
-    if (value == nullptr || !starts_with_digit(value)) return fail_with_usage(missing, pass->program);
+    if (value == nullptr || !starts_with_digit(value)) return fail_with_usage(missing, *pass);
     // A reading of no samples prints 0.00 dBm as if it had measured it.
     const int samples = leading_int(value);
-    if (samples < 1) return fail_with_usage(missing, pass->program);
+    if (samples < 1) return fail_with_usage(missing, *pass);
     Average_Sampling = samples;
     note_monitoring_option("-s", pass);
     return KEEP_PARSING;
@@ -406,11 +421,11 @@ int sampling_option(const char* value, option_pass_t* pass) {
 int pause_option(const char* value, option_pass_t* pass) {
     const char* missing = "Error: -p option requires a numeric value.\n";
     if (value == nullptr || !starts_with_digit(value)) {
-        return fail_with_usage(missing, pass->program);
+        return fail_with_usage(missing, *pass);
     }
     // An overflowing value ("1e999") would become an endless pause.
     const double pause = decimal_value(value);
-    if (!std::isfinite(pause)) return fail_with_usage(missing, pass->program);
+    if (!std::isfinite(pause)) return fail_with_usage(missing, *pass);
     PAUSE_BETWEEN_PRINTS = pause;
     note_monitoring_option("-p", pass);
     return KEEP_PARSING;
@@ -434,10 +449,10 @@ bool adjustment_value(const char* value, double* number) {
 int adjust_dbm_option(const char* value, option_pass_t* pass) {
     double dbm = 0.0;
     if (!adjustment_value(value, &dbm)) {
-        return fail_with_usage("Error: -adjust-dbm requires a numeric value.\n", pass->program);
+        return fail_with_usage("Error: -adjust-dbm requires a numeric value.\n", *pass);
     }
     note_monitoring_option("-adjust-dbm", pass);
-    if (!within(dbm, 0.0, 30.0)) {
+    if (!within(dbm, REQUEST_DBM_MIN, REQUEST_DBM_MAX)) {
         std::fputs("Error: Desired dBm must be between 0 and 30.\n", stderr);
         return PARSE_FAILED;
     }
@@ -447,7 +462,7 @@ int adjust_dbm_option(const char* value, option_pass_t* pass) {
 int adjust_mw_option(const char* value, option_pass_t* pass) {
     double mw = 0.0;
     if (!adjustment_value(value, &mw)) {
-        return fail_with_usage("Error: -adjust-mW requires a numeric value.\n", pass->program);
+        return fail_with_usage("Error: -adjust-mW requires a numeric value.\n", *pass);
     }
     note_monitoring_option("-adjust-mW", pass);
     if (!within(mw, 5.0, 1000.0)) {
@@ -455,7 +470,7 @@ int adjust_mw_option(const char* value, option_pass_t* pass) {
         return PARSE_FAILED;
     }
     const double dbm = 10.0 * std::log10(mw);
-    if (!within(dbm, 0.0, 30.0)) {
+    if (!within(dbm, REQUEST_DBM_MIN, REQUEST_DBM_MAX)) {
         std::fprintf(stderr, "Error: Converted dBm value (%.2f) must be between 0 and 30.\n", dbm);
         return PARSE_FAILED;
     }
@@ -504,7 +519,7 @@ int take_options(int argc, char** argv, option_pass_t* pass) {
         const option_t* option = find_option(argv[i]);
         if (option == nullptr) {
             std::fprintf(stderr, "Unknown option: %s\n", argv[i]);
-            print_help(pass->program);
+            print_help(pass->program, *pass->settings);
             return PARSE_FAILED;
         }
         const int result = option->take(i + 1 < argc ? argv[i + 1] : nullptr, pass);
@@ -540,11 +555,10 @@ int refuse_unused_trim_options(const option_pass_t& pass) {
                    stderr);
         return PARSE_FAILED;
     }
-    if (TRIM_METER_COMMAND == nullptr && !isatty(STDIN_FILENO)) {
+    if (pass.settings->meter_command == nullptr && !isatty(STDIN_FILENO)) {
         return fail_with_usage(
             "Error: -trim without -meter reads the meter from the terminal, and standard input is "
-            "not one.\n",
-            pass.program);
+            "not one.\n", pass);
     }
     return KEEP_PARSING;
 }
@@ -586,11 +600,11 @@ int finish_calibration_request(option_pass_t* pass) {
     if (pass->full_calibration) {
         if (pass->frequency_count == 0) {
             return fail_with_usage(
-                "Error: Calibration requires at least one frequency (-f option).\n", pass->program);
+                "Error: Calibration requires at least one frequency (-f option).\n", *pass);
         }
         if (pass->mcs_count == 0) {
             return fail_with_usage(
-                "Error: Calibration requires at least one MCS value (-m option).\n", pass->program);
+                "Error: Calibration requires at least one MCS value (-m option).\n", *pass);
         }
     } else if (pass->trim) {
         // Without -f every band at its anchor frequency; without -m MCS 0.
@@ -626,24 +640,41 @@ int finish_calibration_request(option_pass_t* pass) {
 
 }  // namespace
 
-int parse_arguments(int argc, char** argv) {
-    option_pass_t pass = {};
-    pass.program = argc > 0 ? argv[0] : "orvi-rfmon";
+namespace {
 
+int parse_options(int argc, char** argv, option_pass_t* pass) {
     // The bus is found and checked before any option is read, -help
     // included: on a board without the devices "-help" ends with the
     // detection message and status 1, as scripts written for this monitor
     // expect.
-    if (choose_bus(argc, argv, pass.program) != 0) return PARSE_FAILED;
+    if (choose_bus(argc, argv, pass) != 0) return PARSE_FAILED;
     // Runs on every start; only the calibration options look at it.
-    pass.vtx_present = vtx_present_on_bus(bus_text);
+    pass->vtx_present = vtx_present_on_bus(pass->bus_text);
 
     adjust_power = false;
     g_calib_params = {};
     if (argc < 2) return MODE_MONITORING;
 
-    int result = take_options(argc, argv, &pass);
-    if (result == KEEP_PARSING) result = refuse_unused_options(pass);
+    int result = take_options(argc, argv, pass);
+    if (result == KEEP_PARSING) result = refuse_unused_options(*pass);
     if (result != KEEP_PARSING) return result;
-    return finish_calibration_request(&pass);
+    return finish_calibration_request(pass);
+}
+
+}  // namespace
+
+int parse_arguments(int argc, char** argv, monitor_settings_t* settings) {
+    *settings = {};
+    settings->verify_tolerance_db = DEFAULT_VERIFY_TOLERANCE_DB;
+    settings->meter_db = DEFAULT_METER_DB;
+    option_pass_t pass = {};
+    pass.program = argc > 0 ? argv[0] : "orvi-rfmon";
+    pass.settings = settings;
+    const int mode = parse_options(argc, argv, &pass);
+    // The settings the monitor keeps as its own globals, as the options left them.
+    settings->average_sampling = Average_Sampling;
+    settings->pause_between_prints = PAUSE_BETWEEN_PRINTS;
+    settings->desired_dbm = desired_dBm;
+    settings->calibration = g_calib_params;
+    return mode;
 }

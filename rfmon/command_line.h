@@ -2,6 +2,8 @@
 // carries the detector (0x1D) and the temperature sensor (0x48).
 #pragma once
 
+#include "monitor_state.h"
+
 // Results of parse_arguments.
 constexpr int PARSE_FAILED = -1;     // message already printed; exit status 1
 constexpr int PARSE_HELP_SHOWN = 0;  // usage printed on request; exit status 0
@@ -14,9 +16,12 @@ constexpr int MODE_TRIM = 5;
 constexpr int MAX_I2C_BUS = 15;  // buses 0..15 are scanned
 constexpr int BUS_TEXT_MAX = 11;  // digits of a bus number given with -d
 
-// Fills the settings of monitor_state.h (I2C_DEVICE, Average_Sampling, ...).
-int parse_arguments(int argc, char** argv);
-void print_help(const char* program_name);
+// Sets the monitor's globals of monitor_state.h (I2C_DEVICE, Average_Sampling,
+// adjust_power, g_calib_params, ...) and g_temp_test_flag, and returns every
+// setting, those and the ones kept nowhere else, in *settings.
+int parse_arguments(int argc, char** argv, monitor_settings_t* settings);
+// The usage text; the defaults it shows are the values given so far.
+void print_help(const char* program_name, const monitor_settings_t& settings);
 
 // The exit status of a run that ends before it measured anything (a bad
 // command line, a bus or pipe that cannot be opened): 2 when the command

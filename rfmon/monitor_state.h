@@ -1,8 +1,8 @@
 // Process-wide settings and telemetry state of orvi-rfmon.
 //
-// parse_arguments fills the settings; main gathers them once into a
-// monitor_settings_t that travels into the mode, so the modes read no
-// setting from here. The power search's state (adjust_power, current_power)
+// parse_arguments sets the settings below and returns them, with those kept
+// nowhere else, as one monitor_settings_t that travels into the mode, so the
+// modes read no setting from here. The power search's state (adjust_power, current_power)
 // is the monitoring loop's, kept here. The telemetry integers are written by
 // the pipe callback thread and read once per monitoring cycle by the main
 // thread; each is read and written whole (relaxed atomics). Everything else
@@ -25,9 +25,6 @@ typedef struct calibration_params_t {
 extern int Average_Sampling;
 extern double PAUSE_BETWEEN_PRINTS;
 extern double desired_dBm;
-extern double VERIFY_TOLERANCE_DB;  // field check and drift warning (-verify-db)
-extern const char* TRIM_METER_COMMAND;  // -meter: nullptr, the operator types the readings
-extern double TRIM_METER_DB;            // -meter-db: the meter's stated accuracy
 // A power search is requested and not yet carried out: set by the command
 // line, cleared by the search.
 extern bool adjust_power;
@@ -39,20 +36,14 @@ extern char VTX_PIPE_PATH[64];
 
 // Written whole by the pipe thread, read whole by the main thread: no lock.
 static_assert(std::atomic<int>::is_always_lock_free, "telemetry integers must be lock-free");
-// Set once the first record arrived: until then the three integers hold
-// their starting values, not the transmitter's.
-extern std::atomic<bool> g_telemetry_received;
 extern std::atomic<int> g_frequency;
 extern std::atomic<int> g_mcs;
 extern std::atomic<int> g_power_idx;
-// The monotonic time (ns) at which the newest record came; read only once
-// g_telemetry_received is set.
-static_assert(std::atomic<int64_t>::is_always_lock_free, "the telemetry time must be lock-free");
-extern std::atomic<int64_t> g_telemetry_ns;
 
 extern calibration_params_t g_calib_params;
 
-// What the command line asked for, as one record.
+// What the command line asked for, as one record (parse_arguments returns
+// it): the globals above as it left them, and what it keeps nowhere else.
 typedef struct monitor_settings_t {
     int average_sampling;         // samples per monitoring reading (-s)
     double pause_between_prints;  // pause after each sample, seconds (-p)
@@ -62,9 +53,6 @@ typedef struct monitor_settings_t {
     const char* meter_command;    // the trim's power meter (-meter), nullptr: the operator
     double meter_db;              // its stated accuracy (-meter-db)
 } monitor_settings_t;
-
-// The settings as parse_arguments left them.
-monitor_settings_t monitor_settings();
 
 // Snapshot of the telemetry into the out-parameters and the g_global_* values
 // of power_search.h, which the power search reads.

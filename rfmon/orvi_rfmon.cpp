@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     // that the signal throws away. Standard error stays unbuffered, so the
     // two streams keep their order in a shared file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const int mode = parse_arguments(argc, argv);
+    monitor_settings_t settings;
+    const int mode = parse_arguments(argc, argv, &settings);
     if (mode == PARSE_FAILED) return early_failure_status(argc, argv);
     if (mode == PARSE_HELP_SHOWN) return 0;
 
@@ -66,7 +67,6 @@ int main(int argc, char** argv) {
         close(fd);
         return early_failure_status(argc, argv);
     }
-    const monitor_settings_t settings = monitor_settings();
     // Their last lines come after the way down: a failed write there still
     // makes the exit status say so.
     if (mode == MODE_FIELD_CHECK) return status_with_output_checked(run_field_check(fd, settings));

@@ -1,5 +1,6 @@
 #include "telemetry_subscription.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -7,6 +8,23 @@
 #include <orvi/diagnostics.h>
 #include "monitor_state.h"
 #include <orvi/pipe_records.h>
+
+namespace {
+
+// Written by the pipe library's thread beside g_frequency, g_mcs and
+// g_power_idx, as one per process as the subscription itself: the record's
+// arrival, set last (release) so that a reader that sees it sees the time.
+static_assert(std::atomic<int64_t>::is_always_lock_free, "the telemetry time must be lock-free");
+std::atomic<bool> g_received{false};
+std::atomic<int64_t> g_newest_ns{0};
+
+}  // namespace
+
+bool telemetry_received(int64_t* newest_ns) {
+    if (!g_received.load(std::memory_order_acquire)) return false;
+    if (newest_ns) *newest_ns = g_newest_ns.load(std::memory_order_relaxed);
+    return true;
+}
 
 int init_vtx_pipe() {
     std::snprintf(VTX_PIPE_PATH, sizeof VTX_PIPE_PATH, "%s%s", "/run/zpx/", "vtx_latency");
@@ -32,6 +50,6 @@ void _vtx_data_cb(int, char* data, int bytes, void*) {
     g_frequency.store(last.frequency, std::memory_order_relaxed);
     g_mcs.store(last.mcs, std::memory_order_relaxed);
     g_power_idx.store(last.power_idx, std::memory_order_relaxed);
-    g_telemetry_ns.store(time_monotonic_ns(), std::memory_order_relaxed);
-    g_telemetry_received.store(true, std::memory_order_release);
+    g_newest_ns.store(time_monotonic_ns(), std::memory_order_relaxed);
+    g_received.store(true, std::memory_order_release);
 }

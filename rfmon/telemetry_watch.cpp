@@ -6,6 +6,7 @@
 #include "conversion_tables.h"
 #include "monitor_state.h"
 #include "sleeping.h"
+#include "telemetry_subscription.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ bool telemetry_current(telemetry_watch_t* watch) {
         watch->started = true;
         watch->started_ns = now;
     }
-    const bool received = g_telemetry_received.load(std::memory_order_acquire);
-    const int64_t since = received ? g_telemetry_ns.load(std::memory_order_relaxed) : watch->started_ns;
+    int64_t since = watch->started_ns;
+    const bool received = telemetry_received(&since);
     const int64_t age = now - since;
     if (age >= TELEMETRY_STALE_NS) {
         if (!watch->stale) {
@@ -60,14 +61,14 @@ int reading_mcs(telemetry_watch_t* watch, int mcs) {
 }
 
 bool wait_for_first_telemetry(long long timeout_us) {
-    if (g_telemetry_received.load(std::memory_order_acquire)) return true;
+    if (telemetry_received()) return true;
     std::printf("Waiting up to %lld s for the first telemetry record from vtx_latency before the "
                 "power search...\n",
                 timeout_us / 1000000);
     // The monotonic clock, not a count of sleeps: a sleep cut short by a
     // signal must not stretch the wait.
     const int64_t deadline = time_monotonic_ns() + timeout_us * 1000;
-    while (!g_telemetry_received.load(std::memory_order_acquire)) {
+    while (!telemetry_received()) {
         if (time_monotonic_ns() >= deadline) return false;
         sleep_us(FIRST_TELEMETRY_POLL_US);
     }

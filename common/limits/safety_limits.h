@@ -14,6 +14,10 @@ constexpr int POWER_LEVEL_MIN = 1;
 constexpr int POWER_LEVEL_MAX = 60;
 constexpr int TX_POWER_INDEX_MAX = 63;
 
+// The output a power search may be asked for (-adjust-dbm, -adjust-mW).
+constexpr double REQUEST_DBM_MIN = 0.0;
+constexpr double REQUEST_DBM_MAX = 30.0;
+
 // Under FCC rules, requests in this frequency range are capped.
 constexpr int FCC_CAP_MW = 200;
 constexpr int FCC_CAP_LOW_MHZ = 5180;

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// The meter's stated accuracy unless the operator gives it (-meter-db).
+constexpr double DEFAULT_METER_DB = 0.2;
+
 // Where a trim level was measured, handed to the meter command as
 // ORVI_TRIM_FREQUENCY, ORVI_TRIM_MCS and ORVI_TRIM_LEVEL.
 typedef struct meter_point_t {

@@ -160,31 +160,6 @@ bool report_power_stop(double dbm, double uncertainty_db, int level) {
         dbm, level);
     return true;
 }
-// Whether this sweep has said that it goes on above the temperature limit
-// (temperature testing off); start_sweep clears it.
-bool heat_said = false;
-
-// The temperature rule, with its warning: -temp_test is on, the sensor
-// answered and the temperature is above the limit. With testing off the
-// sweep goes on, as asked, but says so once.
-bool temperature_exceeded(const sensor_data_t& record, int level) {
-    if (!record.temp_valid || !temperature_above_limit(record.temperature_c)) return false;
-    if (!g_temp_test_flag) {
-        if (!heat_said) {
-            std::printf("Warning: Temperature (%.2f°C) is above %.1f°C at power level %d, but "
-                        "temperature testing is off; the sweep goes on\n",
-                        record.temperature_c, TEMPERATURE_LIMIT_C, level);
-            heat_said = true;
-        }
-        return false;
-    }
-    std::printf(
-        "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power level %d\n",
-        record.temperature_c, TEMPERATURE_LIMIT_C, level);
-    print_safety_stop();
-    return true;
-}
-
 // One sweep as it goes: what it measures and what it has found so far.
 struct sweep_t {
     int fd;
@@ -204,14 +179,38 @@ struct sweep_t {
     int previous_level;
     int levels_without_temperature;
     int levels_without_reading;
+    bool temperature_testing;  // -temp_test: the temperature rule applies
+    bool heat_said;  // said once that it goes on above the limit, testing off
 };
+
+// The temperature rule, with its warning: -temp_test is on, the sensor
+// answered and the temperature is above the limit. With testing off the
+// sweep goes on, as asked, but says so once.
+bool temperature_exceeded(sweep_t* s, int level) {
+    const sensor_data_t& record = s->record;
+    if (!record.temp_valid || !temperature_above_limit(record.temperature_c)) return false;
+    if (!s->temperature_testing) {
+        if (!s->heat_said) {
+            std::printf("Warning: Temperature (%.2f°C) is above %.1f°C at power level %d, but "
+                        "temperature testing is off; the sweep goes on\n",
+                        record.temperature_c, TEMPERATURE_LIMIT_C, level);
+            s->heat_said = true;
+        }
+        return false;
+    }
+    std::printf(
+        "WARNING: Temperature (%.2f°C) exceeds safety threshold of %.1f°C at power level %d\n",
+        record.temperature_c, TEMPERATURE_LIMIT_C, level);
+    print_safety_stop();
+    return true;
+}
 
 enum class level_outcome { next, stop, failed };
 
 // A level whose readings all failed.
 level_outcome level_without_readings(sweep_t* s, int level) {
     // The sensor may still answer when the detector does not.
-    if (temperature_exceeded(s->record, level)) {
+    if (temperature_exceeded(s, level)) {
         s->results.level[level] = {true, TEMPERATURE_STOP_MV, s->record.temperature_c};
         return level_outcome::stop;
     }
@@ -255,9 +254,9 @@ level_outcome level_with_readings(sweep_t* s, int level, double average, int sto
         dbm = 0.0;
     }
     level_result_t& result = s->results.level[level];
-    // g_temp_test_flag is the command line's -temp_test; the record says
-    // whether the sensor answered.
-    if (temperature_exceeded(s->record, level)) {
+    // The sweep's -temp_test decides whether the rule applies; the record
+    // says whether the sensor answered.
+    if (temperature_exceeded(s, level)) {
         result = {true, TEMPERATURE_STOP_MV, s->record.temperature_c};
         return level_outcome::stop;
     }
@@ -277,7 +276,7 @@ level_outcome level_with_readings(sweep_t* s, int level, double average, int sto
 // fresh one is tolerated; a sensor that stays silent (its last value growing
 // stale) must not let the power climb unwatched.
 bool temperature_gone_stale(sweep_t* s, int level) {
-    if (!g_temp_test_flag) return false;
+    if (!s->temperature_testing) return false;
     s->levels_without_temperature = s->record.temp_fresh ? 0 : s->levels_without_temperature + 1;
     if (s->levels_without_temperature < MAX_LEVELS_WITHOUT_TEMPERATURE) return false;
     std::printf(
@@ -467,8 +466,9 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
     end_run_if_interrupted();
 
     *s = {};
-    heat_said = false;
     s->fd = fd;
+    // Read here, by the sweep's temperature rule: the command line's -temp_test.
+    s->temperature_testing = g_temp_test_flag;
     s->frequency = frequency;
     s->mcs = mcs;
     s->fast = fast;

@@ -29,7 +29,6 @@ constexpr int READINGS_PER_MEASUREMENT = 3;
 constexpr long long POWER_SETTLE_US = 250000;
 constexpr long long READING_GAP_US = 100000;
 constexpr double SEARCH_TOLERANCE_DB = 0.25;
-constexpr double MAX_TARGET_DBM = 30.0;
 constexpr int ZERO_RULE_MIN_LEVEL = 25;
 constexpr double ZERO_RULE_DBM = 0.01;
 
@@ -274,13 +273,13 @@ bool search_ends_at(int fd, sensor_data_t* record, search_state_t* s, int level,
 // `desired_dbm` on the 0.25 dB grid, within 0..30 dBm.
 double search_target(double desired_dbm) {
     const double target = std::round(desired_dbm * 4.0) / 4.0;
-    if (target > MAX_TARGET_DBM) {
+    if (target > REQUEST_DBM_MAX) {
         std::fprintf(stderr, "Desired dBm is too high. Capping to 30 dBm.\n");
-        return MAX_TARGET_DBM;
+        return REQUEST_DBM_MAX;
     }
-    if (target < 0.0) {
+    if (target < REQUEST_DBM_MIN) {
         std::fprintf(stderr, "Desired dBm is too low. Setting it to 0.\n");
-        return 0.0;
+        return REQUEST_DBM_MIN;
     }
     return target;
 }

@@ -37,7 +37,8 @@ Parsed parse(std::vector<std::string> args) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     Parsed p;
-    p.result = parse_arguments(static_cast<int>(args.size()), argv.data());
+    monitor_settings_t settings;
+    p.result = parse_arguments(static_cast<int>(args.size()), argv.data(), &settings);
     p.out = testing::internal::GetCapturedStdout();
     p.err = testing::internal::GetCapturedStderr();
     return p;
