@@ -417,45 +417,41 @@ int merge_table_text(const stored_table_t& stored, const sweep_results_t& result
 
 namespace {
 
-void (*g_temporary_file_observer)(const char* path) = nullptr;
-
-void note_temporary_file(const char* path) {
-    if (g_temporary_file_observer) g_temporary_file_observer(path);
+void note_temporary_file(temporary_file_observer_t observer, const char* path) {
+    if (observer) observer(path);
 }
 
 // The temporary file beside `target`, unique to this call and created
 // exclusively (never a file or link that was there), noted for the observer
 // once it exists. -1 after the perror.
-int create_temporary_beside(const std::string& target, mode_t mode, std::string* temporary) {
+int create_temporary_beside(const std::string& target, mode_t mode,
+                            temporary_file_observer_t observer, std::string* temporary) {
     *temporary = target + ".tmp.XXXXXX";
     const int fd = ::mkostemp(temporary->data(), O_CLOEXEC);
     if (fd < 0) {
         std::perror("Failed to open output file for calibration data");
         return -1;
     }
-    note_temporary_file(temporary->c_str());
+    note_temporary_file(observer, temporary->c_str());
     if (::fchmod(fd, mode) != 0) {
         std::perror("Failed to write calibration data");
         ::close(fd);
         ::unlink(temporary->c_str());
-        note_temporary_file(nullptr);
+        note_temporary_file(observer, nullptr);
         return -1;
     }
     return fd;
 }
 
-void remove_temporary(const std::string& temporary) {
+void remove_temporary(const std::string& temporary, temporary_file_observer_t observer) {
     ::unlink(temporary.c_str());
-    note_temporary_file(nullptr);
+    note_temporary_file(observer, nullptr);
 }
 
 }  // namespace
 
-void set_temporary_file_observer(void (*observer)(const char* path)) {
-    g_temporary_file_observer = observer;
-}
-
-int replace_file_contents(const char* path, const std::string& text, bool (*abandon)()) {
+int replace_file_contents(const char* path, const std::string& text, bool (*abandon)(),
+                          temporary_file_observer_t observer) {
     // A table that is a link to another file is replaced where it really lives.
     char resolved[PATH_MAX];
     const std::string target(::realpath(path, resolved) ? resolved : path);
@@ -465,7 +461,7 @@ int replace_file_contents(const char* path, const std::string& text, bool (*aban
     if (::stat(path, &existing) == 0) mode = existing.st_mode & 07777;
 
     std::string temporary;
-    const int fd = create_temporary_beside(target, mode, &temporary);
+    const int fd = create_temporary_beside(target, mode, observer, &temporary);
     if (fd < 0) return -1;
     bool ok = write_all(fd, text) && ::fsync(fd) == 0;
     int saved = errno;
@@ -476,19 +472,19 @@ int replace_file_contents(const char* path, const std::string& text, bool (*aban
     if (!ok) {
         errno = saved;
         std::perror("Failed to write calibration data");
-        remove_temporary(temporary);
+        remove_temporary(temporary, observer);
         return -1;
     }
     if (abandon && abandon()) {
-        remove_temporary(temporary);
+        remove_temporary(temporary, observer);
         return -1;
     }
     if (::rename(temporary.c_str(), path) != 0) {
         std::perror("Failed to replace calibration file");
-        remove_temporary(temporary);
+        remove_temporary(temporary, observer);
         return -1;
     }
-    note_temporary_file(nullptr);
+    note_temporary_file(observer, nullptr);
     // Make the rename itself durable; the new table is in place either way.
     size_t slash = target.rfind('/');
     std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);

@@ -79,17 +79,18 @@ std::string new_table_text(const sweep_results_t& results, int mcs);
 int merge_table_text(const stored_table_t& stored, const sweep_results_t& results, int mcs,
                      const char* path, std::string* merged);
 
+// Called with the path of replace_file_contents()'s temporary file once it
+// exists and with nullptr once it is gone (renamed or removed), so that a
+// process that outlives a killed run can remove it.
+typedef void (*temporary_file_observer_t)(const char* path);
+
 // Replaces the file at `path` (or the file it links to) by `text` as a
 // whole: a temporary file of its own in the same folder ("<file>.tmp.XXXXXX",
 // created exclusively), flushed and synced, renamed over it, then the folder
 // synced; the temporary file never outlives the call. 0 on success; -1 after a perror, with the
 // file as it was before. When `abandon` is given and says so just before the
 // rename (a run interrupted meanwhile), -1 without a message and the file as
-// it was.
+// it was. `observer` (nullptr: nobody) is told of the temporary file.
 int replace_file_contents(const char* path, const std::string& text,
-                          bool (*abandon)() = nullptr);
-
-// Called with the path of replace_file_contents()'s temporary file once it
-// exists and with nullptr once it is gone (renamed or removed), so that a
-// process that outlives a killed run can remove it (nullptr: nobody).
-void set_temporary_file_observer(void (*observer)(const char* path));
+                          bool (*abandon)() = nullptr,
+                          temporary_file_observer_t observer = nullptr);

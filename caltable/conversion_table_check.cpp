@@ -58,15 +58,6 @@ std::string order_fault(const csv_cache_t& table, int r) {
     return "";
 }
 
-// What has been said about each band's table. The check itself runs at
-// every call: it is one pass over the rows, with no allocation while the
-// table is sound.
-struct band_notes_t {
-    bool reference_checked;  // compared with the reference curves (and warned)
-    bool fault_noted;        // monitoring told the fault
-};
-band_notes_t g_band_notes[BAND_COUNT];
-
 int band_index(const char* band_key) {
     for (int b = 0; b < BAND_COUNT; ++b) {
         if (band_key && std::strcmp(band_key, BAND_KEYS[b]) == 0)
@@ -86,7 +77,8 @@ void warn_if_far_from_reference(const csv_cache_t& table, int band, const char* 
         path, d.mcs, d.db, d.mv, d.level, d.columns_off, CSV_MAX_MCS + 1, REFERENCE_DEVIATION_DB);
 }
 
-// The band's table loaded and checked: false when it cannot be loaded
+// The band's table loaded and checked (at every call: it is one pass over
+// the rows, with no allocation while the table is sound); false when it cannot be loaded
 // (after the load's message; the next call tries again, as every lookup
 // does), else its fault in *fault, empty when fit. The path of the table in
 // `path`. A fit table about to raise the power is compared with the
@@ -97,8 +89,7 @@ bool check_band(int band, bool raising_power, char (&path)[256], std::string* fa
     if (!table)
         return false;
     *fault = conversion_table_fault(*table);
-    if (raising_power && fault->empty() && !g_band_notes[band].reference_checked) {
-        g_band_notes[band].reference_checked = true;
+    if (raising_power && fault->empty() && first_reference_check(BAND_KEYS[band])) {
         warn_if_far_from_reference(*table, band, path);
     }
     return true;
@@ -173,9 +164,8 @@ void note_conversion_table_fault(const char* band_key) {
     std::string fault;
     if (band < 0 || !check_band(band, false, path, &fault) || fault.empty())
         return;
-    if (g_band_notes[band].fault_noted)
+    if (!first_fault_note(band_key))
         return;
-    g_band_notes[band].fault_noted = true;
     std::fprintf(stderr, "Error: conversion table %s %s; its readings are not to be trusted\n",
                  path, fault.c_str());
 }

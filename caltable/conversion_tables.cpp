@@ -227,6 +227,43 @@ bool table_top_mv(const csv_cache_t& table, double* top_mv) {
     return true;
 }
 
+const detector_trims_t& installed_detector_trims() {
+    csv_cache_manager_t& cache = g_csv_cache_manager;
+    if (cache.trims_read) return cache.trims;
+    cache.trims_read = true;
+    cache.trims = {};
+    std::string why;
+    if (read_detector_trims(CALIBRATION_DATA_DIR, &cache.trims, &why) == TRIM_FILE_UNUSABLE)
+        std::fprintf(stderr, "Warning: %s; the detector is taken as untrimmed\n", why.c_str());
+    return cache.trims;
+}
+
+void forget_installed_detector_trims() {
+    g_csv_cache_manager.trims_read = false;
+    g_csv_cache_manager.trims = {};
+}
+
+namespace {
+
+bool first_time(bool* said) {
+    if (*said)
+        return false;
+    *said = true;
+    return true;
+}
+
+}  // namespace
+
+bool first_reference_check(const char* band) {
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    return cache && first_time(&cache->reference_checked);
+}
+
+bool first_fault_note(const char* band) {
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    return cache && first_time(&cache->fault_noted);
+}
+
 int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv) {
     if (static_cast<unsigned>(mcs) > static_cast<unsigned>(CSV_MAX_MCS)) {
         std::fprintf(stderr, "Invalid MCS value: %d. Must be 0-%d\n", mcs, CSV_MAX_MCS);

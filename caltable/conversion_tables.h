@@ -2,6 +2,8 @@
 // "/data/quillon/vtx/<token>_mv_to_dbm.csv", cached in static storage.
 #pragma once
 
+#include "detector_trim.h"
+
 constexpr int CSV_CACHE_MAX_ROWS = 1000;
 constexpr int CSV_CACHE_COLUMNS = 9;  // key mV, then dBm for MCS 0..7
 constexpr int CSV_MAX_MCS = 7;
@@ -11,15 +13,38 @@ typedef struct csv_cache_t {
     int row_count;
     bool is_loaded;
     int line[CSV_CACHE_MAX_ROWS];  // the file line (from 1, the header) each row came from
+    // What has been said of the band's table, each once per process
+    // (conversion_table_check.h); a reload keeps them.
+    bool reference_checked;  // compared with the reference curves (and warned)
+    bool fault_noted;        // monitoring told its fault
 } csv_cache_t;
 
 typedef struct csv_cache_manager_t {
     csv_cache_t band_2_4;
     csv_cache_t band_5_1;
     csv_cache_t band_5_8;
+    // The board's detector trim, which every conversion goes through, read
+    // once beside the tables (installed_detector_trims()).
+    bool trims_read;
+    detector_trims_t trims;
 } csv_cache_manager_t;
 
+// The one conversion-table cache of the process, main thread only; written
+// by this module alone.
 extern csv_cache_manager_t g_csv_cache_manager;
+
+// The trims on the board, read once: none when the file is missing; none,
+// said once on standard error, when it is there but cannot be used.
+const detector_trims_t& installed_detector_trims();
+
+// Forget what was read, so that the next call reads the file again (after
+// a trim has replaced it).
+void forget_installed_detector_trims();
+
+// True the first time it is asked for a band key's table ("2.4", "5.1",
+// "5.8"; false for any other): what is said of a table once per process.
+bool first_reference_check(const char* band);
+bool first_fault_note(const char* band);
 
 int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv);
 int load_csv_cache(csv_cache_t* cache, const char* path);

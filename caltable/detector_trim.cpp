@@ -98,12 +98,6 @@ const char* parse_trim_line(const std::string& line, detector_trims_t* trims) {
     return nullptr;
 }
 
-struct installed_t {
-    bool read;
-    detector_trims_t trims;
-};
-installed_t g_installed;  // main thread only, like the conversion tables' cache
-
 }  // namespace
 
 std::string detector_trim_path() {
@@ -179,19 +173,6 @@ trim_file_state_t read_detector_trims(const std::string& folder, detector_trims_
         return TRIM_FILE_UNUSABLE;
     }
     return TRIM_FILE_READ;
-}
-
-const detector_trims_t& installed_detector_trims() {
-    if (g_installed.read) return g_installed.trims;
-    g_installed = {true, {}};
-    std::string why;
-    if (read_detector_trims(CALIBRATION_DATA_DIR, &g_installed.trims, &why) == TRIM_FILE_UNUSABLE)
-        std::fprintf(stderr, "Warning: %s; the detector is taken as untrimmed\n", why.c_str());
-    return g_installed.trims;
-}
-
-void forget_installed_detector_trims() {
-    g_installed = {};
 }
 
 const detector_trim_t* trim_for_band_key(const char* band_key) {

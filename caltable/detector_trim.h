@@ -51,14 +51,6 @@ typedef enum trim_file_state_t {
 trim_file_state_t read_detector_trims(const std::string& folder, detector_trims_t* trims,
                                       std::string* why);
 
-// The trims on the board, read once: none when the file is missing; none,
-// said once on standard error, when it is there but cannot be used.
-const detector_trims_t& installed_detector_trims();
-
-// Forget what was read, so that the next call reads the file again (after
-// a trim has replaced it).
-void forget_installed_detector_trims();
-
 // The band's trim of a conversion key ("2.4", "5.1", "5.8"); nullptr when
 // the key names no band or the band is not trimmed.
 const detector_trim_t* trim_for_band_key(const char* band_key);

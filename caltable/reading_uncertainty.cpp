@@ -1,5 +1,6 @@
 #include "reading_uncertainty.h"
 
+#include "conversion_tables.h"
 #include "detector_trim.h"
 
 double reading_uncertainty_db(const char* band_key, int mcs) {

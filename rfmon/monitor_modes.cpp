@@ -109,8 +109,8 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
             return 1;
         }
         std::puts("Setting initial power to 1...");
-        if (!configure_vtx("-p", INITIAL_POWER_INDEX)) {
-            report_configure_failure("Failed to set initial power using orvi-configure-vtx");
+        if (tool_failure_t failure{}; !configure_vtx("-p", INITIAL_POWER_INDEX, &failure)) {
+            report_configure_failure("Failed to set initial power using orvi-configure-vtx", failure);
             end_transmitter_run();
             close(fd);
             return 1;
@@ -192,15 +192,15 @@ bool calibrate_combination(int fd, bool fast_mode, int frequency, int mcs) {
     // The sweep never sets the MCS, so it is set here, with the frequency;
     // the sweep then sets the frequency and waits once more on its own.
     std::printf("Setting frequency to %d MHz...\n", frequency);
-    if (!configure_vtx("-F", frequency)) {
+    if (tool_failure_t failure{}; !configure_vtx("-F", frequency, &failure)) {
         end_run_if_interrupted();
-        report_configure_failure("Failed to set frequency using orvi-configure-vtx");
+        report_configure_failure("Failed to set frequency using orvi-configure-vtx", failure);
         return false;
     }
     std::printf("Setting MCS to %d...\n", mcs);
-    if (!configure_vtx("-m", mcs)) {
+    if (tool_failure_t failure{}; !configure_vtx("-m", mcs, &failure)) {
         end_run_if_interrupted();
-        report_configure_failure("Failed to set MCS using orvi-configure-vtx");
+        report_configure_failure("Failed to set MCS using orvi-configure-vtx", failure);
         return false;
     }
     sleep_us(SETTLE_AFTER_TUNING_US);
@@ -261,9 +261,9 @@ field_check_result_t check_combination(int fd, int frequency, int mcs, double to
     std::puts("\n========================================");
     std::printf("Field check for Frequency: %d MHz, MCS: %d\n", frequency, mcs);
     std::puts("========================================");
-    if (!configure_vtx("-m", mcs)) {
+    if (tool_failure_t failure{}; !configure_vtx("-m", mcs, &failure)) {
         end_run_if_interrupted();
-        report_configure_failure("Failed to set MCS using orvi-configure-vtx");
+        report_configure_failure("Failed to set MCS using orvi-configure-vtx", failure);
         return FIELD_CHECK_STEP_FAILED;
     }
     field_check_result_t result = check_against_table(fd, frequency, mcs, tolerance_db);

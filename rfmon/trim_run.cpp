@@ -189,7 +189,8 @@ bool write_trims(const detector_trims_t& fresh) {
     }
     const std::string path = detector_trim_path();
     if (replace_file_contents(path.c_str(), detector_trims_text(trims),
-                              [] { return interruption_signal() != 0; }) != 0)
+                              [] { return interruption_signal() != 0; },
+                              run_temporary_file_observer()) != 0)
         return false;
     forget_installed_detector_trims();
     std::printf("Detector trim saved to %s\n", path.c_str());
@@ -205,9 +206,9 @@ bool trim_one(int fd, const trim_request_t& request, int frequency, detector_tri
     std::puts("\n========================================");
     std::printf("Detector trim for Frequency: %d MHz, MCS: %d\n", frequency, request.mcs);
     std::puts("========================================");
-    if (!configure_vtx("-m", request.mcs)) {
+    if (tool_failure_t failure{}; !configure_vtx("-m", request.mcs, &failure)) {
         end_run_if_interrupted();
-        report_configure_failure("Failed to set MCS using orvi-configure-vtx");
+        report_configure_failure("Failed to set MCS using orvi-configure-vtx", failure);
         set_minimum_power("trim failure");
         return false;
     }

@@ -20,6 +20,8 @@ namespace {
 
 // ---- the run's side ----
 
+// The link to the guardian: one per process, as the guardian is, and reached
+// from a fault's signal handler, so it cannot be handed down as a parameter.
 int g_to_guardian = -1;  // the run's end of the socket pair, inherited by its tools
 pid_t g_guardian_pid = 0;
 

@@ -46,6 +46,9 @@ bool is_interruption(int s) {
     }
 }
 
+// The signal noted, the exit status of a run that cannot finish, and the
+// actions replaced: process-wide as the signal handlers are, since a run may
+// be ended from any depth of a sweep.
 volatile sig_atomic_t g_interruption = 0;
 int g_unfinished_status = 1;
 

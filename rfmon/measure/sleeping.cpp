@@ -17,6 +17,7 @@ void sleep_us(long long microseconds) {
 }
 
 void tighten_timer_slack() {
+    // The kernel keeps the slack per thread: whether this thread has set it.
     thread_local bool done = false;
     if (done)
         return;

@@ -13,15 +13,10 @@ extern char** environ;
 
 namespace {
 
-// What the last failed configure_vtx() saw: the wait status, or -1 with the
-// errno of the failed start.
-int g_failed_status = 0;
-int g_failed_errno = 0;
-
-void describe_failure(char* text, size_t size) {
-    const int status = g_failed_status;
+void describe_failure(const tool_failure_t& failure, char* text, size_t size) {
+    const int status = failure.status;
     if (status == -1) {
-        std::snprintf(text, size, "%s", std::strerror(g_failed_errno));
+        std::snprintf(text, size, "%s", std::strerror(failure.error));
     } else if (WIFEXITED(status)) {
         std::snprintf(text, size, "orvi-configure-vtx exited with status %d", WEXITSTATUS(status));
     } else if (WIFSIGNALED(status)) {
@@ -54,20 +49,19 @@ int run_tool(const char* command) {
     return status;
 }
 
-bool configure_vtx(const char* option, int value) {
+bool configure_vtx(const char* option, int value, tool_failure_t* failure) {
     char command[SHELL_COMMAND_BYTES];
     std::snprintf(command, sizeof command, "orvi-configure-vtx %s %d", option, value);
     const int status = run_tool(command);
     if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return true;
-    g_failed_status = status;
-    g_failed_errno = errno;
+    *failure = {status, errno};
     return false;
 }
 
-void report_configure_failure(const char* what) {
+void report_configure_failure(const char* what, const tool_failure_t& failure) {
     char why[128];
-    describe_failure(why, sizeof why);
+    describe_failure(failure, why, sizeof why);
     std::fprintf(stderr, "%s: %s\n", what, why);
 }
 
@@ -76,12 +70,13 @@ bool set_minimum_power(const char* after) {
 }
 
 bool set_minimum_power_reporting(std::FILE* report, const char* after) {
-    if (configure_vtx("-p", POWER_LEVEL_MIN)) {
+    tool_failure_t failure{};
+    if (configure_vtx("-p", POWER_LEVEL_MIN, &failure)) {
         std::fprintf(report, "Safety measure: Power level set to 1 (minimum) after %s\n", after);
         return true;
     }
     char why[128];
-    describe_failure(why, sizeof why);
+    describe_failure(failure, why, sizeof why);
     std::fprintf(stderr,
                  "Failed to set power level to 1 after %s: %s; the power may still be high\n",
                  after, why);

@@ -16,15 +16,22 @@ constexpr int SHELL_COMMAND_BYTES = 256;
 // the caller's ignored signals and the default action for the others.
 int run_tool(const char* command);
 
+// Why a tool failed: its wait status, or -1 with the errno of a start that
+// failed.
+typedef struct tool_failure_t {
+    int status;
+    int error;
+} tool_failure_t;
+
 // "orvi-configure-vtx <option> <value>" (option "-F", "-m" or "-p"). True
 // only when the tool ran and exited with status 0: a tool that refuses has
-// not changed the transmitter.
-bool configure_vtx(const char* option, int value);
+// not changed the transmitter. False with why in *failure.
+bool configure_vtx(const char* option, int value, tool_failure_t* failure);
 
 // After a failed configure_vtx(): one line on standard error, `what`
 // followed by why (the system's error text when no shell started, else the
 // tool's exit status or the signal that ended it).
-void report_configure_failure(const char* what);
+void report_configure_failure(const char* what, const tool_failure_t& failure);
 
 // The power-1 step that ends a sweep, a failed search or an interrupted
 // run. On success prints "Safety measure: Power level set to 1 (minimum)

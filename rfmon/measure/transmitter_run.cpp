@@ -7,6 +7,8 @@
 
 namespace {
 
+// The run lock's descriptor: one per process, as the board's run is, and
+// held from begin_transmitter_run() to end_transmitter_run().
 int g_run_lock = -1;
 
 }  // namespace
@@ -25,15 +27,17 @@ bool begin_transmitter_run(int refused_status) {
     }
     g_run_lock = lock;
     set_unfinished_run_status(refused_status);
-    set_temporary_file_observer(tell_guardian_temporary_file);
     return true;
 }
 
 void end_transmitter_run() {
     if (g_run_lock < 0)
         return;
-    set_temporary_file_observer(nullptr);
     dismiss_guardian();
     release_run_lock(g_run_lock);
     g_run_lock = -1;
+}
+
+temporary_file_observer_t run_temporary_file_observer() {
+    return g_run_lock >= 0 ? tell_guardian_temporary_file : nullptr;
 }

@@ -25,6 +25,7 @@
 #include "sleeping.h"
 #include "table_values.h"
 #include "tool_runner.h"
+#include "transmitter_run.h"
 
 bool g_temp_test_flag = false;
 
@@ -290,9 +291,9 @@ bool temperature_gone_stale(sweep_t* s, int level) {
 // The i-th of `count` levels: set it, read it, judge it.
 level_outcome sweep_one_level(sweep_t* s, int i, int count, int level) {
     std::printf("Calibrating power level %d (%d of %d)...\n", level, i, count);
-    if (!configure_vtx("-p", level)) {
+    if (tool_failure_t failure{}; !configure_vtx("-p", level, &failure)) {
         end_run_if_interrupted();
-        report_configure_failure("Failed to set power level");
+        report_configure_failure("Failed to set power level", failure);
         return level_outcome::failed;
     }
     ++s->levels_set;
@@ -398,7 +399,8 @@ bool write_table(const stored_table_t* stored, const sweep_results_t& results, i
         text = new_table_text(results, mcs);
     }
     // A run interrupted while the table was being written keeps the old one.
-    return replace_file_contents(path, text, [] { return interruption_signal() != 0; }) == 0;
+    return replace_file_contents(path, text, [] { return interruption_signal() != 0; },
+                                 run_temporary_file_observer()) == 0;
 }
 
 enum class sweep_outcome { written, failed, anchors_failed, not_a_table };
@@ -455,9 +457,9 @@ bool start_sweep(int fd, int frequency, int mcs, bool fast, sweep_t* s) {
     // The calibration driver has set this frequency and waited already; a
     // sweep sets it and waits for it again all the same, so that it never
     // measures a frequency it did not set itself.
-    if (!configure_vtx("-F", frequency)) {
+    if (tool_failure_t failure{}; !configure_vtx("-F", frequency, &failure)) {
         end_run_if_interrupted();
-        report_configure_failure("Failed to set frequency");
+        report_configure_failure("Failed to set frequency", failure);
         return false;
     }
     std::printf("Set frequency to %d MHz\n", frequency);

@@ -106,9 +106,9 @@ bool measure_power_level(int fd, int level, sensor_data_t* record, double band, 
                      POWER_LEVEL_MIN, POWER_LEVEL_MAX);
         return false;
     }
-    if (!configure_vtx("-p", level)) {
+    if (tool_failure_t failure{}; !configure_vtx("-p", level, &failure)) {
         end_run_if_interrupted();
-        report_configure_failure("Failed to set power level");
+        report_configure_failure("Failed to set power level", failure);
         return false;
     }
     const bool channel0 = search_band_uses_channel0(band);
@@ -223,8 +223,8 @@ probe_outcome probe_level(int fd, sensor_data_t* record, search_state_t* s, int 
 
 void finish_search(int level, const search_state_t& s) {
     *s.current_power = level;
-    if (!configure_vtx("-p", level)) {
-        report_configure_failure("Failed to set optimal power level");
+    if (tool_failure_t failure{}; !configure_vtx("-p", level, &failure)) {
+        report_configure_failure("Failed to set optimal power level", failure);
     } else {
         std::printf("Optimal power level found: %d\n", level);
     }
