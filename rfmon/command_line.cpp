@@ -85,6 +85,7 @@ bool is_valid_bus_text(const char* text) {
 
 namespace {
 
+// Average_Sampling and PAUSE_BETWEEN_PRINTS: their defaults, or the values given so far.
 void print_monitoring_help(const char* program_name) {
     std::printf("Usage: %s -d <i2c_device_number> [options]\n", program_name);
     std::puts("  -d <i2c_device_number> : Specify the I2C device number (e.g., 1 for /dev/i2c-1)");
@@ -671,7 +672,8 @@ int parse_arguments(int argc, char** argv, monitor_settings_t* settings) {
     pass.program = argc > 0 ? argv[0] : "orvi-rfmon";
     pass.settings = settings;
     const int mode = parse_options(argc, argv, &pass);
-    // The settings the monitor keeps as its own globals, as the options left them.
+    // Average_Sampling, PAUSE_BETWEEN_PRINTS, desired_dBm, g_calib_params: the
+    // settings the monitor keeps as its own globals, as the options left them.
     settings->average_sampling = Average_Sampling;
     settings->pause_between_prints = PAUSE_BETWEEN_PRINTS;
     settings->desired_dbm = desired_dBm;

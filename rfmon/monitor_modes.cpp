@@ -61,6 +61,7 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
     int power_idx = 0;
     get_vtx_config(&mcs, &frequency, &power_idx);
     const bool telemetry_is_current = telemetry_current(&watch->telemetry);
+    // adjust_power and current_power: the search's state, the loop's own.
     if (adjust_power) current_power = power_idx;
 
     // The line keeps the telemetry's MCS; only the conversion takes a column
@@ -102,6 +103,7 @@ bool monitoring_cycle(int fd, sensor_data_t* record, const monitor_settings_t& s
 }
 
 int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& settings) {
+    // adjust_power: the command line's request for a search.
     if (adjust_power) {
         // The search's run: from the initial power to the search's end.
         if (!begin_transmitter_run(1)) {

@@ -17,6 +17,7 @@ std::atomic<int> g_power_idx{1};
 calibration_params_t g_calib_params = {};
 
 void get_vtx_config(int* mcs, int* frequency, int* power_idx) {
+    // g_frequency, g_mcs, g_power_idx: the newest record, as the pipe thread left it.
     *mcs = g_mcs.load(std::memory_order_relaxed);
     *frequency = g_frequency.load(std::memory_order_relaxed);
     *power_idx = g_power_idx.load(std::memory_order_relaxed);

@@ -22,25 +22,27 @@ typedef struct calibration_params_t {
     int32_t mcs_count;
 } calibration_params_t;
 
+// Written by the command line (command_line.cpp) alone.
 extern int Average_Sampling;
 extern double PAUSE_BETWEEN_PRINTS;
 extern double desired_dBm;
 // A power search is requested and not yet carried out: set by the command
-// line, cleared by the search.
+// line, cleared by the monitoring loop (monitor_modes.cpp) through the search.
 extern bool adjust_power;
 // The power index: the telemetry's while a search is pending, then the one
-// the search chose.
+// the search chose (the monitoring loop's, written through the search).
 extern int current_power;
-extern char I2C_DEVICE[32];
-extern char VTX_PIPE_PATH[64];
+extern char I2C_DEVICE[32];     // written by the command line
+extern char VTX_PIPE_PATH[64];  // written by the subscription (telemetry_subscription.cpp)
 
-// Written whole by the pipe thread, read whole by the main thread: no lock.
+// Written whole by the pipe thread (telemetry_subscription.cpp), read whole
+// by the main thread (get_vtx_config): no lock.
 static_assert(std::atomic<int>::is_always_lock_free, "telemetry integers must be lock-free");
 extern std::atomic<int> g_frequency;
 extern std::atomic<int> g_mcs;
 extern std::atomic<int> g_power_idx;
 
-extern calibration_params_t g_calib_params;
+extern calibration_params_t g_calib_params;  // written by the command line
 
 // What the command line asked for, as one record (parse_arguments returns
 // it): the globals above as it left them, and what it keeps nowhere else.

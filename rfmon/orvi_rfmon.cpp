@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     // shows the last one read.
     sensor_data_t record;
 
+    // I2C_DEVICE: the bus the command line chose.
     const int fd = open(I2C_DEVICE, O_RDWR);
     if (fd < 0) {
         std::perror("Failed to open the i2c bus");

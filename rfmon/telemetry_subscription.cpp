@@ -31,6 +31,7 @@ int init_vtx_pipe() {
     pipe_client_set_connect_cb(VTX_PIPE_CHANNEL, _connect_cb, nullptr);
     pipe_client_set_disconnect_cb(VTX_PIPE_CHANNEL, _disconnect_cb, nullptr);
     pipe_client_set_simple_helper_cb(VTX_PIPE_CHANNEL, _vtx_data_cb, nullptr);
+    // VTX_PIPE_PATH: the pipe subscribed to, as set just above.
     return pipe_client_open(VTX_PIPE_CHANNEL, VTX_PIPE_PATH, "orvi-rfmon",
                             CLIENT_FLAG_EN_SIMPLE_HELPER, VTX_PIPE_BUFFER_BYTES);
 }

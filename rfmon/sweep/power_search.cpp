@@ -35,8 +35,8 @@ constexpr double ZERO_RULE_DBM = 0.01;
 }  // namespace
 
 void read_vtx_config(int* mcs, int* frequency) {
-    // The snapshot of the cycle that started the search, not the live
-    // telemetry: new records may arrive while the search runs.
+    // g_global_*: the snapshot of the cycle that started the search, not the
+    // live telemetry: new records may arrive while the search runs.
     *mcs = g_global_mcs;
     *frequency = g_global_frequency;
     if (*mcs == 0 && *frequency == 0) {

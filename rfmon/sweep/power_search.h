@@ -6,7 +6,7 @@
 #include "sensor_data.h"
 
 // The monitoring cycle's snapshot of the telemetry (frequency MHz, MCS,
-// power index), written by the monitoring loop at the start of each cycle
+// power index), written by get_vtx_config (monitor_state.cpp) at the start of each cycle
 // and read here by every measurement of a search. Main thread only.
 extern int g_global_frequency;
 extern int g_global_mcs;
