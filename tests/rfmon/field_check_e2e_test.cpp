@@ -1,6 +1,5 @@
-// The field check and the drift warning on the simulated board: a unit
-// calibrated, then checked as it is and after its output fell by 3 dB
-// (orvi-sim-ctl degrade output), and monitored across such a fall.
+// The field check on the simulated board: a unit calibrated, then checked
+// as it is and after its output fell by 3 dB (orvi-sim-ctl degrade output).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "unit_nine_board.h"
 
 namespace {
 
@@ -35,30 +35,7 @@ std::vector<double> differences(const std::string& out) {
     return found;
 }
 
-class FieldCheckOnBoard : public testing::Test {
-  protected:
-    // `script` in sh on a board with unit 9, noise and temperature held; R
-    // runs orvi-rfmon -d 1 (X as the shell itself, for a background
-    // monitor whose pid is $!), $D is a scratch folder. `more` holds the
-    // clock (virtual time, or a scaled clock where monitoring must keep up
-    // with the publisher's real-time records) and other board options.
-    ProcessResult on_board(const std::string& script,
-                           const std::vector<std::string>& more = {"--virtual-time"}) {
-        const std::string rfmon = program_shell_words("rfmon/orvi-rfmon") + " -d 1";
-        RunOptions options;
-        options.timeout_ms = 120000;
-        std::vector<std::string> board = {"--publisher", "", "--unit", "9", "--noise-mv", "0", "--temp-rise", "0",
-                                          "--log", dir_ + "/tools.log"};
-        board.insert(board.end(), more.begin(), more.end());
-        return run_on_board(board,
-                            {"/bin/sh", "-c",
-                             "R() { " + rfmon + " \"$@\"; }\nX() { exec " + rfmon + " \"$@\"; }\nD=" +
-                                 shell_quote(dir_) + "\n" + script},
-                            options);
-    }
-    const ScratchDir scratch_{"orvi-field-check-test"};
-    const std::string dir_ = scratch_.path();
-};
+class FieldCheckOnBoard : public UnitNineOnBoard {};
 
 TEST_F(FieldCheckOnBoard, PassesAsCalibratedFailsAfterALossNeedsATable) {
     const ProcessResult r = on_board(
@@ -139,48 +116,6 @@ TEST_F(FieldCheckOnBoard, AHotUnitStoppedAtItsFirstLevelIsNotChecked) {
     EXPECT_EQ(differences(untested).size(), 6u) << untested;
     EXPECT_TRUE(ends_with(untested, "Field check complete: the output does NOT match the tables\nstatus 1\n"))
         << untested;
-}
-
-// Monitoring at index 30 of a calibrated unit: its output falls by 3 dB and
-// comes back. The warning follows the fifth reading of the fall, the all-clear
-// the first reading back.
-TEST_F(FieldCheckOnBoard, DriftWarningAfterTheFifthReadingAndItsAllClear) {
-    const ProcessResult r = on_board(
-        "R -fast-calibrate -f 5805 -m 0 > /dev/null 2>&1 || exit 9\n"
-        "orvi-configure-vtx -p 30\n"
-        "X > \"$D/out\" 2>&1 & monitor=$!\n"
-        "wait_for() { until grep -q \"$1\" \"$D/out\" || ! kill -0 $monitor 2> /dev/null; do "
-        "env -u LD_PRELOAD sleep 0.05; done; }\n"
-        "wait_for 'Power: 30$'; orvi-sim-ctl degrade output 3\n"
-        "wait_for '^Warning: output differs'; orvi-sim-ctl degrade output 0\n"
-        "wait_for '^Output back within'; kill -TERM $monitor; wait $monitor\n",
-        {"--time-scale", "50"});
-    ASSERT_EQ(r.exit_code, 143) << r.out << r.err;
-    const std::vector<std::string> out = lines_of(read_file(dir_ + "/out"));
-    // Channel 1's dBm of each monitoring line at index 30; the messages in between.
-    std::vector<double> readings;
-    size_t warning_after = 0, clear_after = 0, warnings = 0, clears = 0;
-    for (const std::string& line : out) {
-        double ch0 = 0, ch1 = 0;
-        if (line.find("Power: 30") != std::string::npos &&
-            std::sscanf(line.c_str(), "2.4 GHz (CH0): %lf dBm (%*f mV)   5.8 GHz (CH1): %lf", &ch0, &ch1) == 2) {
-            readings.push_back(ch1);
-        } else if (line.rfind("Warning: output differs from the calibration table by ", 0) == 0) {
-            warning_after = readings.size();
-            ++warnings;
-        } else if (line.rfind("Output back within 1.50 dB of the calibration table: ", 0) == 0) {
-            clear_after = readings.size();
-            ++clears;
-        }
-    }
-    ASSERT_EQ(warnings, 1u) << read_file(dir_ + "/out");
-    ASSERT_EQ(clears, 1u);
-    size_t first_fallen = 0;
-    while (first_fallen < readings.size() && readings[first_fallen] > readings.front() - 2) ++first_fallen;
-    EXPECT_EQ(warning_after, first_fallen + 5);
-    ASSERT_GE(clear_after, 1u);
-    EXPECT_NEAR(readings[clear_after - 1], readings.front(), 0.5);
-    for (size_t i = first_fallen; i + 1 < clear_after; ++i) EXPECT_LT(readings[i], readings.front() - 2) << i;
 }
 
 }  // namespace
