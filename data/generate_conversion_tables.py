@@ -2,7 +2,7 @@
 """Builds the detector conversion tables data/<token>_mv_to_dbm.csv.
 
 The detector curves come from the built-in reference calibration tables in
-rfmon/default_power_calibration.cpp: for every power level 1..60 they give the
+caltable/default_power_calibration.cpp: for every power level 1..60 they give the
 detector voltage (mV) and the output power (mW) for MCS 0, 1 and 3. MCS 2 uses
 the MCS 1 curve and MCS 4..7 the MCS 3 curve, as the reference lookup does.
 
