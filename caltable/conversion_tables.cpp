@@ -35,8 +35,8 @@ void table_path(char (&path)[PATH_BYTES], const char* band) {
         if (*c == '.')
             *c = '_';
     }
-    std::snprintf(path, sizeof path, "%s",
-                  conversion_table_file_in(CALIBRATION_DATA_DIR, token).c_str());
+    std::snprintf(path, sizeof path, "%s%s%s", CALIBRATION_DATA_DIR, token,
+                  CONVERSION_TABLE_SUFFIX);
 }
 
 // A table file read line by line as fgets would with a LINE_BYTES buffer (a

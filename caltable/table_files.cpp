@@ -11,9 +11,9 @@ std::string in_folder(const std::string& folder, const std::string& name) {
 }  // namespace
 
 std::string calibration_table_file(const std::string& folder, const char* token) {
-    return in_folder(folder, std::string("calibrated_") + token + ".csv");
+    return in_folder(folder, CALIBRATION_TABLE_PREFIX + std::string(token) + CALIBRATION_TABLE_SUFFIX);
 }
 
 std::string conversion_table_file_in(const std::string& folder, const char* token) {
-    return in_folder(folder, std::string(token) + "_mv_to_dbm.csv");
+    return in_folder(folder, token + std::string(CONVERSION_TABLE_SUFFIX));
 }

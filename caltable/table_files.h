@@ -4,6 +4,12 @@
 
 #include <string>
 
+// The parts of the names, for the readers that must build a path without
+// allocating (every reading loads its conversion table through one).
+constexpr const char* CALIBRATION_TABLE_PREFIX = "calibrated_";
+constexpr const char* CALIBRATION_TABLE_SUFFIX = ".csv";
+constexpr const char* CONVERSION_TABLE_SUFFIX = "_mv_to_dbm.csv";
+
 // "<folder>calibrated_<token>.csv" for a band token ("2_4", "5_1", "5_8"),
 // with a '/' between when `folder` does not end in one.
 std::string calibration_table_file(const std::string& folder, const char* token);

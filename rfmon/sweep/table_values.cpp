@@ -75,6 +75,6 @@ table_column_read read_table_column(const char* path, int mcs, table_dbm_t* colu
 }
 
 void calibration_table_path(const sweep_band_t& band, char (&path)[256]) {
-    std::snprintf(path, sizeof path, "%s",
-                  calibration_table_file(CALIBRATION_DATA_DIR, band.token).c_str());
+    std::snprintf(path, sizeof path, "%s%s%s%s", CALIBRATION_DATA_DIR, CALIBRATION_TABLE_PREFIX,
+                  band.token, CALIBRATION_TABLE_SUFFIX);
 }
