@@ -664,10 +664,26 @@ int parse_options(int argc, char** argv, option_pass_t* pass) {
 
 }  // namespace
 
+namespace {
+
+monitor_settings_t default_settings() {
+    monitor_settings_t settings = {};
+    settings.verify_tolerance_db = DEFAULT_VERIFY_TOLERANCE_DB;
+    settings.meter_db = DEFAULT_METER_DB;
+    return settings;
+}
+
+}  // namespace
+
+void print_help(const char* program_name) { print_help(program_name, default_settings()); }
+
+int parse_arguments(int argc, char** argv) {
+    monitor_settings_t settings;
+    return parse_arguments(argc, argv, &settings);
+}
+
 int parse_arguments(int argc, char** argv, monitor_settings_t* settings) {
-    *settings = {};
-    settings->verify_tolerance_db = DEFAULT_VERIFY_TOLERANCE_DB;
-    settings->meter_db = DEFAULT_METER_DB;
+    *settings = default_settings();
     option_pass_t pass = {};
     pass.program = argc > 0 ? argv[0] : "orvi-rfmon";
     pass.settings = settings;

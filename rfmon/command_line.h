@@ -20,8 +20,12 @@ constexpr int BUS_TEXT_MAX = 11;  // digits of a bus number given with -d
 // adjust_power, g_calib_params, ...) and g_temp_test_flag, and returns every
 // setting, those and the ones kept nowhere else, in *settings.
 int parse_arguments(int argc, char** argv, monitor_settings_t* settings);
+// The same for a caller that needs only the globals.
+int parse_arguments(int argc, char** argv);
 // The usage text; the defaults it shows are the values given so far.
 void print_help(const char* program_name, const monitor_settings_t& settings);
+// The same with the settings kept nowhere else at their defaults.
+void print_help(const char* program_name);
 
 // The exit status of a run that ends before it measured anything (a bad
 // command line, a bus or pipe that cannot be opened): 2 when the command

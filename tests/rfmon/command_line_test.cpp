@@ -37,8 +37,7 @@ Parsed parse(std::vector<std::string> args) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     Parsed p;
-    monitor_settings_t settings;
-    p.result = parse_arguments(static_cast<int>(args.size()), argv.data(), &settings);
+    p.result = parse_arguments(static_cast<int>(args.size()), argv.data());
     p.out = testing::internal::GetCapturedStdout();
     p.err = testing::internal::GetCapturedStderr();
     return p;
