@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "run_lock.h"
+#include "tool_runner.h"
 
 extern char** environ;
 
@@ -225,12 +226,7 @@ int run_shell(const char* command) {
     }
     if (pid < 0)
         return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return status;
+    return wait_for_child(pid);
 }
 
 void add_tool_failure(line_t* line, int status) {

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tool_runner.h"
+
 extern char** environ;
 
 namespace {
@@ -69,14 +71,6 @@ std::string read_all(int fd, bool* too_long) {
     return text;
 }
 
-int wait_for(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return status;
-}
-
 }  // namespace
 
 bool parse_meter_dbm(const std::string& text, double* dbm) {
@@ -105,7 +99,7 @@ bool read_meter_command(const char* command, const meter_point_t& point, double*
     bool too_long = false;
     const std::string output = read_all(fd, &too_long);
     close(fd);
-    const int status = wait_for(pid);
+    const int status = wait_for_child(pid);
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         *why = status != -1 && WIFEXITED(status)
                    ? "the meter command exited with status " + std::to_string(WEXITSTATUS(status))

@@ -41,6 +41,10 @@ int run_tool(const char* command) {
         return -1;
     }
     // A signal handled meanwhile must not lose the tool's status.
+    return wait_for_child(pid);
+}
+
+int wait_for_child(int pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)

@@ -16,6 +16,11 @@ constexpr int SHELL_COMMAND_BYTES = 256;
 // the caller's ignored signals and the default action for the others.
 int run_tool(const char* command);
 
+// The wait status of child `pid`, a signal handled meanwhile retried; -1
+// when it cannot be waited for. Async-signal-safe, so that a forked
+// guardian may use it.
+int wait_for_child(int pid);
+
 // Why a tool failed: its wait status, or -1 with the errno of a start that
 // failed.
 typedef struct tool_failure_t {
