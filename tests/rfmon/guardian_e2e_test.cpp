@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "board_run_files.h"
 #include "test_support.h"
 
 namespace {
@@ -86,9 +87,9 @@ struct Way {
     int signal;
 };
 
-struct Outcome {
+struct Outcome : BoardRunFiles {
     ProcessResult process;
-    std::string pid, out, err, tools, listing, table, state;
+    std::string pid;
 };
 
 class WaysOut : public testing::Test {
@@ -122,8 +123,8 @@ class WaysOut : public testing::Test {
         for (const auto& word : program_command("rfmon/orvi-rfmon")) command.push_back(word);
         command.insert(command.end(), {"-d", "1"});
         command.insert(command.end(), k.args.begin(), k.args.end());
-        for (const char* f : {"/tools.log", "/pid", "/out", "/err", "/listing", "/table", "/state"})
-            std::remove((d + f).c_str());
+        remove_board_run_files(d);
+        std::remove((d + "/pid").c_str());
         Outcome o;
         // A search waits for telemetry: a publisher, and a clock slow enough
         // for its real-time records to come within the wait.
@@ -136,12 +137,7 @@ class WaysOut : public testing::Test {
         o.pid = read_file(d + "/pid");
         if (!o.pid.empty())
             o.pid.pop_back();
-        o.out = read_file(d + "/out");
-        o.err = read_file(d + "/err");
-        o.tools = read_file(d + "/tools.log");
-        o.listing = read_file(d + "/listing");
-        o.table = read_file(d + "/table");
-        o.state = read_file(d + "/state");
+        static_cast<BoardRunFiles&>(o) = read_board_run_files(d);
         return o;
     }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "board_run_files.h"
 #include "test_support.h"
 
 namespace {
@@ -68,9 +69,8 @@ struct Case {
 
 class FaultsOnBoard : public testing::Test {
   protected:
-    struct Outcome {
+    struct Outcome : BoardRunFiles {
         ProcessResult process;
-        std::string out, err, tools, listing, table, state;
     };
 
     Outcome run(const Case& c) {
@@ -115,16 +115,10 @@ class FaultsOnBoard : public testing::Test {
         for (const auto& word : program_command("rfmon/orvi-rfmon")) command.push_back(word);
         command.insert(command.end(), {"-d", "1"});
         command.insert(command.end(), c.args.begin(), c.args.end());
-        for (const char* f : {"/tools.log", "/out", "/err", "/listing", "/table", "/state"})
-            std::remove((d + f).c_str());
+        remove_board_run_files(d);
         Outcome o;
         o.process = run_on_board(board, command);
-        o.out = read_file(d + "/out");
-        o.err = read_file(d + "/err");
-        o.tools = read_file(d + "/tools.log");
-        o.listing = read_file(d + "/listing");
-        o.table = read_file(d + "/table");
-        o.state = read_file(d + "/state");
+        static_cast<BoardRunFiles&>(o) = read_board_run_files(d);
         return o;
     }
 
