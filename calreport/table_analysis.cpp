@@ -18,7 +18,7 @@ stop_reason_t power_stop_at(const table_column_t& column, int level,
     const detector_trim_t& trim = detector.trim;
     const double mv = column.level_mv[level];
     if (detector.top_mv > 0 &&
-        detector_over_range(trim.trimmed ? trim.gain * mv + trim.offset_mv : mv, detector.top_mv))
+        detector_over_range(trim_corrected_mv(trim, mv), detector.top_mv))
         return STOP_OVER_RANGE;
     switch (stored_power_verdict(column.level[level].value, detector.uncertainty_db)) {
     case POWER_ABOVE_LIMIT:
@@ -120,13 +120,10 @@ void classify_levels(const table_column_t& column, column_report_t* report) {
 band_detector_t band_detector(const calibration_table_t& table, const detector_trims_t& trims,
                               double top_mv) {
     band_detector_t detector = {top_mv, {}, 0.0};
-    const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
-    const char* key = band ? band->key : nullptr;
-    for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
-        const detector_trim_t& trim = trims.band[b];
-        if (band && &SWEEP_BANDS[b] == band && trim.trimmed && table.modified >= trim.trimmed_at)
-            detector.trim = trim;
-    }
+    const int b = sweep_band_index_of_token(table.band.c_str());
+    if (b >= 0 && trims.band[b].trimmed && table.modified >= trims.band[b].trimmed_at)
+        detector.trim = trims.band[b];
+    const char* key = b >= 0 ? SWEEP_BANDS[b].key : nullptr;
     detector.uncertainty_db = detector.trim.trimmed ? trim_uncertainty_db(detector.trim)
                                                     : untrimmed_reading_uncertainty_db(key);
     return detector;
@@ -134,9 +131,8 @@ band_detector_t band_detector(const calibration_table_t& table, const detector_t
 
 double column_uncertainty_db(const band_detector_t& detector, const calibration_table_t& table,
                              int mcs) {
-    if (!detector.trim.trimmed || detector.trim.mcs == mcs) return detector.uncertainty_db;
     const sweep_band_t* band = sweep_band_of_token(table.band.c_str());
-    return untrimmed_reading_uncertainty_db(band ? band->key : nullptr);
+    return trim_reading_uncertainty_db(detector.trim, band ? band->key : nullptr, mcs);
 }
 
 bool is_power_stop(stop_reason_t reason) {
@@ -210,14 +206,10 @@ table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain 
     return report;
 }
 
-std::string folder_path(const std::string& dir) {
-    return dir.empty() || dir.back() == '/' ? dir : dir + "/";
-}
-
 band_detector_t query_band_detector(const std::string& dir, const calibration_table_t& table) {
     detector_trims_t trims;
     std::string why;
-    read_detector_trims(folder_path(dir), &trims, &why);
+    read_detector_trims(dir, &trims, &why);
     return band_detector(table, trims, 0.0);
 }
 
@@ -225,7 +217,7 @@ calibration_report_t build_report(const std::string& dir, RegulatoryDomain domai
     calibration_report_t report = {};
     report.dir = dir;
     detector_trims_t trims;
-    report.trim_state = read_detector_trims(folder_path(dir), &trims, &report.trim_problem);
+    report.trim_state = read_detector_trims(dir, &trims, &report.trim_problem);
     bool defects = false;
     for (const sweep_band_t& sweep : SWEEP_BANDS) {
         const char* band = sweep.token;

@@ -133,9 +133,6 @@ table_report_t analyse_table(const calibration_table_t& table, RegulatoryDomain 
 // unreadable files and lines go to standard error as they are found.
 calibration_report_t build_report(const std::string& dir, RegulatoryDomain domain);
 
-// `dir` ending in one slash, as the trim file's folder is named.
-std::string folder_path(const std::string& dir);
-
 // The band detector of `table` under the trim file in `dir`, for a query
 // that reads one table (its conversion table's top row left out).
 band_detector_t query_band_detector(const std::string& dir, const calibration_table_t& table);

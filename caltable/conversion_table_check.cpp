@@ -3,17 +3,13 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 #include "default_power_calibration.h"
+#include "frequency_bands.h"
 #include "power_units.h"
 #include "safety_limits.h"
 
 namespace {
-
-constexpr int BAND_COUNT = 3;
-constexpr const char* BAND_KEYS[BAND_COUNT] = {"2.4", "5.1", "5.8"};
-constexpr const char* BAND_TOKENS[BAND_COUNT] = {"2_4", "5_1", "5_8"};
 
 std::string column_name(int column) {
     if (column == 0)
@@ -58,16 +54,8 @@ std::string order_fault(const csv_cache_t& table, int r) {
     return "";
 }
 
-int band_index(const char* band_key) {
-    for (int b = 0; b < BAND_COUNT; ++b) {
-        if (band_key && std::strcmp(band_key, BAND_KEYS[b]) == 0)
-            return b;
-    }
-    return -1;
-}
-
 void warn_if_far_from_reference(const csv_cache_t& table, int band, const char* path) {
-    const reference_deviation_t d = reference_deviation(table, BAND_TOKENS[band]);
+    const reference_deviation_t d = reference_deviation(table, SWEEP_BANDS[band].token);
     if (d.columns_off == 0)
         return;
     std::printf(
@@ -84,12 +72,13 @@ void warn_if_far_from_reference(const csv_cache_t& table, int band, const char* 
 // `path`. A fit table about to raise the power is compared with the
 // reference curves once.
 bool check_band(int band, bool raising_power, char (&path)[256], std::string* fault) {
-    conversion_table_file(BAND_KEYS[band], path);
-    const csv_cache_t* table = loaded_conversion_table(BAND_KEYS[band]);
+    const char* key = SWEEP_BANDS[band].key;
+    conversion_table_file(key, path);
+    const csv_cache_t* table = loaded_conversion_table(key);
     if (!table)
         return false;
     *fault = conversion_table_fault(*table);
-    if (raising_power && fault->empty() && first_reference_check(BAND_KEYS[band])) {
+    if (raising_power && fault->empty() && first_reference_check(key)) {
         warn_if_far_from_reference(*table, band, path);
     }
     return true;
@@ -141,7 +130,7 @@ reference_deviation_t reference_deviation(const csv_cache_t& table, const char* 
 }
 
 bool conversion_table_fit_to_raise_power(const char* band_key) {
-    const int band = band_index(band_key);
+    const int band = sweep_band_index_of_key(band_key);
     char path[256];
     std::string fault;
     if (band < 0 || !check_band(band, true, path, &fault)) {
@@ -159,7 +148,7 @@ bool conversion_table_fit_to_raise_power(const char* band_key) {
 }
 
 void note_conversion_table_fault(const char* band_key) {
-    const int band = band_index(band_key);
+    const int band = sweep_band_index_of_key(band_key);
     char path[256];
     std::string fault;
     if (band < 0 || !check_band(band, false, path, &fault) || fault.empty())

@@ -1,6 +1,7 @@
 #include "detector_trim.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,25 +11,17 @@
 #include <sstream>
 #include <vector>
 
+#include "calibration_table.h"
 #include "conversion_tables.h"
 #include "safety_limits.h"
+#include "table_files.h"
 
 namespace {
 
-constexpr const char* TRIM_FILE_NAME = "detector_trim.csv";
 constexpr const char* TRIM_HEADER =
     "Band,Frequency_MHz,MCS,Gain,Offset_mV,Residual_dB,Meter_dB,Levels,Trimmed_At";
 constexpr int TRIM_FIELDS = 9;
 constexpr double MAX_STATED_DB = 3.0;  // residual and meter accuracy
-
-std::vector<std::string> split_fields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream stream(line);
-    std::string field;
-    while (std::getline(stream, field, ',')) fields.push_back(field);
-    if (!line.empty() && line.back() == ',') fields.push_back("");
-    return fields;
-}
 
 bool whole_number(const std::string& text, double* value) {
     if (text.empty()) return false;
@@ -62,18 +55,11 @@ bool parse_utc(const std::string& text, long long* seconds) {
     return true;
 }
 
-int band_index(const std::string& token) {
-    for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
-        if (token == SWEEP_BANDS[b].token) return b;
-    }
-    return -1;
-}
-
 // One data line into its band's trim; the reason when it cannot be.
 const char* parse_trim_line(const std::string& line, detector_trims_t* trims) {
-    const std::vector<std::string> f = split_fields(line);
+    const std::vector<std::string> f = split_table_fields(line);
     if (static_cast<int>(f.size()) != TRIM_FIELDS) return "expected 9 fields";
-    const int b = band_index(f[0]);
+    const int b = sweep_band_index_of_token(f[0].c_str());
     if (b < 0) return "unknown band";
     detector_trim_t& trim = trims->band[b];
     if (trim.trimmed) return "band given twice";
@@ -83,8 +69,8 @@ const char* parse_trim_line(const std::string& line, detector_trims_t* trims) {
         !whole_number(f[4], &trim.offset_mv) || !whole_number(f[5], &trim.residual_db) ||
         !whole_number(f[6], &trim.meter_db) || !parse_utc(f[8], &trim.trimmed_at))
         return "a field is not a number or a time";
-    sweep_band_t band{};
-    if (!sweep_band(static_cast<int>(frequency), &band) || band.token != SWEEP_BANDS[b].token)
+    if (frequency < 0 || frequency > INT_MAX ||
+        sweep_band_index_of_frequency(static_cast<int>(frequency)) != b)
         return "frequency outside the band";
     if (mcs < 0 || mcs > 7 || levels < 2) return "MCS or level count out of range";
     if (std::fabs(trim.gain - 1.0) > TRIM_MAX_GAIN_CHANGE) return "gain beyond plausible bounds";
@@ -101,19 +87,8 @@ const char* parse_trim_line(const std::string& line, detector_trims_t* trims) {
 }  // namespace
 
 std::string detector_trim_path() {
-    return std::string(CALIBRATION_DATA_DIR) + TRIM_FILE_NAME;
+    return detector_trim_file_in(CALIBRATION_DATA_DIR);
 }
-
-namespace {
-
-int band_of_key(const char* band_key) {
-    for (int b = 0; band_key && b < SWEEP_BAND_COUNT; ++b) {
-        if (std::strcmp(band_key, SWEEP_BANDS[b].key) == 0) return b;
-    }
-    return -1;
-}
-
-}  // namespace
 
 std::string detector_trims_text(const detector_trims_t& trims) {
     std::string text = std::string(TRIM_HEADER) + "\n";
@@ -158,7 +133,7 @@ bool parse_detector_trims(const std::string& text, detector_trims_t* trims, std:
 trim_file_state_t read_detector_trims(const std::string& folder, detector_trims_t* trims,
                                       std::string* why) {
     *trims = {};
-    const std::string path = folder + TRIM_FILE_NAME;
+    const std::string path = detector_trim_file_in(folder);
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (errno == ENOENT) return TRIM_FILE_MISSING;
@@ -176,26 +151,39 @@ trim_file_state_t read_detector_trims(const std::string& folder, detector_trims_
 }
 
 const detector_trim_t* trim_for_band_key(const char* band_key) {
-    const int b = band_of_key(band_key);
+    const int b = sweep_band_index_of_key(band_key);
     if (b < 0) return nullptr;
     const detector_trim_t& trim = installed_detector_trims().band[b];
     return trim.trimmed ? &trim : nullptr;
 }
 
+double trim_corrected_mv(const detector_trim_t& trim, double mv) {
+    return trim.trimmed ? trim.gain * mv + trim.offset_mv : mv;
+}
+
 double trimmed_mv(const char* band_key, double mv) {
     const detector_trim_t* trim = trim_for_band_key(band_key);
-    return trim ? trim->gain * mv + trim->offset_mv : mv;
+    return trim ? trim_corrected_mv(*trim, mv) : mv;
+}
+
+bool detector_reading_over_range(const char* band_key, double mv, double* top_mv) {
+    return conversion_table_top_mv(band_key, top_mv) == 0 &&
+           detector_over_range(trimmed_mv(band_key, mv), *top_mv);
 }
 
 double trim_uncertainty_db(const detector_trim_t& trim) {
     return trim.residual_db + trim.meter_db + TRIM_REPEATABILITY_DB;
 }
 
-double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key, int mcs) {
-    const int b = band_of_key(band_key);
-    if (b >= 0 && trims.band[b].trimmed && trims.band[b].mcs == mcs)
-        return trim_uncertainty_db(trims.band[b]);
+double trim_reading_uncertainty_db(const detector_trim_t& trim, const char* band_key, int mcs) {
+    if (trim.trimmed && trim.mcs == mcs) return trim_uncertainty_db(trim);
     return untrimmed_reading_uncertainty_db(band_key);
+}
+
+double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key, int mcs) {
+    const int b = sweep_band_index_of_key(band_key);
+    if (b < 0) return untrimmed_reading_uncertainty_db(band_key);
+    return trim_reading_uncertainty_db(trims.band[b], band_key, mcs);
 }
 
 int convert_detector_reading(double* mv_out, double* dbm_out, int mcs, const char* band_key,

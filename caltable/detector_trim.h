@@ -55,9 +55,17 @@ trim_file_state_t read_detector_trims(const std::string& folder, detector_trims_
 // the key names no band or the band is not trimmed.
 const detector_trim_t* trim_for_band_key(const char* band_key);
 
+// `mv` through `trim`: corrected when it is a trim, unchanged otherwise.
+double trim_corrected_mv(const detector_trim_t& trim, double mv);
+
 // `mv` as the tables' detector would read it: corrected when the band is
 // trimmed, unchanged otherwise.
 double trimmed_mv(const char* band_key, double mv);
+
+// Whether a reading of `mv` lies beyond the band's conversion table once
+// trimmed, as a sweep and a reading judge it; the table's top row in
+// *top_mv. False when the table cannot be loaded or holds no rows.
+bool detector_reading_over_range(const char* band_key, double mv, double* top_mv);
 
 // A later reading of a level differs from the trim's own by the detector's
 // noise and by the temperature between the two.
@@ -67,9 +75,12 @@ constexpr double TRIM_REPEATABILITY_DB = 0.1;
 // accuracy and the readings' repeatability.
 double trim_uncertainty_db(const detector_trim_t& trim);
 
-// The uncertainty of a reading in the band of `band_key` under `trims`: the
-// trim's where the band is trimmed, the untrimmed detector's otherwise.
-// Only at the trim's own MCS: see reading_uncertainty_db().
+// The uncertainty of a reading at `mcs` in the band of `band_key` whose
+// trim is `trim` (or none): the trim's at the trim's own MCS only, the
+// untrimmed detector's otherwise (see reading_uncertainty_db()).
+double trim_reading_uncertainty_db(const detector_trim_t& trim, const char* band_key, int mcs);
+
+// The same under the trims of all three bands.
 double band_reading_uncertainty_db(const detector_trims_t& trims, const char* band_key, int mcs);
 
 // A detector reading to dBm as read_csv_data_cached() converts it, with the

@@ -41,32 +41,43 @@ double search_band(double frequency) {
 
 bool search_band_uses_channel0(double band) { return std::fabs(band - 2.4) < 1e-9; }
 
-bool sweep_band(int frequency, sweep_band_t* band) {
+int sweep_band_index_of_frequency(int frequency) {
     const int number = frequency / 100;
-    if (in(number, 23, 25)) {
-        *band = SWEEP_BANDS[0];
-    } else if (in(number, 50, 55)) {
-        *band = SWEEP_BANDS[1];
-    } else if (in(number, 56, 59)) {
-        *band = SWEEP_BANDS[2];
-    } else {
-        return false;
-    }
+    if (in(number, 23, 25)) return 0;
+    if (in(number, 50, 55)) return 1;
+    if (in(number, 56, 59)) return 2;
+    return -1;
+}
+
+bool sweep_band(int frequency, sweep_band_t* band) {
+    const int b = sweep_band_index_of_frequency(frequency);
+    if (b < 0) return false;
+    *band = SWEEP_BANDS[b];
     return true;
 }
 
-int sweep_band_index(const sweep_band_t& band) {
-    for (int b = 0; b < SWEEP_BAND_COUNT; ++b) {
-        if (std::strcmp(SWEEP_BANDS[b].token, band.token) == 0) return b;
+namespace {
+
+int index_of_name(const char* name, const char* sweep_band_t::*field) {
+    for (int b = 0; name && b < SWEEP_BAND_COUNT; ++b) {
+        if (std::strcmp(SWEEP_BANDS[b].*field, name) == 0) return b;
     }
     return -1;
 }
 
+}  // namespace
+
+int sweep_band_index_of_token(const char* token) {
+    return index_of_name(token, &sweep_band_t::token);
+}
+
+int sweep_band_index_of_key(const char* key) {
+    return index_of_name(key, &sweep_band_t::key);
+}
+
 const sweep_band_t* sweep_band_of_token(const char* token) {
-    for (const sweep_band_t& band : SWEEP_BANDS) {
-        if (std::strcmp(band.token, token) == 0) return &band;
-    }
-    return nullptr;
+    const int b = sweep_band_index_of_token(token);
+    return b < 0 ? nullptr : &SWEEP_BANDS[b];
 }
 
 bool is_anchor_frequency(int frequency) {

@@ -34,8 +34,12 @@ extern const sweep_band_t SWEEP_BANDS[SWEEP_BAND_COUNT];
 // band number.
 bool sweep_band(int frequency, sweep_band_t* band);
 
-// The index of a band in SWEEP_BANDS.
-int sweep_band_index(const sweep_band_t& band);
+// A sweep's band as its index in SWEEP_BANDS: by frequency (the ranges of
+// sweep_band()), by table token ("2_4") or by conversion key ("2.4"); -1
+// for none.
+int sweep_band_index_of_frequency(int frequency);
+int sweep_band_index_of_token(const char* token);
+int sweep_band_index_of_key(const char* key);
 
 // The band of a table token ("2_4", "5_1", "5_8"); nullptr for any other.
 const sweep_band_t* sweep_band_of_token(const char* token);

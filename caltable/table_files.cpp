@@ -17,3 +17,7 @@ std::string calibration_table_file(const std::string& folder, const char* token)
 std::string conversion_table_file_in(const std::string& folder, const char* token) {
     return in_folder(folder, token + std::string(CONVERSION_TABLE_SUFFIX));
 }
+
+std::string detector_trim_file_in(const std::string& folder) {
+    return in_folder(folder, "detector_trim.csv");
+}

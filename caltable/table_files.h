@@ -16,3 +16,6 @@ std::string calibration_table_file(const std::string& folder, const char* token)
 
 // "<folder><token>_mv_to_dbm.csv", the band's conversion table, the same way.
 std::string conversion_table_file_in(const std::string& folder, const char* token);
+
+// "<folder>detector_trim.csv", the unit's detector trim, the same way.
+std::string detector_trim_file_in(const std::string& folder);

@@ -542,8 +542,7 @@ int refuse_unused_trim_options(const option_pass_t& pass) {
     }
     bool band_taken[SWEEP_BAND_COUNT] = {};
     for (int i = 0; i < pass.frequency_count; i++) {
-        sweep_band_t band;
-        const int b = sweep_band(pass.frequencies[i], &band) ? sweep_band_index(band) : -1;
+        const int b = sweep_band_index_of_frequency(pass.frequencies[i]);
         if (b < 0 || band_taken[b]) {
             std::fprintf(stderr, "Error: -trim takes one frequency of each band (2.4, 5.1, 5.8 GHz); %d MHz %s.\n",
                          pass.frequencies[i], b < 0 ? "is in none" : "is a second one");

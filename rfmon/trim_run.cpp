@@ -200,9 +200,8 @@ bool write_trims(const detector_trims_t& fresh) {
 // One band: the MCS set, then the levels measured as a sweep starts and
 // measures, and the fit. On failure the power goes to 1 first, then one
 // line says why.
-bool trim_one(int fd, const trim_request_t& request, int frequency, detector_trim_t* trim) {
-    sweep_band_t band{};
-    sweep_band(frequency, &band);
+bool trim_one(int fd, const trim_request_t& request, int frequency, const sweep_band_t& band,
+              detector_trim_t* trim) {
     std::puts("\n========================================");
     std::printf("Detector trim for Frequency: %d MHz, MCS: %d\n", frequency, request.mcs);
     std::puts("========================================");
@@ -212,18 +211,13 @@ bool trim_one(int fd, const trim_request_t& request, int frequency, detector_tri
         set_minimum_power("trim failure");
         return false;
     }
-    band_trim_t t{&request, frequency, request.mcs, sweep_band_of_token(band.token), {}, 0, {}};
+    band_trim_t t{&request, frequency, request.mcs, &band, {}, 0, {}};
     if (trim_band(fd, &t, trim)) return true;
     end_run_if_interrupted();
     set_minimum_power("trim failure");
     std::fprintf(stderr, "Error: The trim of %s at %d MHz, MCS %d failed: %s; nothing was written\n",
                  band.token, frequency, request.mcs, t.failure.c_str());
     return false;
-}
-
-int band_index(int frequency) {
-    sweep_band_t band{};
-    return sweep_band(frequency, &band) ? sweep_band_index(band) : -1;
 }
 
 }  // namespace
@@ -250,8 +244,9 @@ int run_trim(int fd, const trim_request_t& request) {
     bool trimmed = true;
     for (int i = 0; i < request.frequency_count && trimmed; ++i) {
         end_run_if_interrupted();
-        const int b = band_index(request.frequencies[i]);
-        trimmed = b >= 0 && trim_one(fd, request, request.frequencies[i], &fresh.band[b]);
+        const int b = sweep_band_index_of_frequency(request.frequencies[i]);
+        trimmed = b >= 0 && trim_one(fd, request, request.frequencies[i], SWEEP_BANDS[b],
+                                     &fresh.band[b]);
     }
     end_run_if_interrupted();
     // Nothing is written unless every band was trimmed.

@@ -7,7 +7,6 @@
 #include "detector_device.h"
 #include "detector_trim.h"
 #include "frequency_bands.h"
-#include "safety_limits.h"
 #include "sleeping.h"
 
 namespace {
@@ -53,7 +52,7 @@ void read_temperature(int fd, sensor_data_t* record) {
 // A table without rows has no range to leave.
 bool over_table_range(const char* band, double mv) {
     double top_mv = 0.0;
-    return conversion_table_top_mv(band, &top_mv) == 0 && detector_over_range(trimmed_mv(band, mv), top_mv);
+    return detector_reading_over_range(band, mv, &top_mv);
 }
 
 void start_reading(sensor_data_t* record) {

@@ -129,8 +129,7 @@ int sweep_level(int fd, int frequency, int mcs, const sweep_band_t& band, int le
 // otherwise unknown, so the level is a power stop whatever dBm it converts to.
 bool report_over_range(const sweep_band_t& band, double average_mv, int level) {
     double top_mv = 0.0;
-    if (conversion_table_top_mv(band.key, &top_mv) != 0 || !detector_over_range(trimmed_mv(band.key, average_mv), top_mv))
-        return false;
+    if (!detector_reading_over_range(band.key, average_mv, &top_mv)) return false;
     std::printf(
         "WARNING: Detector voltage %.2f mV is above the conversion table's range (%.2f mV) at "
         "power level %d\n",
