@@ -134,8 +134,8 @@ int run_monitoring(int fd, sensor_data_t* record, const monitor_settings_t& sett
         monitoring_cycle(fd, record, settings, &watch);
         const char* why = "";
         if (standard_output_failed(&why)) {
-            std::fprintf(stderr, "Error: Failed to write to standard output%s%s%s; monitoring stopped\n",
-                         *why ? " (" : "", why, *why ? ")" : "");
+            std::fprintf(stderr, "Error: Failed to write to standard output%s; monitoring stopped\n",
+                         why);
             pipe_client_close_all();
             close(fd);
             return 1;

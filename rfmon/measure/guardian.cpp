@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "decimal_text.h"
+#include "interruption.h"
 #include "run_lock.h"
 #include "tool_runner.h"
 
@@ -63,20 +65,9 @@ struct line_t {
         text[length] = '\0';
     }
     void add_number(long value) {
-        char digits[24];
-        int n = 0;
-        unsigned long magnitude =
-            value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
-        do {
-            digits[n++] = static_cast<char>('0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude != 0);
-        if (value < 0)
-            digits[n++] = '-';
-        char reversed[24];
-        for (int i = 0; i < n; ++i) reversed[i] = digits[n - 1 - i];
-        reversed[n] = '\0';
-        add(reversed);
+        char digits[DECIMAL_TEXT_MAX + 1];
+        digits[put_decimal(value, digits)] = '\0';
+        add(digits);
     }
 };
 
@@ -100,9 +91,7 @@ void ignore_signals() {
     for (int s = 1; s < NSIG; ++s) {
         if (s == SIGKILL || s == SIGSTOP)
             continue;
-        const bool fault = s == SIGSEGV || s == SIGBUS || s == SIGILL || s == SIGFPE ||
-                           s == SIGABRT || s == SIGTRAP || s == SIGSYS;
-        sigaction(s, fault || s == SIGCHLD ? &keep_default : &ignore, nullptr);
+        sigaction(s, is_fault_signal(s) || s == SIGCHLD ? &keep_default : &ignore, nullptr);
     }
     sigset_t none;
     sigemptyset(&none);
@@ -373,11 +362,8 @@ bool guardian_lost(int* pid) {
 }
 
 void tell_guardian_fault(int signal_number) {
-    char text[8] = {'F'};
-    size_t n = 1;
-    if (signal_number >= 10)
-        text[n++] = static_cast<char>('0' + signal_number / 10 % 10);
-    text[n++] = static_cast<char>('0' + signal_number % 10);
+    char text[DECIMAL_TEXT_MAX + 2] = {'F'};
+    size_t n = 1 + put_decimal(signal_number, text + 1);
     text[n++] = '\n';
     send_to_guardian(text, n);
 }

@@ -13,11 +13,6 @@
 
 namespace {
 
-bool is_fault(int s) {
-    return s == SIGSEGV || s == SIGBUS || s == SIGILL || s == SIGFPE || s == SIGABRT ||
-           s == SIGTRAP || s == SIGSYS;
-}
-
 // The signals whose default action ends the process and that the run ends
 // at power 1 itself.
 bool is_interruption(int s) {
@@ -118,8 +113,7 @@ void ignore_interruptions() {
         close(null_fd);
     }
     char after[128];
-    std::snprintf(after, sizeof after, "a failed write to standard output%s%s%s", *why ? " (" : "",
-                  why, *why ? ")" : "");
+    std::snprintf(after, sizeof after, "a failed write to standard output%s", why);
     set_minimum_power_reporting(stderr, after);
     stop_latency_test();
     leave(g_unfinished_status);
@@ -137,6 +131,11 @@ void ignore_interruptions() {
 
 }  // namespace
 
+bool is_fault_signal(int s) {
+    return s == SIGSEGV || s == SIGBUS || s == SIGILL || s == SIGFPE || s == SIGABRT ||
+           s == SIGTRAP || s == SIGSYS;
+}
+
 void catch_interruptions() {
     struct sigaction action {};
     action.sa_handler = note_interruption;
@@ -149,7 +148,7 @@ void catch_interruptions() {
     for (int s = 1; s < NSIG; ++s) {
         if (is_interruption(s))
             install(s, action);
-        else if (is_fault(s))
+        else if (is_fault_signal(s))
             install(s, fault);
     }
 }
@@ -186,8 +185,11 @@ bool standard_output_failed(const char** why) {
     if (!std::ferror(stdout))
         return false;
     // A pipe whose reader has gone says so; a full disk does not.
+    static char reason[64];
     pollfd out = {STDOUT_FILENO, POLLOUT, 0};
-    *why = poll(&out, 1, 0) == 1 && (out.revents & POLLERR) ? std::strerror(EPIPE) : "";
+    const bool reader_gone = poll(&out, 1, 0) == 1 && (out.revents & POLLERR);
+    std::snprintf(reason, sizeof reason, reader_gone ? " (%s)" : "", std::strerror(EPIPE));
+    *why = reason;
     return true;
 }
 
@@ -221,7 +223,6 @@ int status_with_output_checked(int status) {
     const char* why = "";
     if (!standard_output_failed(&why))
         return status;
-    std::fprintf(stderr, "Error: Failed to write to standard output%s%s%s\n", *why ? " (" : "", why,
-                 *why ? ")" : "");
+    std::fprintf(stderr, "Error: Failed to write to standard output%s\n", why);
     return status == 0 ? g_unfinished_status : status;
 }

@@ -19,6 +19,10 @@
 
 #include <signal.h>
 
+// The fault signals named above, after which the process cannot be trusted
+// to take the way down itself. Async-signal-safe.
+bool is_fault_signal(int signal_number);
+
 // Notes the signals from now on instead of dying at once, without
 // SA_RESTART so that waits wake, and installs the fault handler. A signal
 // that was ignored when the program started (nohup, a background job)
@@ -44,7 +48,8 @@ void restore_signal_mask(const sigset_t& previous);
 void set_unfinished_run_status(int status);
 
 // Whether a write to standard output has failed (a closed pipe, a full
-// disk); the reason in *why when it can be told ("Broken pipe"), else "".
+// disk); the reason in *why as a message ends with it, " (Broken pipe)",
+// when it can be told, else "".
 bool standard_output_failed(const char** why);
 
 // Returns at once while the run can go on. Otherwise, with further signals

@@ -1,7 +1,6 @@
 #include "power_meter.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,13 +39,11 @@ bool start_meter(const char* command, std::vector<std::string>& env, pid_t* pid,
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);
-    char shell[] = "sh", dash_c[] = "-c";
-    char* argv[] = {shell, dash_c, const_cast<char*>(command), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     std::fflush(stdout);
-    const int error = posix_spawn(pid, "/bin/sh", &actions, nullptr, argv, envp.data());
+    const int error = spawn_shell(command, &actions, envp.data(), pid);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (error != 0) {

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decimal_text.h"
+
 namespace {
 
 // A holder writes its id right after it took the lock: a run that looks in
@@ -78,15 +80,11 @@ void release_run_lock(int fd) {
 }
 
 void write_lock_holder(int fd, int pid) {
-    char digits[16];
-    int n = 0;
-    for (unsigned value = static_cast<unsigned>(pid); n == 0 || value != 0; value /= 10)
-        digits[n++] = static_cast<char>('0' + value % 10);
-    char text[18];
-    for (int i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
+    char text[DECIMAL_TEXT_MAX + 1];
+    const size_t n = put_decimal(pid, text);
     text[n] = '\n';
     // Straight to the kernel: after fork only what is async-signal-safe is
     // allowed, and a preloaded library's wrappers need not be.
     syscall(SYS_ftruncate, fd, 0L);
-    syscall(SYS_pwrite64, fd, text, static_cast<size_t>(n + 1), 0L);
+    syscall(SYS_pwrite64, fd, text, n + 1, 0L);
 }

@@ -28,14 +28,19 @@ void describe_failure(const tool_failure_t& failure, char* text, size_t size) {
 
 }  // namespace
 
-int run_tool(const char* command) {
-    std::fflush(stdout);
-    std::fflush(stderr);
+int spawn_shell(const char* command, const posix_spawn_file_actions_t* actions,
+                char* const* envp, pid_t* pid) {
     char shell[] = "sh";
     char dash_c[] = "-c";
     char* argv[] = {shell, dash_c, const_cast<char*>(command), nullptr};
+    return posix_spawn(pid, "/bin/sh", actions, nullptr, argv, envp ? envp : environ);
+}
+
+int run_tool(const char* command) {
+    std::fflush(stdout);
+    std::fflush(stderr);
     pid_t pid = 0;
-    const int error = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
+    const int error = spawn_shell(command, nullptr, nullptr, &pid);
     if (error != 0) {
         errno = error;
         return -1;

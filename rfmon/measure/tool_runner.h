@@ -5,9 +5,17 @@
 // flushed first.
 #pragma once
 
+#include <spawn.h>
+
 #include <cstdio>
 
 constexpr int SHELL_COMMAND_BYTES = 256;
+
+// Starts "/bin/sh -c command" with `actions` (nullptr: none) and the
+// environment `envp` (nullptr: this process's), flushing and waiting for
+// nothing; 0 with the shell's id in *pid, else the error number.
+int spawn_shell(const char* command, const posix_spawn_file_actions_t* actions,
+                char* const* envp, pid_t* pid);
 
 // "/bin/sh -c command" after the flush, waited for; its wait status as
 // system() gives it (-1: no shell started, errno set). Unlike system(), the
