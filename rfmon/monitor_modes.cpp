@@ -221,16 +221,29 @@ bool calibrate_combination(int fd, bool fast_mode, int frequency, int mcs) {
 
 }  // namespace
 
+bool begin_power_run(int fd, int refused_status) {
+    if (!begin_transmitter_run(refused_status)) {
+        pipe_client_close_all();
+        close(fd);
+        return false;
+    }
+    catch_interruptions();
+    return true;
+}
+
+void end_power_run(int fd) {
+    end_run_if_interrupted();
+    stop_latency_test();
+    end_transmitter_run();
+    pipe_client_close_all();
+    close(fd);
+}
+
 int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
     const bool fast_mode = mode == MODE_FAST_CALIBRATION;
     const calibration_params_t& params = settings.calibration;
-    if (!begin_transmitter_run(1)) {
-        pipe_client_close_all();
-        close(fd);
-        return 1;
-    }
     // Every sweep raises the power: a signal from here on ends at power 1.
-    catch_interruptions();
+    if (!begin_power_run(fd, 1)) return 1;
     print_calibration_plan(fast_mode, params);
 
     // A script must be able to tell a run that wrote every table from one
@@ -246,11 +259,7 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings) {
         }
     }
 
-    end_run_if_interrupted();
-    stop_latency_test();
-    end_transmitter_run();
-    pipe_client_close_all();
-    close(fd);
+    end_power_run(fd);
     std::puts("All calibrations completed!");
     return any_failed ? 1 : 0;
 }
@@ -295,14 +304,9 @@ const char* field_check_summary(field_check_result_t result) {
 
 int run_field_check(int fd, const monitor_settings_t& settings) {
     const calibration_params_t& params = settings.calibration;
-    // Refused, the check could not check.
-    if (!begin_transmitter_run(FIELD_CHECK_EXIT_NOT_CHECKED)) {
-        pipe_client_close_all();
-        close(fd);
-        return FIELD_CHECK_EXIT_NOT_CHECKED;
-    }
     // The check raises the power: a signal from here on ends at power 1.
-    catch_interruptions();
+    // Refused, the check could not check.
+    if (!begin_power_run(fd, FIELD_CHECK_EXIT_NOT_CHECKED)) return FIELD_CHECK_EXIT_NOT_CHECKED;
     field_check_result_t verdict = FIELD_CHECK_MATCH;
     for (int fi = 0; fi < params.frequency_count; fi++) {
         for (int mi = 0; mi < params.mcs_count; mi++) {
@@ -312,11 +316,7 @@ int run_field_check(int fd, const monitor_settings_t& settings) {
             verdict = combined_field_check(verdict, result);
         }
     }
-    end_run_if_interrupted();
-    stop_latency_test();
-    end_transmitter_run();
-    pipe_client_close_all();
-    close(fd);
+    end_power_run(fd);
     std::printf("Field check complete: %s\n", field_check_summary(verdict));
     return field_check_exit_status(verdict);
 }

@@ -1,5 +1,5 @@
-// The two ways orvi-rfmon runs once it holds the bus and the telemetry
-// subscription.
+// The ways orvi-rfmon runs once it holds the bus and the telemetry
+// subscription, and the start and end that the runs raising the power share.
 #pragma once
 
 #include "drift_watch.h"
@@ -45,6 +45,15 @@ int run_calibration(int fd, int mode, const monitor_settings_t& settings);
 // combination could not be checked (no table, a failed reading or step,
 // too few levels compared), else 0.
 int run_field_check(int fd, const monitor_settings_t& settings);
+
+// The start of a run that raises the power (a sweep, -verify, -trim): the
+// board's lock and the guardian, then every signal that can be handled
+// ends it at power 1. False when refused, after the pipe clients and the
+// bus are closed.
+bool begin_power_run(int fd, int refused_status);
+// Its end: the latency test stopped, the guardian dismissed and the lock
+// let go, the pipe clients and the bus closed.
+void end_power_run(int fd);
 
 // A combination gets the fast sweep only in fast mode, at an anchor
 // frequency and MCS.

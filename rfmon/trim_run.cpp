@@ -1,13 +1,10 @@
 #include "trim_run.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <string>
 
-#include <orvi/brannic_pipe.h>
 #include "calibration_sweep.h"
 #include "calibration_table.h"
 #include "conversion_table_check.h"
@@ -15,6 +12,7 @@
 #include "default_power_calibration.h"
 #include "detector_trim.h"
 #include "interruption.h"
+#include "monitor_modes.h"
 #include "power_meter.h"
 #include "power_units.h"
 #include "safety_limits.h"
@@ -234,12 +232,7 @@ trim_request_t trim_request(const monitor_settings_t& settings) {
 }
 
 int run_trim(int fd, const trim_request_t& request) {
-    if (!begin_transmitter_run(1)) {
-        pipe_client_close_all();
-        close(fd);
-        return 1;
-    }
-    catch_interruptions();
+    if (!begin_power_run(fd, 1)) return 1;
     detector_trims_t fresh = {};
     bool trimmed = true;
     for (int i = 0; i < request.frequency_count && trimmed; ++i) {
@@ -252,10 +245,6 @@ int run_trim(int fd, const trim_request_t& request) {
     // Nothing is written unless every band was trimmed.
     bool done = trimmed && set_minimum_power("trim");
     if (trimmed) done = write_trims(fresh) && done;
-    end_run_if_interrupted();
-    stop_latency_test();
-    end_transmitter_run();
-    pipe_client_close_all();
-    close(fd);
+    end_power_run(fd);
     return done ? 0 : 1;
 }
