@@ -661,10 +661,6 @@ int parse_options(int argc, char** argv, option_pass_t* pass) {
     return finish_calibration_request(pass);
 }
 
-}  // namespace
-
-namespace {
-
 monitor_settings_t default_settings() {
     monitor_settings_t settings = {};
     settings.verify_tolerance_db = DEFAULT_VERIFY_TOLERANCE_DB;
