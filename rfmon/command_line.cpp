@@ -638,10 +638,6 @@ int finish_calibration_request(option_pass_t* pass) {
     return pass->full_calibration ? MODE_FULL_CALIBRATION : MODE_FAST_CALIBRATION;
 }
 
-}  // namespace
-
-namespace {
-
 int parse_options(int argc, char** argv, option_pass_t* pass) {
     // The bus is found and checked before any option is read, -help
     // included: on a board without the devices "-help" ends with the
