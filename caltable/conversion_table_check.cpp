@@ -65,8 +65,8 @@ void warn_if_far_from_reference(const csv_cache_t& table, int band, const char* 
         path, d.mcs, d.db, d.mv, d.level, d.columns_off, CSV_MAX_MCS + 1, REFERENCE_DEVIATION_DB);
 }
 
-// The band's table loaded and checked (at every call: it is one pass over
-// the rows, with no allocation while the table is sound); false when it cannot be loaded
+// The band's table loaded and checked (once per load while it is sound;
+// a faulty one at every call); false when it cannot be loaded
 // (after the load's message; the next call tries again, as every lookup
 // does), else its fault in *fault, empty when fit. The path of the table in
 // `path`. A fit table about to raise the power is compared with the
@@ -77,7 +77,12 @@ bool check_band(int band, bool raising_power, char (&path)[256], std::string* fa
     const csv_cache_t* table = loaded_conversion_table(key);
     if (!table)
         return false;
-    *fault = conversion_table_fault(*table);
+    if (conversion_table_found_sound(key)) {
+        fault->clear();
+    } else {
+        *fault = conversion_table_fault(*table);
+        if (fault->empty()) note_conversion_table_sound(key);
+    }
     if (raising_power && fault->empty() && first_reference_check(key)) {
         warn_if_far_from_reference(*table, band, path);
     }

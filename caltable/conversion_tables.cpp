@@ -166,6 +166,7 @@ int load_csv_cache(csv_cache_t* cache, const char* path) {
     }
     close(file.fd);
     cache->is_loaded = true;
+    cache->found_sound = false;
     return 0;
 }
 
@@ -262,6 +263,16 @@ bool first_reference_check(const char* band) {
 bool first_fault_note(const char* band) {
     csv_cache_t* cache = get_csv_cache_for_freq(band);
     return cache && first_time(&cache->fault_noted);
+}
+
+bool conversion_table_found_sound(const char* band) {
+    const csv_cache_t* cache = get_csv_cache_for_freq(band);
+    return cache && cache->is_loaded && cache->found_sound;
+}
+
+void note_conversion_table_sound(const char* band) {
+    csv_cache_t* cache = get_csv_cache_for_freq(band);
+    if (cache && cache->is_loaded) cache->found_sound = true;
 }
 
 int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv) {

@@ -17,6 +17,7 @@ typedef struct csv_cache_t {
     // (conversion_table_check.h); a reload keeps them.
     bool reference_checked;  // compared with the reference curves (and warned)
     bool fault_noted;        // monitoring told its fault
+    bool found_sound;        // the rows as loaded passed the check; cleared by a load
 } csv_cache_t;
 
 typedef struct csv_cache_manager_t {
@@ -45,6 +46,11 @@ void forget_installed_detector_trims();
 // "5.8"; false for any other): what is said of a table once per process.
 bool first_reference_check(const char* band);
 bool first_fault_note(const char* band);
+
+// Whether the band's table as loaded has passed its check, and the note
+// that it has: a sound table is checked once per load, not at every reading.
+bool conversion_table_found_sound(const char* band);
+void note_conversion_table_sound(const char* band);
 
 int read_csv_data_cached(double* mv_out, double* dbm_out, int mcs, const char* band, double mv);
 int load_csv_cache(csv_cache_t* cache, const char* path);

@@ -1,5 +1,6 @@
 // The cached mV-to-dBm lookup over a full 1000-row table: time per lookup,
-// and the allocations it makes (none expected).
+// and the allocations it makes (none expected); and the table's check that
+// every reading makes beside its lookup.
 //
 //   build/bench/measurement/bench_table_lookup
 #include <benchmark/benchmark.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "allocation_counter.h"
+#include "conversion_table_check.h"
 #include "conversion_tables.h"
 
 namespace {
@@ -68,6 +70,18 @@ void BM_CachedLookup1000Rows(benchmark::State& state) {
     state.counters["rows"] = g_csv_cache_manager.band_5_8.row_count;
 }
 BENCHMARK(BM_CachedLookup1000Rows);
+
+// Each channel of a reading asks whether its table has a fault to tell;
+// a sound table is checked once per load, not at every reading.
+void BM_ReadingTableCheck1000Rows(benchmark::State& state) {
+    if (!load_full_table()) {
+        state.SkipWithError("cannot build the table");
+        return;
+    }
+    for (auto _ : state) note_conversion_table_fault("5.8");
+    state.counters["rows"] = g_csv_cache_manager.band_5_8.row_count;
+}
+BENCHMARK(BM_ReadingTableCheck1000Rows);
 
 }  // namespace
 

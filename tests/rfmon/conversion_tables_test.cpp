@@ -145,6 +145,16 @@ TEST_F(CachedLookup, TableReplacedAfterFirstUseIsNotSeen) {
     EXPECT_EQ(dbm, 20);
 }
 
+TEST_F(CachedLookup, ATableFoundSoundIsCheckedAgainOnlyAfterAReload) {
+    const std::string row = ",10,10,10,10,10,10,10,10\n";
+    write_table(table_path("5_8"), kHeader + "400" + row + "500" + row);
+    EXPECT_TRUE(conversion_table_fit_to_raise_power("5.8"));
+    write_table(table_path("5_8"), kHeader + "400" + row);
+    EXPECT_TRUE(conversion_table_fit_to_raise_power("5.8"));
+    init_csv_cache_manager();
+    EXPECT_FALSE(conversion_table_fit_to_raise_power("5.8"));
+}
+
 TEST_F(CachedLookup, ReadsAtMostAThousandRows) {
     std::string rows;
     for (int i = 1; i <= 1200; ++i) {
